@@ -1,0 +1,91 @@
+#include "frame.h"
+
+#include <cstring>
+#include <string>
+
+#ifndef PARTISCOPE_VERSION
+#error "PARTISCOPE_VERSION must be defined by the build"
+#endif
+
+namespace partiscope::frame {
+namespace {
+
+const char kAbout[] =
+    "Partiscope " PARTISCOPE_VERSION
+    ": in-line digital holography of small spherical particles"
+    " (hologram models, detection, simulation, precision bounds)\n";
+
+const char kLicence[] =
+    "Copyright (c) 2026, the Partiscope developers. Distributed under the BSD 3-Clause"
+    " License: redistribution and use, with or without modification, are permitted"
+    " provided its conditions are met. Provided \"as is\", without warranty of any kind."
+    " See the LICENSE file for the full text.\n";
+
+// One failure is raised per call; messages are short fixed texts.
+char failure_text[512];
+
+}  // namespace
+
+void MsgBox(const char* text) { mexPrintf("About_us %s", text); }
+
+void show_notice(int& flag_info, LicenceShown how) {
+    if (flag_info != 0) return;
+    flag_info = 1;
+    mexPrintf("%s", kAbout);
+    if (how == LicenceShown::msg_box) MsgBox(kLicence);
+    else mexPrintf("%s", kLicence);
+}
+
+const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
+                      const mxArray* prhs[]) {
+    show_notice(flag_info, info.licence);
+    if (nrhs != info.nrhs) return info.usage;
+    if (nlhs > info.max_nlhs) return info.too_many;
+    if (info.type_message) {
+        for (int k = 0; k < nrhs; ++k) {
+            if (!mxIsDouble(prhs[k]) || mxIsComplex(prhs[k])) return info.type_message;
+        }
+    }
+    return nullptr;
+}
+
+const char* keep_failure(const char* text) {
+    std::strncpy(failure_text, text, sizeof failure_text - 1);
+    failure_text[sizeof failure_text - 1] = '\0';
+    return failure_text;
+}
+
+std::size_t element_count(const mxArray* a) {
+    return static_cast<std::size_t>(mxGetM(a)) * static_cast<std::size_t>(mxGetN(a));
+}
+
+double read_scalar(const mxArray* a, const char* name) {
+    if (element_count(a) < 1) throw Error(std::string("Error: ") + name + " must not be empty");
+    return mxGetPr(a)[0];
+}
+
+Pair read_pair(const mxArray* a, const char* name) {
+    if (element_count(a) < 2) throw Error(std::string("Error: ") + name + " must have two elements");
+    const double* p = mxGetPr(a);
+    return {p[0], p[1]};
+}
+
+Results::Results(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
+
+Results::~Results() {
+    for (int k = 0; k < unslotted_count_; ++k) mxDestroyArray(unslotted_[k]);
+}
+
+mxArray* Results::create(int slot, std::size_t m, std::size_t n, mxComplexity complexity) {
+    mxArray* a = mxCreateDoubleMatrix(m, n, complexity);
+    if (slot < slots_) {
+        plhs_[slot] = a;
+    } else {
+        // Module result counts are small and fixed; more would be a coding error.
+        if (unslotted_count_ == kMaxUnslotted) throw Error("Error: too many results created");
+        unslotted_[unslotted_count_++] = a;
+    }
+    return a;
+}
+
+}  // namespace partiscope::frame

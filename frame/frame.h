@@ -1,0 +1,103 @@
+// The gateway frame every module opens with: the once-per-load notice, the
+// argument and result count checks, the type checks, safe argument readers,
+// result creation within the slots the host provides, and error raising
+// after all of the call's own resources are gone.
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+#include "mex.h"
+#include "numerics/error.h"
+
+#if defined(_WIN32)
+#define PARTISCOPE_MEX_EXPORT extern "C" __declspec(dllexport)
+#else
+#define PARTISCOPE_MEX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace partiscope::frame {
+
+// How a module shows its licence notice on the first call after loading.
+enum class LicenceShown { console, msg_box };
+
+// The fixed identity and texts of one module.
+struct ModuleInfo {
+    int nrhs;                  // required argument count
+    int max_nlhs;              // most results a caller may request
+    const char* usage;         // raised when the argument count is wrong
+    const char* too_many;      // raised when more results are requested
+    const char* type_message;  // raised for a non-double or complex argument; null: no type test
+    LicenceShown licence;
+};
+
+// The about text, then the licence notice, once per load of the module.
+void show_notice(int& flag_info, LicenceShown how);
+// Prints the licence notice as "About_us %s".
+void MsgBox(const char* text);
+
+// The first element of an argument read as a scalar. An empty argument is an
+// error naming it ("Error: <name> must not be empty").
+double read_scalar(const mxArray* a, const char* name);
+
+struct Pair {
+    double first;
+    double second;
+};
+// The first two elements of an argument such as a sensor size or a range
+// ("Error: <name> must have two elements" when it has fewer).
+Pair read_pair(const mxArray* a, const char* name);
+
+std::size_t element_count(const mxArray* a);
+
+// Creates the call's results. Every result is created and filled whatever
+// nlhs is, but only stored into the max(nlhs, 1) slots the host provides;
+// a result no slot receives is destroyed when the call's work is done.
+class Results {
+public:
+    Results(int nlhs, mxArray** plhs);
+    ~Results();
+    Results(const Results&) = delete;
+    Results& operator=(const Results&) = delete;
+
+    mxArray* create(int slot, std::size_t m, std::size_t n, mxComplexity complexity);
+
+private:
+    static constexpr int kMaxUnslotted = 8;
+    int slots_;
+    mxArray** plhs_;
+    mxArray* unslotted_[kMaxUnslotted] = {};
+    int unslotted_count_ = 0;
+};
+
+// Steps before the module's own work: notice, counts, types. Returns the
+// message to raise, or null.
+const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
+                      const mxArray* prhs[]);
+
+// Keeps the text of a failure in storage that outlives the call's scope, so
+// the host error can be raised after every resource of ours is released.
+const char* keep_failure(const char* text);
+
+// Runs a module's work within the frame. `work(results, prhs)` reads the
+// arguments, creates the results through `results` and computes; it reports a
+// bad input by throwing partiscope::Error. The host error is raised only
+// once `work`'s scope, and with it every buffer and plan it owned, is gone.
+template <class Work>
+void run_gateway(const ModuleInfo& info, int& flag_info, int nlhs, mxArray* plhs[], int nrhs,
+                 const mxArray* prhs[], Work&& work) {
+    const char* failure = open_call(info, flag_info, nlhs, nrhs, prhs);
+    if (!failure) {
+        try {
+            Results results(nlhs, plhs);
+            work(results, prhs);
+        } catch (const Error& e) {
+            failure = keep_failure(e.what());
+        } catch (const std::bad_alloc&) {
+            failure = "Error: out of memory";
+        }
+    }
+    if (failure) mexErrMsgTxt(failure);
+}
+
+}  // namespace partiscope::frame

@@ -1,0 +1,23 @@
+% CYLONE  J1(x)/x of every element of a real matrix.
+%
+%   J = cylone(X)
+%
+%   X  real double matrix (any size, empty included).
+%   J  double matrix of the size of X: J(k) = J1(x)/x with x = X(k) rounded
+%      to single precision, evaluated with the toolbox's single-precision
+%      Bessel approximation; every element of J is a single-precision value.
+%      This is the Bessel factor of a disc's diffraction pattern in the
+%      particle hologram model.
+%
+%   Small arguments: for |x| below 1e-4 the result is the limit 0.5.
+%   J1(x)/x is even: cylone(-x) = cylone(x).
+%   NaN, and values beyond the single-precision range, give NaN.
+%
+%   Errors: a call with other than one argument, more than one result, or an
+%   argument that is not a real double matrix (single, integer, logical,
+%   char or complex) is rejected with a usage or type message.
+%
+%   Example:
+%     cylone([0 1 5])     % 0.5000  0.4401  -0.0655
+%
+%   See also CYLZERO.

@@ -1,0 +1,219 @@
+// The host operations and the loader of the test host.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <unordered_set>
+
+#include "testhost.h"
+
+struct mxArray_tag {
+    testhost::Class cls = testhost::Class::double_;
+    std::size_t m = 0;
+    std::size_t n = 0;
+    bool is_complex = false;
+    std::vector<double> re;             // double class: real parts
+    std::vector<double> im;             // double class, complex: imaginary parts
+    std::vector<unsigned char> bytes;   // other classes: raw storage
+};
+
+namespace testhost {
+namespace {
+
+// What the host knows of the call in progress.
+struct CallState {
+    std::string printed;
+    std::unordered_set<mxArray*> created;  // by the module, during this call
+};
+CallState* current = nullptr;
+
+struct HostError {
+    std::string text;
+};
+
+std::size_t class_size(Class c) {
+    switch (c) {
+        case Class::double_: return sizeof(double);
+        case Class::single: return 4;
+        case Class::int32: return 4;
+        case Class::logical: return 1;
+        case Class::char_: return 2;
+    }
+    return 1;
+}
+
+Array make(Class c, std::size_t m, std::size_t n, bool is_complex) {
+    auto* a = new mxArray;
+    a->cls = c;
+    a->m = m;
+    a->n = n;
+    a->is_complex = is_complex;
+    if (c == Class::double_) {
+        a->re.assign(m * n, 0.0);
+        if (is_complex) a->im.assign(m * n, 0.0);
+    } else {
+        a->bytes.assign(m * n * class_size(c), 0);
+    }
+    return Array(a);
+}
+
+}  // namespace
+
+void ArrayDeleter::operator()(mxArray* a) const { delete a; }
+
+Array real(std::size_t m, std::size_t n, std::vector<double> vals) {
+    Array a = make(Class::double_, m, n, false);
+    if (!vals.empty()) {
+        if (vals.size() != m * n) throw std::invalid_argument("testhost::real: wrong value count");
+        a->re = std::move(vals);
+    }
+    return a;
+}
+
+Array scalar(double value) { return real(1, 1, {value}); }
+
+Array row(std::initializer_list<double> vals) { return real(1, vals.size(), vals); }
+
+Array complex(std::size_t m, std::size_t n, std::vector<double> re, std::vector<double> im) {
+    if (re.size() != m * n || im.size() != m * n)
+        throw std::invalid_argument("testhost::complex: wrong value count");
+    Array a = make(Class::double_, m, n, true);
+    a->re = std::move(re);
+    a->im = std::move(im);
+    return a;
+}
+
+Array of_class(Class c, std::size_t m, std::size_t n) { return make(c, m, n, false); }
+
+std::vector<double> values(const mxArray* a) { return a->re; }
+std::vector<double> imag_values(const mxArray* a) { return a->im; }
+
+Module::Module(std::string path) : path_(std::move(path)) { open(); }
+
+Module::~Module() { close(); }
+
+void Module::open() {
+    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
+    entry_ = reinterpret_cast<Entry>(dlsym(handle_, "mexFunction"));
+    if (!entry_) {
+        close();
+        throw std::runtime_error("module " + path_ + " exports no mexFunction");
+    }
+}
+
+void Module::close() {
+    if (handle_) dlclose(handle_);
+    handle_ = nullptr;
+    entry_ = nullptr;
+}
+
+void Module::reload() {
+    close();
+    if (void* still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+        dlclose(still);
+        throw std::runtime_error("module " + path_ + " stayed loaded after dlclose");
+    }
+    open();
+}
+
+CallResult Module::call(int nlhs, std::initializer_list<const mxArray*> args) {
+    return call(nlhs, std::vector<const mxArray*>(args));
+}
+
+CallResult Module::call(int nlhs, const std::vector<const mxArray*>& args) {
+    // A real host hands out max(nlhs, 1) slots. Guard entries past them
+    // reveal a module that stores more results than it was given room for.
+    const std::size_t slots = static_cast<std::size_t>(std::max(nlhs, 1));
+    constexpr std::size_t kGuard = 8;
+    mxArray guard_marker;
+    std::vector<mxArray*> plhs(slots + kGuard, &guard_marker);
+    std::fill(plhs.begin(), plhs.begin() + static_cast<std::ptrdiff_t>(slots), nullptr);
+
+    CallState state;
+    current = &state;
+    CallResult out;
+    try {
+        entry_(nlhs, plhs.data(), static_cast<int>(args.size()),
+               const_cast<const mxArray**>(args.data()));
+    } catch (const HostError& e) {
+        out.failed = true;
+        out.error = e.text;
+    }
+    current = nullptr;
+
+    out.wrote_past_slots = std::any_of(plhs.begin() + static_cast<std::ptrdiff_t>(slots),
+                                       plhs.end(), [&](mxArray* p) { return p != &guard_marker; });
+    // Returned arrays pass to the caller; a failed call returns nothing. Every
+    // other array the module created is reclaimed, as MATLAB does.
+    if (!out.failed) {
+        for (std::size_t k = 0; k < slots; ++k) {
+            mxArray* p = plhs[k];
+            if (p && state.created.erase(p)) out.results.emplace_back(p);
+            else out.results.emplace_back(nullptr);
+        }
+    }
+    out.arrays_reclaimed = state.created.size();
+    for (mxArray* p : state.created) delete p;
+    out.printed = std::move(state.printed);
+    return out;
+}
+
+}  // namespace testhost
+
+using testhost::Class;
+
+extern "C" {
+
+mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
+    mxArray* a = testhost::make(Class::double_, m, n, complexity == mxCOMPLEX).release();
+    if (testhost::current) testhost::current->created.insert(a);
+    return a;
+}
+
+void mxDestroyArray(mxArray* a) {
+    if (!a) return;
+    // Only arrays the module created in this call may be destroyed by it;
+    // destroying an argument would be a use-after-free in a real host.
+    if (!testhost::current || testhost::current->created.erase(a) == 0) {
+        std::fprintf(stderr, "testhost: mxDestroyArray of an array the module does not own\n");
+        std::abort();
+    }
+    delete a;
+}
+
+double* mxGetPr(const mxArray* a) {
+    if (a->cls == Class::double_) return const_cast<double*>(a->re.data());
+    return reinterpret_cast<double*>(const_cast<unsigned char*>(a->bytes.data()));
+}
+
+double* mxGetPi(const mxArray* a) {
+    return a->is_complex ? const_cast<double*>(a->im.data()) : nullptr;
+}
+
+size_t mxGetM(const mxArray* a) { return a->m; }
+size_t mxGetN(const mxArray* a) { return a->n; }
+size_t mxGetNumberOfElements(const mxArray* a) { return a->m * a->n; }
+int mxIsDouble(const mxArray* a) { return a->cls == Class::double_; }
+int mxIsComplex(const mxArray* a) { return a->is_complex; }
+
+int mexPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    if (testhost::current) testhost::current->printed += text;
+    return length;
+}
+
+void mexErrMsgTxt(const char* text) { throw testhost::HostError{text}; }
+
+}  // extern "C"
