@@ -48,6 +48,13 @@ struct Pair {
 // ("Error: <name> must have two elements" when it has fewer).
 Pair read_pair(const mxArray* a, const char* name);
 
+// A sensor size (rows, columns) given as the first two elements of an
+// argument. Fractional sizes are kept as they are (the grid halves and floors
+// them; arrays take their truncation); a negative, non-finite or
+// unallocatably large size is an error
+// ("Error: <name> must hold two non-negative finite sizes within the array limits").
+Pair read_sizes(const mxArray* a, const char* name);
+
 std::size_t element_count(const mxArray* a);
 
 // Creates the call's results. Every result is created and filled whatever

@@ -1,0 +1,63 @@
+// The in-line hologram model of one opaque spherical particle on a sensor
+// grid, in the three forms the modules use.
+//
+// A particle of radius r at lateral position (x, y) and distance z from the
+// sensor diffracts like a disc: at a pixel at distance rho from its axis its
+// complex term is s = -i P A e^(i phi), with the disc's Bessel factor
+// J = J1(u)/u (single precision), u = 2 pi r rho/(lambda z),
+// A = J pi r^2/(lambda z), the Fresnel phase phi = pi rho^2/(lambda z) and an
+// optional pixel-integration factor P = sinc(dx) sinc(dy). The real part of s
+// is the particle's first-order term in the recorded hologram.
+//
+// Grid: M rows by N columns (doubles), h = floor(M/2), g = floor(N/2); node
+// (b, a), b = -h..h-1, a = -g..g-1, is the pixel at row b+h, column a+g, with
+// coordinates X = b pix, Y = a pix from the grid origin. For odd M (N) the
+// last row (column) is not a node and is never written. Arrays are
+// column-major with trunc(M) rows.
+#pragma once
+
+#include <cstddef>
+
+namespace partiscope {
+
+// Lengths in metres; M and N are the sensor's rows and columns as doubles
+// (non-negative and finite: callers validate them).
+struct ModelParams {
+    double x = 0.0;  // particle position along the rows, from the grid origin
+    double y = 0.0;  // along the columns
+    double z = 0.0;  // distance from the particle to the sensor
+    double r = 0.0;  // particle radius
+    double pix = 0.0;     // pixel pitch
+    double lambda = 0.0;  // wavelength
+    double M = 0.0;
+    double N = 0.0;
+    double K = 0.0;  // pixel-factor parameter: its switch and, in two forms, its width
+};
+
+// Destinations of model_grid, each trunc(M)-by-trunc(N), zero-filled by the
+// caller. Unused ones may be null.
+struct GridOutputs {
+    double* real_p = nullptr;   // real model, when flag is 0
+    double* complex_re = nullptr;  // complex model, when flag is not 0
+    double* complex_im = nullptr;
+    double* jinc = nullptr;     // J1(u)/u at every node, when r > 0
+};
+
+// The model of the ringform module. r > 0: the particle at (x, y), J stored
+// into out.jinc. Otherwise (r = 0 or not a number) the bare Fresnel kernel
+// (1/(i lambda z)) e^(i phi) centred on the grid origin, x and y unused.
+// complex_model selects which of real_p and the complex pair is written.
+// Pixel factor with width K whenever K != 0 (a NaN K included).
+void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out);
+
+// The detection template: the real model of a particle centred on the grid
+// origin (x and y unused), written into out (trunc(M) rows). Pixel factor of
+// width 1 whenever K != 0.
+void model_calc(double* out, const ModelParams& p);
+
+// Adds the complex model of one particle into a field (trunc(M) rows). Pixel
+// factor of width K only when K > 0. A radius that is not positive is an
+// Error thrown before the field is touched.
+void model_calc(double* field_re, double* field_im, const ModelParams& p);
+
+}  // namespace partiscope

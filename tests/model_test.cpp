@@ -1,0 +1,268 @@
+// The particle model in its three forms, on plain arrays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "model/particle_model.h"
+#include "numerics/error.h"
+
+using namespace partiscope;
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// lambda = 500 nm, z = 10 cm, r = 50 um, pix = 10 um: c = 1/(lambda z) = 2e7.
+ModelParams reference(double M = 128, double N = 128) {
+    ModelParams p;
+    p.z = 0.1;
+    p.r = 5e-5;
+    p.pix = 1e-5;
+    p.lambda = 5e-7;
+    p.M = M;
+    p.N = N;
+    return p;
+}
+
+struct Grid {
+    std::size_t rows, cols;
+    std::vector<double> real, re, im, jinc;
+    Grid(const ModelParams& p)
+        : rows(static_cast<std::size_t>(p.M)),
+          cols(static_cast<std::size_t>(p.N)),
+          real(rows * cols),
+          re(rows * cols),
+          im(rows * cols),
+          jinc(rows * cols) {}
+    double at(const std::vector<double>& v, std::size_t i, std::size_t j) const {
+        return v[i + j * rows];
+    }
+};
+
+// Both models and J on one grid, as ringform computes them.
+Grid grid_of(const ModelParams& p) {
+    Grid g(p);
+    GridOutputs real_out, complex_out;
+    real_out.real_p = g.real.data();
+    real_out.jinc = g.jinc.data();
+    complex_out.complex_re = g.re.data();
+    complex_out.complex_im = g.im.data();
+    complex_out.jinc = g.jinc.data();
+    model_grid(p, false, real_out);
+    model_grid(p, true, complex_out);
+    return g;
+}
+
+std::vector<double> template_of(const ModelParams& p) {
+    std::vector<double> out(static_cast<std::size_t>(p.M) * static_cast<std::size_t>(p.N));
+    model_calc(out.data(), p);
+    return out;
+}
+
+}  // namespace
+
+TEST(ModelGrid, ReferenceValues) {
+    ModelParams p = reference();
+    const Grid g = grid_of(p);
+    // Node b = 10, a = 0 (rho = 1e-4): u = 0.6283185, J = 0.4757285, A = 0.07472726.
+    const std::size_t b10 = 64 + 10, a0 = 64;
+    EXPECT_NEAR(g.at(g.jinc, b10, a0), 0.4757285, 5e-8);
+    EXPECT_NEAR(g.at(g.real, b10, a0), 0.04392358, 5e-9);
+    EXPECT_NEAR(g.at(g.re, b10, a0), 0.04392358, 5e-9);
+    EXPECT_NEAR(g.at(g.im, b10, a0), -0.06045563, 5e-9);
+    // Node b = 60, a = -25 (rho = 6.5e-4): u = 4.084071.
+    EXPECT_NEAR(g.at(g.jinc, 64 + 60, 64 - 25), -0.02386342, 5e-9);
+    EXPECT_NEAR(g.at(g.real, 64 + 60, 64 - 25), -0.003702308, 5e-10);
+    // With the pixel factor (K = 1) the value shrinks by 0.9993422.
+    p.K = 1;
+    EXPECT_NEAR(grid_of(p).at(grid_of(p).real, b10, a0), 0.04389469, 5e-9);
+}
+
+// On the particle's axis u = 0: J = 0.5, phi = 0, P = 1.
+TEST(ModelGrid, OnTheAxis) {
+    ModelParams p = reference(64, 64);
+    p.K = 2;
+    const Grid g = grid_of(p);
+    EXPECT_EQ(g.at(g.real, 32, 32), 0.0);
+    EXPECT_EQ(g.at(g.jinc, 32, 32), 0.5);
+    EXPECT_EQ(g.at(g.re, 32, 32), 0.0);
+    EXPECT_NEAR(g.at(g.im, 32, 32), -kPi * p.r * p.r / (2 * p.lambda * p.z), 1e-15);
+}
+
+// A centred particle is mirror-symmetric about the grid origin: row 32 + d
+// mirrors row 32 - d, and likewise the columns. Row and column 0 have no
+// mirror. An off-by-one in the grid breaks this.
+TEST(ModelGrid, CentredParticleIsMirrorSymmetric) {
+    ModelParams p = reference(64, 64);
+    p.K = 1;
+    const Grid g = grid_of(p);
+    for (std::size_t d = 1; d <= 31; ++d) {
+        for (std::size_t j = 0; j < 64; ++j) {
+            EXPECT_EQ(g.at(g.real, 32 + d, j), g.at(g.real, 32 - d, j));
+            EXPECT_EQ(g.at(g.real, j, 32 + d), g.at(g.real, j, 32 - d));
+        }
+    }
+}
+
+// Moving the particle by whole pixels moves its pattern by as many rows and
+// columns, x along the rows and y along the columns.
+TEST(ModelGrid, WholePixelShiftMovesThePattern) {
+    ModelParams p = reference(64, 48);
+    const Grid centred = grid_of(p);
+    p.x = 3 * p.pix;
+    p.y = -5 * p.pix;
+    const Grid shifted = grid_of(p);
+    for (std::size_t i = 0; i + 3 < 64; ++i) {
+        for (std::size_t j = 5; j < 48; ++j) {
+            EXPECT_NEAR(shifted.at(shifted.real, i + 3, j - 5), centred.at(centred.real, i, j),
+                        1e-12);
+        }
+    }
+}
+
+TEST(ModelGrid, RealModelIsRealPartOfComplexModel) {
+    for (double K : {0.0, 1.0, -2.5}) {
+        ModelParams p = reference(40, 30);
+        p.K = K;
+        p.x = 1.3e-5;
+        const Grid g = grid_of(p);
+        EXPECT_EQ(g.real, g.re) << K;
+    }
+}
+
+// Odd sizes leave the last row / column unwritten; a 1-row grid has no node.
+TEST(ModelGrid, OddAndDegenerateSizes) {
+    const double marker = -7.0;
+    for (auto [M, N] : {std::pair{5.0, 4.0}, std::pair{4.0, 5.0}, std::pair{1.0, 1.0},
+                        std::pair{1.0, 6.0}, std::pair{5.9, 4.2}}) {
+        ModelParams p = reference(M, N);
+        const std::size_t rows = static_cast<std::size_t>(M), cols = static_cast<std::size_t>(N);
+        std::vector<double> v(rows * cols, marker);
+        GridOutputs out;
+        out.real_p = v.data();
+        std::vector<double> j(rows * cols, marker);
+        out.jinc = j.data();
+        model_grid(p, false, out);
+        const std::size_t nodes_r = 2 * static_cast<std::size_t>(std::floor(M / 2));
+        const std::size_t nodes_c = 2 * static_cast<std::size_t>(std::floor(N / 2));
+        for (std::size_t c = 0; c < cols; ++c) {
+            for (std::size_t r = 0; r < rows; ++r) {
+                const bool node = r < nodes_r && c < nodes_c;
+                EXPECT_EQ(v[r + c * rows] == marker, !node) << M << "x" << N << " " << r << "," << c;
+            }
+        }
+    }
+}
+
+TEST(ModelGrid, PixelFactorIsEvenInK) {
+    ModelParams p = reference(32, 32);
+    p.x = 2e-6;
+    p.K = -1;
+    const Grid minus = grid_of(p);
+    p.K = 1;
+    const Grid plus = grid_of(p);
+    EXPECT_EQ(minus.real, plus.real);
+}
+
+// Radius 0: the Fresnel kernel exp(i phi)/(i lambda z) of the grid origin,
+// wherever x and y put the particle.
+TEST(FresnelKernel, CentredWhateverThePosition) {
+    for (double K : {0.0, 1.0}) {
+        ModelParams p = reference(16, 20);
+        p.r = 0;
+        p.K = K;
+        const Grid at_origin = grid_of(p);
+        p.x = 7 * p.pix;
+        p.y = -2 * p.pix;
+        const Grid moved = grid_of(p);
+        EXPECT_EQ(at_origin.re, moved.re);
+        EXPECT_EQ(at_origin.im, moved.im);
+        EXPECT_EQ(at_origin.real, moved.real);
+    }
+    ModelParams p = reference(16, 20);
+    p.r = std::numeric_limits<double>::quiet_NaN();
+    const Grid g = grid_of(p);
+    const double c = 1.0 / p.lambda / p.z;
+    // Pixel (11, 13) is node b = 3, a = 3: rho^2 = 18 pix^2.
+    const double phi = kPi * 18 * p.pix * p.pix * c;
+    EXPECT_NEAR(g.at(g.re, 11, 13), c * std::sin(phi), 1e-7 * c);
+    EXPECT_NEAR(g.at(g.im, 11, 13), -c * std::cos(phi), 1e-7 * c);
+    EXPECT_EQ(g.at(g.re, 8, 10), 0.0);
+    EXPECT_EQ(g.at(g.im, 8, 10), -c);
+}
+
+// The detection template is the ringform model of a centred particle with
+// K mapped to 1 or 0, up to the last bit of the single-precision quotient.
+TEST(DetectionTemplate, AgreesWithTheGridModel) {
+    for (double K : {0.0, 0.5, -3.0}) {
+        ModelParams p = reference(64, 64);
+        p.K = K;
+        const std::vector<double> t = template_of(p);
+        p.K = K != 0.0 ? 1.0 : 0.0;
+        const Grid g = grid_of(p);
+        for (std::size_t i = 0; i < t.size(); ++i) {
+            // One single-precision ulp of J (2^-24 relative) on the value.
+            EXPECT_NEAR(t[i], g.real[i], std::fabs(g.real[i]) * 1.2e-7 + 1e-18) << i;
+        }
+    }
+    // Any non-zero K gives exactly the K = 1 template.
+    ModelParams p = reference(32, 32);
+    p.K = 1;
+    const auto one = template_of(p);
+    p.K = 0.5;
+    EXPECT_EQ(template_of(p), one);
+    p.K = -3;
+    EXPECT_EQ(template_of(p), one);
+}
+
+TEST(AccumulatingModel, AddsParticleAfterParticle) {
+    ModelParams a = reference(32, 24), b = reference(32, 24);
+    a.x = 3e-5;
+    b.y = -4e-5;
+    b.r = 2e-5;
+    b.K = 1;
+    const std::size_t n = 32 * 24;
+    std::vector<double> re_a(n), im_a(n), re_b(n), im_b(n), re(n), im(n);
+    model_calc(re_a.data(), im_a.data(), a);
+    model_calc(re_b.data(), im_b.data(), b);
+    model_calc(re.data(), im.data(), a);
+    model_calc(re.data(), im.data(), b);
+    for (std::size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(re[i], re_a[i] + re_b[i]);
+        EXPECT_EQ(im[i], im_a[i] + im_b[i]);
+    }
+    // Its real part is the ringform model up to the quotient's last bit.
+    const Grid g = grid_of(a);
+    for (std::size_t i = 0; i < n; ++i) EXPECT_NEAR(re_a[i], g.re[i], std::fabs(g.re[i]) * 1.2e-7);
+}
+
+// Only a positive K switches the simulation's pixel factor on.
+TEST(AccumulatingModel, NegativeKMeansNoPixelFactor) {
+    ModelParams p = reference(16, 16);
+    const std::size_t n = 256;
+    std::vector<double> re0(n), im0(n), re1(n), im1(n);
+    model_calc(re0.data(), im0.data(), p);
+    p.K = -1;
+    model_calc(re1.data(), im1.data(), p);
+    EXPECT_EQ(re0, re1);
+    EXPECT_EQ(im0, im1);
+}
+
+TEST(AccumulatingModel, NonPositiveRadiusLeavesTheFieldUntouched) {
+    for (double r : {0.0, -1e-5, std::numeric_limits<double>::quiet_NaN()}) {
+        ModelParams p = reference(8, 8);
+        p.r = r;
+        std::vector<double> re(64, 1.5), im(64, -2.5);
+        try {
+            model_calc(re.data(), im.data(), p);
+            ADD_FAILURE() << "no error for r = " << r;
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(),
+                         "Error: one of values of R is not positive - please recheck the inputs");
+        }
+        EXPECT_EQ(re, std::vector<double>(64, 1.5));
+        EXPECT_EQ(im, std::vector<double>(64, -2.5));
+    }
+}
