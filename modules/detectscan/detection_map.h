@@ -1,0 +1,65 @@
+// The detection-criterion map: every position of a field of view on a
+// recorded hologram scored by how well the model of one particle (given
+// depth and radius) centred there explains the data, all positions at once
+// through 2-D FFT correlations.
+//
+// For the model m displaced to a position, weights w and data d, the score
+// is S c_wd^2 / (S c_wm2 - c_w^2) w', with S = sum w and the circular sums
+// c_w = sum w m, c_wd = sum w d m, c_wm2 = sum w m^2: the squared weighted
+// inner product of data and model over the weighted variance of the model,
+// times the per-position factor w'.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+
+#include "model/particle_model.h"
+
+namespace partiscope {
+
+// A field of view: hologram rows x0..x1 and columns y0..y1, 1-based and
+// inclusive, within the hologram.
+struct FieldOfView {
+    std::size_t x0, x1, y0, y1;
+    std::size_t rows() const { return x1 - x0 + 1; }
+    std::size_t cols() const { return y1 - y0 + 1; }
+};
+
+// Validates the ranges the user gave as doubles against an M-by-N hologram;
+// a range that is not whole, empty, inverted or reaching outside the
+// hologram is an Error naming it.
+FieldOfView field_of_view(const double x[2], const double y[2], std::size_t M, std::size_t N);
+
+struct DetectionInput {
+    const double* hol = nullptr;     // M-by-N hologram, column-major
+    std::size_t M = 0, N = 0;
+    const double* w = nullptr;       // M*N weights
+    const double* w_prim = nullptr;  // M*N per-position factors
+    double lambda = 0, pix = 0, r = 0, z = 0, K = 0;
+    FieldOfView fov{1, 1, 1, 1};
+};
+
+struct DetectionResult {
+    double maxim = 0.0;    // largest positive score, 0 when none is positive
+    std::size_t best = 0;  // its 0-based index in the map (column-major), 0 when none
+};
+
+// FFTW planner effort: FFTW_MEASURE unless PARTISCOPE_FFTW_PLANNER names
+// another ("estimate", "measure", "patient", "exhaustive"); any other value
+// is an Error.
+unsigned planner_flags_from_environment();
+
+// Fills q0 (fov.rows() by fov.cols(), column-major) with the score of every
+// position and returns the first largest one in column-major order.
+// Throws std::bad_alloc when memory runs out and Error when FFTW cannot plan;
+// nothing of its own is left behind either way.
+DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags);
+
+// Moves every element (i, j) of an M-by-N column-major grid to
+// ((i - floor(M/2)) mod M, (j - floor(N/2)) mod N): the circular sums, indexed
+// by the model's displacement from the kernel's centre, become indexed by the
+// pixel the model is centred on. scratch holds M*N elements.
+void ifftShift_in(std::complex<double>* a, std::size_t M, std::size_t N,
+                  std::complex<double>* scratch);
+
+}  // namespace partiscope
