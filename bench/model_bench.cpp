@@ -89,5 +89,3 @@ void BM_AccumulateParticle(benchmark::State& state) {
 BENCHMARK(BM_AccumulateParticle)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

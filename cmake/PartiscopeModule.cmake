@@ -66,6 +66,12 @@ if(PARTISCOPE_MATLAB)
   endif()
 endif()
 
+# The help text beside the module, kept up to date with its source.
+function(_partiscope_help_file target from to)
+  add_custom_command(OUTPUT ${to} COMMAND ${CMAKE_COMMAND} -E copy ${from} ${to} DEPENDS ${from})
+  add_custom_target(${target} ALL DEPENDS ${to})
+endfunction()
+
 function(partiscope_add_module name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   set(help ${PROJECT_SOURCE_DIR}/modules/${name}/${name}.m)
@@ -84,8 +90,7 @@ function(partiscope_add_module name)
     set_target_properties(${target} PROPERTIES
       PREFIX "" SUFFIX ".mex" OUTPUT_NAME ${name}
       LIBRARY_OUTPUT_DIRECTORY ${PARTISCOPE_MEX_DIR})
-    add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${help} ${PARTISCOPE_MEX_DIR}/${name}.m)
+    _partiscope_help_file(${name}_octave_help ${help} ${PARTISCOPE_MEX_DIR}/${name}.m)
   endif()
 
   if(PARTISCOPE_TESTS)
@@ -104,7 +109,6 @@ function(partiscope_add_module name)
                    LINK_TO partiscope_frame_matlab ${ARG_LIBS} R2017b)
     set_target_properties(${name}_matlab PROPERTIES
       LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/matlab)
-    add_custom_command(TARGET ${name}_matlab POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${help} ${CMAKE_BINARY_DIR}/matlab/${name}.m)
+    _partiscope_help_file(${name}_matlab_help ${help} ${CMAKE_BINARY_DIR}/matlab/${name}.m)
   endif()
 endfunction()

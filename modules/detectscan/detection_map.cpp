@@ -98,7 +98,7 @@ FieldOfView field_of_view(const double x[2], const double y[2], std::size_t M, s
 
 unsigned planner_flags_from_environment() {
     const char* v = std::getenv("PARTISCOPE_FFTW_PLANNER");
-    if (!v || std::strcmp(v, "measure") == 0) return FFTW_MEASURE;
+    if (!v || *v == '\0' || std::strcmp(v, "measure") == 0) return FFTW_MEASURE;
     if (std::strcmp(v, "estimate") == 0) return FFTW_ESTIMATE;
     if (std::strcmp(v, "patient") == 0) return FFTW_PATIENT;
     if (std::strcmp(v, "exhaustive") == 0) return FFTW_EXHAUSTIVE;
