@@ -60,12 +60,24 @@ std::size_t element_count(const mxArray* a) {
     return static_cast<std::size_t>(mxGetM(a)) * static_cast<std::size_t>(mxGetN(a));
 }
 
+namespace {
+
+// Modules without a type test read their arguments' real parts as doubles;
+// an array of another class holds fewer bytes than that reads.
+void require_doubles(const mxArray* a, const char* name) {
+    if (!mxIsDouble(a)) throw Error(std::string("Error: ") + name + " must be a double array");
+}
+
+}  // namespace
+
 double read_scalar(const mxArray* a, const char* name) {
+    require_doubles(a, name);
     if (element_count(a) < 1) throw Error(std::string("Error: ") + name + " must not be empty");
     return mxGetPr(a)[0];
 }
 
 Pair read_pair(const mxArray* a, const char* name) {
+    require_doubles(a, name);
     if (element_count(a) < 2) throw Error(std::string("Error: ") + name + " must have two elements");
     const double* p = mxGetPr(a);
     return {p[0], p[1]};

@@ -36,8 +36,9 @@ void show_notice(int& flag_info, LicenceShown how);
 // Prints the licence notice as "About_us %s".
 void MsgBox(const char* text);
 
-// The first element of an argument read as a scalar. An empty argument is an
-// error naming it ("Error: <name> must not be empty").
+// The first element of an argument read as a scalar (its real part). An
+// empty argument, or one that does not hold doubles, is an error naming it
+// ("Error: <name> must not be empty", "Error: <name> must be a double array").
 double read_scalar(const mxArray* a, const char* name);
 
 struct Pair {

@@ -1,0 +1,51 @@
+// Cramér-Rao lower bounds on the standard deviations of x, y, z and r of one
+// particle estimated from one in-line hologram with white Gaussian noise:
+// the 4-by-4 Fisher information of the model's analytic derivatives summed
+// over the sensor pixels, inverted in closed form.
+#pragma once
+
+namespace partiscope {
+
+struct BoundParams {
+    double x = 0;       // particle position along the sensor's first axis, metres
+    double y = 0;       // along the second axis
+    double z = 0;       // distance to the sensor
+    double r = 0;       // radius
+    double pix = 0;     // pixel pitch
+    double lambda = 0;  // wavelength
+    double W = 0;       // pixels along the first axis (x)
+    double H = 0;       // pixels along the second axis (y)
+    double sigm = 0;    // noise standard deviation, in the data's units
+    double n = 0;       // pixel-integration width in pixels (0: point samples) and,
+                        // above 1, the sampling step; must be >= 0
+    double A = 0;       // amplitude of the pattern in the data; 0: the model's own
+};
+
+struct Bounds {
+    double deltax, deltay, deltaz, deltar;
+};
+
+// Derivatives of the model at one pixel with respect to x, y, z, r.
+struct Derivatives {
+    double dX, dY, dZ, dR;
+};
+
+// Constants of one call, shared by every pixel.
+struct BoundConstants {
+    double L;    // lambda z
+    double k1;   // pi r / L
+    double kz;   // -pi^2 r^2 / (L^2 z)
+    double kxy;  // pi^2 r^2 / L^2
+    double a;    // n pix / L: the pixel's width in the sinc argument
+    double w;    // Fisher weight of one pixel: amplitude^2 / sigm^2
+};
+
+BoundConstants bound_constants(const BoundParams& p);
+
+// The model's derivatives at the pixel with coordinates (xi, yi).
+Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, double xi, double yi);
+
+// Throws Error for a negative or NaN n, for which no model is defined.
+Bounds precision_bounds(const BoundParams& p);
+
+}  // namespace partiscope
