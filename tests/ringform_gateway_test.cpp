@@ -123,20 +123,6 @@ TEST_F(Ringform, ResultShapesAndPlaceholders) {
     EXPECT_EQ(testhost::values(kernel.results[2].get())[0], 0.0);
 }
 
-TEST_F(Ringform, CentredParticleValues) {
-    Args a;
-    a.flag = testhost::scalar(1);
-    const auto r = call(a);
-    const std::size_t origin = 32 + 32 * 64;
-    EXPECT_EQ(testhost::values(r.results[1].get())[origin], 0.0);
-    EXPECT_NEAR(testhost::imag_values(r.results[1].get())[origin],
-                -3.141592653589793 * 5e-5 * 5e-5 / (2 * 5e-7 * 0.1), 1e-15);
-    EXPECT_EQ(testhost::values(r.results[2].get())[origin], 0.5);
-    // The reference node b = 10, a = 0 of a 64-by-64 grid.
-    EXPECT_NEAR(testhost::values(r.results[1].get())[42 + 32 * 64], 0.04392358, 5e-9);
-    EXPECT_NEAR(testhost::imag_values(r.results[1].get())[42 + 32 * 64], -0.06045563, 5e-9);
-}
-
 // Every result is computed whatever nlhs is, but only the host's
 // max(nlhs, 1) slots are filled and nothing else is left behind.
 TEST_F(Ringform, ResultsStayWithinTheHostsSlots) {
