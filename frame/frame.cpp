@@ -85,19 +85,22 @@ Pair read_pair(const mxArray* a, const char* name) {
 
 Pair read_sizes(const mxArray* a, const char* name) {
     const Pair s = read_pair(a, name);
+    return checked_sizes(s.first, s.second,
+                         std::string("Error: ") + name +
+                             " must hold two non-negative finite sizes within the array limits");
+}
+
+Pair checked_sizes(double rows, double cols, const std::string& message) {
     // Bounds each dimension by the 32-bit index range and the element count
     // by what a host array of doubles can address, so that truncating the
     // sizes and forming trunc(M) * trunc(N) * 8 never overflows.
     constexpr double kMaxDimension = 2147483647.0;
     constexpr double kMaxElements = 281474976710656.0;  // 2^48
-    const bool valid = s.first >= 0.0 && s.second >= 0.0 && s.first <= kMaxDimension &&
-                       s.second <= kMaxDimension &&
-                       std::trunc(s.first) * std::trunc(s.second) <= kMaxElements;
-    if (!valid) {
-        throw Error(std::string("Error: ") + name +
-                    " must hold two non-negative finite sizes within the array limits");
-    }
-    return s;
+    const bool valid = rows >= 0.0 && cols >= 0.0 && rows <= kMaxDimension &&
+                       cols <= kMaxDimension &&
+                       std::trunc(rows) * std::trunc(cols) <= kMaxElements;
+    if (!valid) throw Error(message);
+    return {rows, cols};
 }
 
 Results::Results(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 
 #include "mex.h"
 #include "numerics/error.h"
@@ -55,6 +56,9 @@ Pair read_pair(const mxArray* a, const char* name);
 // unallocatably large size is an error
 // ("Error: <name> must hold two non-negative finite sizes within the array limits").
 Pair read_sizes(const mxArray* a, const char* name);
+// The same test for two sizes read from separate arguments, failing with
+// the given message.
+Pair checked_sizes(double rows, double cols, const std::string& message);
 
 std::size_t element_count(const mxArray* a);
 

@@ -1,0 +1,83 @@
+// Simulation of a noisy in-line hologram of spherical particles: particles
+// drawn at random within ranges or taken from a table, their complex
+// diffraction terms summed over the sensor, the intensity |1 - S|^2 of the
+// unit background wave minus that sum, scaled, plus white Gaussian noise,
+// with the mean optionally removed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace partiscope {
+
+struct SynthParams {
+    int n = 0;             // number of particles
+    double lambda = 0;     // wavelength, metres
+    double pix = 0;        // pixel pitch, metres
+    std::size_t sX = 0;    // sensor rows (x)
+    std::size_t sY = 0;    // sensor columns (y)
+    double I0 = 0;         // intensity scale; also sigma = I0/SNR
+    double SNR = 0;        // signal-to-noise ratio; <= 1e-16 switches the noise off
+    double rangeZ[2] = {0, 0};  // depth bounds of drawn particles
+    double rangeR[2] = {0, 0};  // radius bounds of drawn particles
+    int random_coordinates = 0;        // 1: draw the particles; otherwise take `coordinates`
+    const double* coordinates = nullptr;  // n-by-4 table x, y (pixels), z, r when not drawn
+    int meanh = 0;         // 0: remove the hologram's mean and report it
+    double K = 0;          // > 0: pixel-integration factor of width K in the model
+};
+
+// The C library's generator: the sequence of rand() after srand(seed)
+// (glibc's additive feedback generator, RAND_MAX 2^31 - 1), drawn from a
+// private state so that the generator the host and other libraries share is
+// left alone.
+class Generator {
+public:
+    static constexpr double kRandMax = 2147483647.0;
+    explicit Generator(std::uint32_t seed);
+    int next();
+
+private:
+    random_data data_{};
+    char state_[128] = {};  // the size of srand's default state
+};
+
+// A seed for each call: the first call after the module is loaded starts
+// from the nanosecond clock; every later call steps from there by an odd
+// constant, so no two calls of one load share a seed.
+std::uint32_t next_call_seed();
+
+// rand() / (RAND_MAX/w + 1) + lo: uniform in [lo, lo + w), exactly lo for w = 0.
+double uniform_draw(Generator& g, double lo, double w);
+
+struct Extremes {
+    double zmin = 1.0;  // least depth, but not above 1
+    double rmax = 0.0;  // largest radius, but not below 0
+};
+
+// Fills the n-by-4 table (column-major) with drawn or given particles.
+Extremes draw_particles(const SynthParams& p, Generator& g, double* particles);
+
+// The sum S of every particle's complex model over the sensor, in (re, im).
+// Throws Error for a particle whose radius is not positive.
+void sum_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
+                         std::vector<double>& im);
+
+struct PlateOutputs {
+    double* hologram = nullptr;   // sX-by-sY
+    double* particles = nullptr;  // n-by-4
+    double* Mean = nullptr;       // 1 value
+    double* noise = nullptr;      // sX-by-sY
+};
+
+// Intensity, noise and mean of every pixel from the summed field.
+void render_hologram(const SynthParams& p, const std::vector<double>& re,
+                     const std::vector<double>& im, const Extremes& e, Generator& g,
+                     const PlateOutputs& out);
+
+// The whole simulation with the generator seeded by `seed`. The outputs are
+// zero-filled by the caller.
+void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out);
+
+}  // namespace partiscope
