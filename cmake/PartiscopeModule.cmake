@@ -7,6 +7,12 @@
 # The host-facing frame is compiled once per host (it includes that host's
 # mex.h); the host-free core libraries are shared by all.
 
+# The help text beside the module, kept up to date with its source.
+function(_partiscope_help_file target from to)
+  add_custom_command(OUTPUT ${to} COMMAND ${CMAKE_COMMAND} -E copy ${from} ${to} DEPENDS ${from})
+  add_custom_target(${target} ALL DEPENDS ${to})
+endfunction()
+
 set(_partiscope_frame_sources ${CMAKE_CURRENT_LIST_DIR}/../frame/frame.cpp)
 
 function(_partiscope_frame_library target)
@@ -32,6 +38,8 @@ if(PARTISCOPE_OCTAVE)
   find_package(OctaveMex REQUIRED)
   _partiscope_frame_library(partiscope_frame_octave)
   target_include_directories(partiscope_frame_octave SYSTEM PUBLIC ${OctaveMex_INCLUDE_DIRS})
+  _partiscope_help_file(partiscope_octave_contents ${PROJECT_SOURCE_DIR}/modules/Contents.m
+                        ${PARTISCOPE_MEX_DIR}/Contents.m)
   if(OctaveMex_SOVERSION)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/octave_mex_soversion.cpp.in
                    ${CMAKE_BINARY_DIR}/octave_mex_soversion.cpp @ONLY)
@@ -60,17 +68,13 @@ if(PARTISCOPE_MATLAB)
     target_compile_definitions(partiscope_frame_matlab PUBLIC
       MATLAB_MEX_FILE MATLAB_DEFAULT_RELEASE=R2017b)
     message(STATUS "MATLAB found in ${Matlab_ROOT_DIR}: building the modules for MATLAB too")
+    _partiscope_help_file(partiscope_matlab_contents ${PROJECT_SOURCE_DIR}/modules/Contents.m
+                          ${CMAKE_BINARY_DIR}/matlab/Contents.m)
   else()
     message(STATUS "MATLAB not found: skipping the MATLAB modules "
                    "(set Matlab_ROOT_DIR to build them)")
   endif()
 endif()
-
-# The help text beside the module, kept up to date with its source.
-function(_partiscope_help_file target from to)
-  add_custom_command(OUTPUT ${to} COMMAND ${CMAKE_COMMAND} -E copy ${from} ${to} DEPENDS ${from})
-  add_custom_target(${target} ALL DEPENDS ${to})
-endfunction()
 
 function(partiscope_add_module name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
