@@ -103,6 +103,8 @@ void fresnel_kernel(const ModelParams& p, double c, bool complex_model, const Gr
 
 }  // namespace
 
+namespace reference {
+
 void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out) {
     const double c = 1.0 / p.lambda / p.z;
     if (p.r > 0.0) particle_grid(p, c, complex_model, out);
@@ -138,4 +140,5 @@ void model_calc(double* field_re, double* field_im, const ModelParams& p) {
     });
 }
 
+}  // namespace reference
 }  // namespace partiscope

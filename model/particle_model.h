@@ -43,6 +43,12 @@ struct GridOutputs {
     double* jinc = nullptr;     // J1(u)/u at every node, when r > 0
 };
 
+// The model in its three forms, split over the processor's cores, with the
+// Fresnel phase factored into row and column terms and the Bessel factor's
+// sines and cosines on vector units. Each value agrees with the reference
+// form below to 1e-12 of the largest magnitude of its array (J1(u)/u to one
+// single-precision ulp).
+//
 // The model of the ringform module. r > 0: the particle at (x, y), J stored
 // into out.jinc. Otherwise (r = 0 or not a number) the bare Fresnel kernel
 // (1/(i lambda z)) e^(i phi) centred on the grid origin, x and y unused.
@@ -59,5 +65,14 @@ void model_calc(double* out, const ModelParams& p);
 // factor of width K only when K > 0. A radius that is not positive is an
 // Error thrown before the field is touched.
 void model_calc(double* field_re, double* field_im, const ModelParams& p);
+
+// The plain single-threaded evaluation, node by node in the defining order
+// and with the C library's sin and cos: the reference the fast forms are
+// held to.
+namespace reference {
+void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out);
+void model_calc(double* out, const ModelParams& p);
+void model_calc(double* field_re, double* field_im, const ModelParams& p);
+}  // namespace reference
 
 }  // namespace partiscope

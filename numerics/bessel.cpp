@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "vecmath.h"
+
 namespace partiscope {
 namespace {
 
@@ -95,6 +97,60 @@ float besscylone(float x, double threshold, Quotient quotient) {
     if (static_cast<double>(x) < threshold) return kSmallArgument;
     if (quotient == Quotient::single_precision) return bessj1(x) / x;
     return static_cast<float>(bessj1_unrounded(x) / static_cast<double>(x));
+}
+
+}  // namespace partiscope
+
+namespace partiscope {
+
+void besscylone_array(const float* x, float* J, std::size_t n, double threshold, Quotient quotient,
+                      double* scratch) {
+    // Arguments in the asymptotic branch are gathered so that their sines
+    // and cosines are taken together on the vector unit.
+    double* xx = scratch;
+    double* p = xx + n;
+    double* q = p + n;
+    double* zs = q + n;
+    double* s = zs + n;
+    double* c = s + n;
+    double* at = c + n;  // index of each gathered argument, stored as a double
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const float xi = x[i];
+        if (static_cast<double>(xi) < threshold) {
+            J[i] = kSmallArgument;
+            continue;
+        }
+        const float ax = std::fabs(xi);
+        if (ax < kSwitch) {
+            const double v = bessj1_unrounded(xi);
+            J[i] = quotient == Quotient::single_precision
+                       ? static_cast<float>(v) / xi
+                       : static_cast<float>(v / static_cast<double>(xi));
+            continue;
+        }
+        const Asymptotic a = asymptotic_argument(ax);
+        const double y = a.y;
+        xx[k] = ax - 2.356194491;
+        p[k] = 1.0 + y * (0.00183105 +
+                          y * (-3.516396496e-05 + y * (2.457520174e-06 + y * (-2.40337019e-07))));
+        q[k] = 0.04687499995 +
+               y * (-0.0002002690873 +
+                    y * (8.449199096e-06 + y * (-8.8228987e-07 + y * 1.05787412e-07)));
+        zs[k] = a.z;
+        at[k] = static_cast<double>(i);
+        ++k;
+    }
+    sincos_array(xx, s, c, k);
+    for (std::size_t j = 0; j < k; ++j) {
+        const std::size_t i = static_cast<std::size_t>(at[j]);
+        const float xi = x[i];
+        const float ax = std::fabs(xi);
+        double v = std::sqrt(0.636619772 / ax) * (c[j] * p[j] - zs[j] * s[j] * q[j]);
+        if (xi < 0.0f) v = -v;
+        J[i] = quotient == Quotient::single_precision ? static_cast<float>(v) / xi
+                                                      : static_cast<float>(v / static_cast<double>(xi));
+    }
 }
 
 }  // namespace partiscope

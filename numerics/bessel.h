@@ -8,6 +8,8 @@
 // free of fast-math and of vectorised sin/cos replacements.
 #pragma once
 
+#include <cstddef>
+
 namespace partiscope {
 
 // Below this the small-argument rule of J1(x)/x applies in the models that
@@ -35,5 +37,20 @@ float besscylzero(float x);
 // J1(x)/x, or its limit 0.5 when double(x) < threshold (including every
 // negative x).
 float besscylone(float x, double threshold, Quotient quotient);
+
+}  // namespace partiscope
+
+namespace partiscope {
+
+// besscylone over an array, with the sines and cosines of the asymptotic
+// branch evaluated on vector units (1 ulp): each result equals the scalar
+// one, or differs from it by one single-precision ulp where a vector sine or
+// cosine moved the value across a rounding boundary. scratch holds
+// besscylone_scratch(n) doubles.
+void besscylone_array(const float* x, float* J, std::size_t n, double threshold, Quotient quotient,
+                      double* scratch);
+
+// Doubles of scratch besscylone_array needs for n arguments.
+constexpr std::size_t besscylone_scratch(std::size_t n) { return 7 * n; }
 
 }  // namespace partiscope

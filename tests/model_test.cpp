@@ -15,7 +15,7 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 
 // lambda = 500 nm, z = 10 cm, r = 50 um, pix = 10 um: c = 1/(lambda z) = 2e7.
-ModelParams reference(double M = 128, double N = 128) {
+ModelParams setup(double M = 128, double N = 128) {
     ModelParams p;
     p.z = 0.1;
     p.r = 5e-5;
@@ -64,7 +64,7 @@ std::vector<double> template_of(const ModelParams& p) {
 }  // namespace
 
 TEST(ModelGrid, ReferenceValues) {
-    ModelParams p = reference();
+    ModelParams p = setup();
     const Grid g = grid_of(p);
     // Node b = 10, a = 0 (rho = 1e-4): u = 0.6283185, J = 0.4757285, A = 0.07472726.
     const std::size_t b10 = 64 + 10, a0 = 64;
@@ -82,7 +82,7 @@ TEST(ModelGrid, ReferenceValues) {
 
 // On the particle's axis u = 0: J = 0.5, phi = 0, P = 1.
 TEST(ModelGrid, OnTheAxis) {
-    ModelParams p = reference(64, 64);
+    ModelParams p = setup(64, 64);
     p.K = 2;
     const Grid g = grid_of(p);
     EXPECT_EQ(g.at(g.real, 32, 32), 0.0);
@@ -95,7 +95,7 @@ TEST(ModelGrid, OnTheAxis) {
 // mirrors row 32 - d, and likewise the columns. Row and column 0 have no
 // mirror. An off-by-one in the grid breaks this.
 TEST(ModelGrid, CentredParticleIsMirrorSymmetric) {
-    ModelParams p = reference(64, 64);
+    ModelParams p = setup(64, 64);
     p.K = 1;
     const Grid g = grid_of(p);
     for (std::size_t d = 1; d <= 31; ++d) {
@@ -109,7 +109,7 @@ TEST(ModelGrid, CentredParticleIsMirrorSymmetric) {
 // Moving the particle by whole pixels moves its pattern by as many rows and
 // columns, x along the rows and y along the columns.
 TEST(ModelGrid, WholePixelShiftMovesThePattern) {
-    ModelParams p = reference(64, 48);
+    ModelParams p = setup(64, 48);
     const Grid centred = grid_of(p);
     p.x = 3 * p.pix;
     p.y = -5 * p.pix;
@@ -124,7 +124,7 @@ TEST(ModelGrid, WholePixelShiftMovesThePattern) {
 
 TEST(ModelGrid, RealModelIsRealPartOfComplexModel) {
     for (double K : {0.0, 1.0, -2.5}) {
-        ModelParams p = reference(40, 30);
+        ModelParams p = setup(40, 30);
         p.K = K;
         p.x = 1.3e-5;
         const Grid g = grid_of(p);
@@ -137,7 +137,7 @@ TEST(ModelGrid, OddAndDegenerateSizes) {
     const double marker = -7.0;
     for (auto [M, N] : {std::pair{5.0, 4.0}, std::pair{4.0, 5.0}, std::pair{1.0, 1.0},
                         std::pair{1.0, 6.0}, std::pair{5.9, 4.2}}) {
-        ModelParams p = reference(M, N);
+        ModelParams p = setup(M, N);
         const std::size_t rows = static_cast<std::size_t>(M), cols = static_cast<std::size_t>(N);
         std::vector<double> v(rows * cols, marker);
         GridOutputs out;
@@ -157,7 +157,7 @@ TEST(ModelGrid, OddAndDegenerateSizes) {
 }
 
 TEST(ModelGrid, PixelFactorIsEvenInK) {
-    ModelParams p = reference(32, 32);
+    ModelParams p = setup(32, 32);
     p.x = 2e-6;
     p.K = -1;
     const Grid minus = grid_of(p);
@@ -170,7 +170,7 @@ TEST(ModelGrid, PixelFactorIsEvenInK) {
 // wherever x and y put the particle.
 TEST(FresnelKernel, CentredWhateverThePosition) {
     for (double K : {0.0, 1.0}) {
-        ModelParams p = reference(16, 20);
+        ModelParams p = setup(16, 20);
         p.r = 0;
         p.K = K;
         const Grid at_origin = grid_of(p);
@@ -181,7 +181,7 @@ TEST(FresnelKernel, CentredWhateverThePosition) {
         EXPECT_EQ(at_origin.im, moved.im);
         EXPECT_EQ(at_origin.real, moved.real);
     }
-    ModelParams p = reference(16, 20);
+    ModelParams p = setup(16, 20);
     p.r = std::numeric_limits<double>::quiet_NaN();
     const Grid g = grid_of(p);
     const double c = 1.0 / p.lambda / p.z;
@@ -197,7 +197,7 @@ TEST(FresnelKernel, CentredWhateverThePosition) {
 // K mapped to 1 or 0, up to the last bit of the single-precision quotient.
 TEST(DetectionTemplate, AgreesWithTheGridModel) {
     for (double K : {0.0, 0.5, -3.0}) {
-        ModelParams p = reference(64, 64);
+        ModelParams p = setup(64, 64);
         p.K = K;
         const std::vector<double> t = template_of(p);
         p.K = K != 0.0 ? 1.0 : 0.0;
@@ -208,7 +208,7 @@ TEST(DetectionTemplate, AgreesWithTheGridModel) {
         }
     }
     // Any non-zero K gives exactly the K = 1 template.
-    ModelParams p = reference(32, 32);
+    ModelParams p = setup(32, 32);
     p.K = 1;
     const auto one = template_of(p);
     p.K = 0.5;
@@ -218,7 +218,7 @@ TEST(DetectionTemplate, AgreesWithTheGridModel) {
 }
 
 TEST(AccumulatingModel, AddsParticleAfterParticle) {
-    ModelParams a = reference(32, 24), b = reference(32, 24);
+    ModelParams a = setup(32, 24), b = setup(32, 24);
     a.x = 3e-5;
     b.y = -4e-5;
     b.r = 2e-5;
@@ -240,7 +240,7 @@ TEST(AccumulatingModel, AddsParticleAfterParticle) {
 
 // Only a positive K switches the simulation's pixel factor on.
 TEST(AccumulatingModel, NegativeKMeansNoPixelFactor) {
-    ModelParams p = reference(16, 16);
+    ModelParams p = setup(16, 16);
     const std::size_t n = 256;
     std::vector<double> re0(n), im0(n), re1(n), im1(n);
     model_calc(re0.data(), im0.data(), p);
@@ -252,7 +252,7 @@ TEST(AccumulatingModel, NegativeKMeansNoPixelFactor) {
 
 TEST(AccumulatingModel, NonPositiveRadiusLeavesTheFieldUntouched) {
     for (double r : {0.0, -1e-5, std::numeric_limits<double>::quiet_NaN()}) {
-        ModelParams p = reference(8, 8);
+        ModelParams p = setup(8, 8);
         p.r = r;
         std::vector<double> re(64, 1.5), im(64, -2.5);
         try {
@@ -265,4 +265,68 @@ TEST(AccumulatingModel, NonPositiveRadiusLeavesTheFieldUntouched) {
         EXPECT_EQ(re, std::vector<double>(64, 1.5));
         EXPECT_EQ(im, std::vector<double>(64, -2.5));
     }
+}
+
+// The fast forms the modules use against the reference evaluation: doubles
+// within 1e-12 of the array's largest magnitude, J1(u)/u within one
+// single-precision ulp (a vector sine or cosine may move it across a
+// rounding boundary), whatever the thread count.
+namespace {
+
+double largest(const std::vector<double>& v) {
+    double m = 0;
+    for (double x : v) m = std::max(m, std::fabs(x));
+    return m;
+}
+
+void expect_close(const std::vector<double>& fast, const std::vector<double>& ref, const char* what) {
+    const double tol = 1e-12 * largest(ref);
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        ASSERT_NEAR(fast[i], ref[i], tol) << what << " at " << i;
+    }
+}
+
+void expect_within_ulp(const std::vector<double>& fast, const std::vector<double>& ref) {
+    for (std::size_t i = 0; i < ref.size(); ++i) {
+        const float f = static_cast<float>(fast[i]), r = static_cast<float>(ref[i]);
+        ASSERT_TRUE(f == r || std::nextafter(r, f) == f) << "J at " << i << ": " << f << " vs " << r;
+    }
+}
+
+}  // namespace
+
+TEST(FastModel, AgreesWithTheReference) {
+    for (const char* threads : {"1", "2", "3"}) {
+        setenv("PARTISCOPE_NUM_THREADS", threads, 1);
+        for (double K : {0.0, 1.0, -0.7}) {
+            ModelParams p = setup(301, 256);   // u up to ~90: both branches of J1
+            p.x = 37.3e-6;
+            p.y = -81.9e-6;
+            p.K = K;
+            const std::size_t n = 301 * 256;
+            Grid fast(p), ref(p);
+            GridOutputs fo{fast.real.data(), fast.re.data(), fast.im.data(), fast.jinc.data()};
+            GridOutputs ro{ref.real.data(), ref.re.data(), ref.im.data(), ref.jinc.data()};
+            model_grid(p, true, fo);
+            reference::model_grid(p, true, ro);
+            expect_close(fast.re, ref.re, "complex re");
+            expect_close(fast.im, ref.im, "complex im");
+            expect_within_ulp(fast.jinc, ref.jinc);
+            model_grid(p, false, fo);
+            reference::model_grid(p, false, ro);
+            expect_close(fast.real, ref.real, "real");
+
+            std::vector<double> t(n), tr(n);
+            model_calc(t.data(), p);
+            reference::model_calc(tr.data(), p);
+            expect_close(t, tr, "template");
+
+            std::vector<double> re(n, 0.25), im(n, -0.5), rre(n, 0.25), rim(n, -0.5);
+            model_calc(re.data(), im.data(), p);
+            reference::model_calc(rre.data(), rim.data(), p);
+            expect_close(re, rre, "field re");
+            expect_close(im, rim, "field im");
+        }
+    }
+    unsetenv("PARTISCOPE_NUM_THREADS");
 }

@@ -1,0 +1,53 @@
+// Splitting pixel work over the processor's cores with plain std::threads
+// started for the call (no OpenMP: hosts ship their own runtimes, and two
+// in one process do not mix; no threads outlive a call, so a module can be
+// unloaded at any time).
+#pragma once
+
+#include <cstddef>
+#include <algorithm>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace partiscope {
+
+// PARTISCOPE_NUM_THREADS when set to a positive count, otherwise every core.
+unsigned thread_count();
+
+// Runs work(begin, end) over [0, count) in contiguous parts, one per thread,
+// on the calling thread too. The first exception thrown by a part is
+// rethrown here once every part has finished.
+template <class Work>
+void parallel_for(std::size_t count, Work work) {
+    const std::size_t parts = std::min<std::size_t>(thread_count(), count);
+    if (parts <= 1) {
+        if (count > 0) work(std::size_t{0}, count);
+        return;
+    }
+    std::vector<std::exception_ptr> failures(parts);
+    std::vector<std::thread> threads;
+    threads.reserve(parts - 1);
+    const auto run = [&](std::size_t p) {
+        try {
+            work(count * p / parts, count * (p + 1) / parts);
+        } catch (...) {
+            failures[p] = std::current_exception();
+        }
+    };
+    for (std::size_t p = 1; p < parts; ++p) {
+        try {
+            threads.emplace_back(run, p);
+        } catch (const std::system_error&) {
+            run(p);  // no thread to be had: this part runs here
+        }
+    }
+    run(0);
+    for (std::thread& t : threads) t.join();
+    for (const std::exception_ptr& f : failures) {
+        if (f) std::rethrow_exception(f);
+    }
+}
+
+}  // namespace partiscope

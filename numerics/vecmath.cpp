@@ -1,0 +1,37 @@
+#include "vecmath.h"
+
+#include <emmintrin.h>
+#include <sleef.h>
+
+#include "vecmath_kernels.h"
+
+namespace partiscope {
+namespace {
+
+inline void kernel_sse2(const double* x, double* s, double* c) {
+    const Sleef___m128d_2 r = Sleef_sincosd2_u10sse2(_mm_loadu_pd(x));
+    _mm_storeu_pd(s, r.x);
+    _mm_storeu_pd(c, r.y);
+}
+
+void sincos_sse2(const double* x, double* s, double* c, std::size_t n) {
+    PARTISCOPE_SINCOS_BY_VECTORS(2, kernel_sse2)
+}
+
+using Impl = void (*)(const double*, double*, double*, std::size_t);
+
+Impl choose() {
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return vecmath::sincos_avx512;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return vecmath::sincos_avx2;
+    return sincos_sse2;
+}
+
+}  // namespace
+
+void sincos_array(const double* x, double* s, double* c, std::size_t n) {
+    static const Impl impl = choose();
+    impl(x, s, c, n);
+}
+
+}  // namespace partiscope
