@@ -12,7 +12,7 @@ using namespace partiscope;
 namespace {
 
 // x = y = 0, z = 10 cm, r = 50 um, 10 um pixels, 500 nm, 64 x 64, sigm = 1.
-BoundParams reference(double n = 0) {
+BoundParams setup(double n = 0) {
     BoundParams p;
     p.z = 0.1;
     p.r = 5e-5;
@@ -45,7 +45,7 @@ TEST(PrecisionBound, ReferenceValues) {
                  {1, 1.9416e-05, 0.0097751, 1.3169e-05},
                  {2, 3.9591e-05, 0.020007, 2.6511e-05}};
     for (const auto& c : cases) {
-        const Bounds b = precision_bounds(reference(c.n));
+        const Bounds b = precision_bounds(setup(c.n));
         expect_relative(b.deltax, c.dxy, 5e-5);
         expect_relative(b.deltay, b.deltax, 1e-12);
         expect_relative(b.deltaz, c.dz, 5e-5);
@@ -54,7 +54,7 @@ TEST(PrecisionBound, ReferenceValues) {
 }
 
 TEST(PrecisionBound, ScalesWithNoiseAndAmplitude) {
-    BoundParams p = reference(1);
+    BoundParams p = setup(1);
     p.x = 3e-6;
     p.y = -7e-6;
     const Bounds base = precision_bounds(p);
@@ -83,7 +83,7 @@ TEST(PrecisionBound, DerivativesMatchFiniteDifferences) {
         const double jinc = v < 1e-8 ? 0.5 : j1(v) / v;
         return M_PI * r * r / L * jinc * std::sin(q);
     };
-    BoundParams p = reference(0);
+    BoundParams p = setup(0);
     p.x = 1.7e-5;
     p.y = -2.3e-5;
     const BoundConstants k = bound_constants(p);
@@ -105,7 +105,7 @@ TEST(PrecisionBound, DerivativesMatchFiniteDifferences) {
 TEST(PrecisionBound, SensorSamplingAndDegenerateSizes) {
     // Below two pixels no pixel is used: F = 0 and every bound is NaN.
     for (auto [W, H] : {std::pair{1.0, 64.0}, {64.0, 1.9}, {0.0, 0.0}}) {
-        BoundParams p = reference();
+        BoundParams p = setup();
         p.W = W;
         p.H = H;
         const Bounds b = precision_bounds(p);
@@ -113,7 +113,7 @@ TEST(PrecisionBound, SensorSamplingAndDegenerateSizes) {
                     std::isnan(b.deltar));
     }
     // An odd size leaves its last column out; n below 2 uses every pixel.
-    BoundParams p = reference(1);
+    BoundParams p = setup(1);
     p.x = 4e-6;
     p.W = 5;
     p.H = 6;
@@ -133,8 +133,28 @@ TEST(PrecisionBound, SensorSamplingAndDegenerateSizes) {
 
 TEST(PrecisionBound, RejectsUndefinedIntegrationWidth) {
     for (double n : {-1.0, -1e-9, std::nan("")}) {
-        BoundParams p = reference();
+        BoundParams p = setup();
         p.n = n;
         EXPECT_THROW(precision_bounds(p), Error) << n;
+    }
+}
+
+// The threaded, vectorised sum against the pixel-by-pixel reference, for
+// every sampling mode, and independent of the thread count.
+TEST(PrecisionBound, FastSumAgreesWithTheReference) {
+    for (double n : {0.0, 1.0, 2.0, 3.5}) {
+        BoundParams p = setup(n);
+        p.W = 200;
+        p.H = 157;
+        p.x = 1.3e-5;
+        p.y = -4.1e-5;
+        const Bounds ref = reference::precision_bounds(p);
+        setenv("PARTISCOPE_NUM_THREADS", "1", 1);
+        const Bounds one = precision_bounds(p);
+        setenv("PARTISCOPE_NUM_THREADS", "3", 1);
+        const Bounds three = precision_bounds(p);
+        unsetenv("PARTISCOPE_NUM_THREADS");
+        expect_same(one, ref, 1e-12);
+        expect_same(three, one, 0);
     }
 }

@@ -1,9 +1,13 @@
 #include "precision_bound.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "numerics/bessel.h"
 #include "numerics/error.h"
+#include "numerics/parallel.h"
+#include "numerics/vecmath.h"
 
 namespace partiscope {
 namespace {
@@ -27,6 +31,19 @@ struct Fisher {
         zz += d.dZ * d.dZ * w;
         zr += d.dZ * d.dR * w;
         rr += d.dR * d.dR * w;
+    }
+
+    void merge(const Fisher& o) {
+        xx += o.xx;
+        xy += o.xy;
+        xz += o.xz;
+        xr += o.xr;
+        yy += o.yy;
+        yz += o.yz;
+        yr += o.yr;
+        zz += o.zz;
+        zr += o.zr;
+        rr += o.rr;
     }
 };
 
@@ -79,32 +96,61 @@ BoundConstants bound_constants(const BoundParams& p) {
     return k;
 }
 
-Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, double xi, double yi) {
-    const double L = k.L;
-    const double dx = p.x - xi, dy = p.y - yi;
-    const double rho2 = dx * dx + dy * dy;
-    const double rho = std::sqrt(rho2);
-    const double q = rho2 * kPi / L;           // Fresnel phase
-    const double v = rho * kTwoPi * p.r / L;   // Bessel argument
-    const double s = q != 0.0 ? std::sin(q) / q : 1.0;
-    const double Jq = besscylone(static_cast<float>(v), kCylThresholdFine, Quotient::double_precision);
-    const double J0 = j0(v);
-    const double cq = std::cos(q);
+namespace {
 
+// A pixel's aperture along one axis when the samples are integrated:
+// sin(pi a c)/(pi a c), the cosine term of its derivative, and the
+// coordinate the derivative terms divide by (1e-20 in place of 0).
+struct Aperture {
+    double S = 1, cosine = 1, coordinate = 0;
+};
+
+Aperture aperture_terms(double a, double c) {
+    Aperture t;
+    t.S = aperture(a, c);
+    t.coordinate = c;
+    t.cosine = std::cos(kPi * a * c);
+    return t;
+}
+
+// The pixel's geometry: offsets from the particle, the Fresnel phase q and
+// the Bessel argument v.
+struct Geometry {
+    double dx, dy, rho2, q, v;
+};
+
+Geometry geometry(const BoundParams& p, const BoundConstants& k, double xi, double yi) {
+    Geometry g;
+    g.dx = p.x - xi;
+    g.dy = p.y - yi;
+    g.rho2 = g.dx * g.dx + g.dy * g.dy;
+    const double rho = std::sqrt(g.rho2);
+    g.q = g.rho2 * kPi / k.L;
+    g.v = rho * kTwoPi * p.r / k.L;
+    return g;
+}
+
+// The derivatives from the pixel's terms: sin q, cos q, J1(v)/v and J0(v),
+// and, for integrated samples, the two apertures.
+Derivatives derivatives(const BoundParams& p, const BoundConstants& k, const Geometry& g,
+                        double sinq, double cq, double Jq, double J0, const Aperture& ax,
+                        const Aperture& ay) {
+    const double q = g.q;
+    const double s = q != 0.0 ? sinq / q : 1.0;
     Derivatives d;
     d.dR = k.k1 * s * q * J0;
-    d.dZ = k.kz * rho2 * (Jq * cq + (J0 - Jq) * s);
+    d.dZ = k.kz * g.rho2 * (Jq * cq + (J0 - Jq) * s);
     const double D = (J0 - 2 * Jq) * s + 2 * Jq * cq;
     if (p.n == 0.0) {
-        d.dX = k.kxy * dx * D;
-        d.dY = k.kxy * dy * D;
+        d.dX = k.kxy * g.dx * D;
+        d.dY = k.kxy * g.dy * D;
         return d;
     }
     // Integration over the pixel's width: sinc factors of the pixel's own
     // coordinates and their derivative terms.
-    const double Sx = aperture(k.a, xi), Sy = aperture(k.a, yi);
-    const double cx = std::cos(kPi * k.a * xi), cy = std::cos(kPi * k.a * yi);
-    const double I = p.r * (kPi * p.r) / (2 * L) * 2 * Jq * s * q;  // the model value
+    const double Sx = ax.S, Sy = ay.S, cx = ax.cosine, cy = ay.cosine;
+    const double xi = ax.coordinate, yi = ay.coordinate;
+    const double I = p.r * (kPi * p.r) / (2 * k.L) * 2 * Jq * s * q;  // the model value
     d.dZ = d.dZ * Sx * Sy + ((Sx - cx) * Sy + (Sy - cy) * Sx) * (I / p.z);
     d.dR = d.dR * Sx * Sy;
     d.dX = ((cx - Sx) * I / xi + (p.x - xi) * k.kxy * D * Sx) * Sy;
@@ -112,23 +158,88 @@ Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, dou
     return d;
 }
 
+// Rows of the sensor (or columns) the sum uses: every t-th visited one,
+// starting with the first, as pixel coordinates.
+std::vector<double> used_coordinates(double size, double t, double pix) {
+    std::vector<double> used;
+    const double half = std::floor(0.5 * size);
+    double count = 0;
+    for (double k = -half; k < half; k += 1.0, count += 1.0) {
+        if (std::fmod(count, t) == 0.0) used.push_back(k * pix);
+    }
+    return used;
+}
+
+double sampling_step(double n) { return n > 1.0 ? std::trunc(n) : 1.0; }
+
+}  // namespace
+
+Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, double xi, double yi) {
+    const Geometry g = geometry(p, k, xi, yi);
+    const double Jq = besscylone(static_cast<float>(g.v), kCylThresholdFine, Quotient::double_precision);
+    const Aperture ax = p.n == 0.0 ? Aperture{} : aperture_terms(k.a, xi);
+    const Aperture ay = p.n == 0.0 ? Aperture{} : aperture_terms(k.a, yi);
+    return derivatives(p, k, g, std::sin(g.q), std::cos(g.q), Jq, j0(g.v), ax, ay);
+}
+
+namespace reference {
+
 Bounds precision_bounds(const BoundParams& p) {
     if (!(p.n >= 0.0)) throw Error("Error: n must be a non-negative number");
     const BoundConstants k = bound_constants(p);
-    // Above one pixel of integration width, every t-th row and, within it,
-    // every t-th column is sampled, starting with the first of each.
-    const double t = p.n > 1.0 ? std::trunc(p.n) : 1.0;
-    const double hH = std::floor(0.5 * p.H), hW = std::floor(0.5 * p.W);
+    const double t = sampling_step(p.n);
+    const std::vector<double> ys = used_coordinates(p.H, t, p.pix);
+    const std::vector<double> xs = used_coordinates(p.W, t, p.pix);
     Fisher F;
-    double row = 0;
-    for (double kk = -hH; kk < hH; kk += 1.0, row += 1.0) {
-        if (std::fmod(row, t) != 0.0) continue;
-        double col = 0;
-        for (double c = -hW; c < hW; c += 1.0, col += 1.0) {
-            if (std::fmod(col, t) != 0.0) continue;
-            F.add(pixel_derivatives(p, k, c * p.pix, kk * p.pix), k.w);
-        }
+    for (double yi : ys) {
+        for (double xi : xs) F.add(pixel_derivatives(p, k, xi, yi), k.w);
     }
+    return invert(F);
+}
+
+}  // namespace reference
+
+// Rows are summed in fixed blocks, and the blocks' sums added in row order:
+// the result does not depend on how many threads share the blocks.
+Bounds precision_bounds(const BoundParams& p) {
+    if (!(p.n >= 0.0)) throw Error("Error: n must be a non-negative number");
+    const BoundConstants k = bound_constants(p);
+    const double t = sampling_step(p.n);
+    const std::vector<double> ys = used_coordinates(p.H, t, p.pix);
+    const std::vector<double> xs = used_coordinates(p.W, t, p.pix);
+    const std::size_t nx = xs.size();
+    std::vector<Aperture> ax(nx), ay(ys.size());
+    if (p.n != 0.0) {
+        for (std::size_t j = 0; j < nx; ++j) ax[j] = aperture_terms(k.a, xs[j]);
+        for (std::size_t i = 0; i < ys.size(); ++i) ay[i] = aperture_terms(k.a, ys[i]);
+    }
+    constexpr std::size_t kRowsPerBlock = 8;
+    const std::size_t blocks = (ys.size() + kRowsPerBlock - 1) / kRowsPerBlock;
+    std::vector<Fisher> sums(blocks);
+    parallel_for(blocks, [&](std::size_t first, std::size_t last) {
+        std::vector<Geometry> g(nx);
+        std::vector<double> q(nx), sq(nx), cq(nx), scratch(besscylone_scratch(nx));
+        std::vector<float> v(nx), Jq(nx);
+        for (std::size_t b = first; b < last; ++b) {
+            const std::size_t row_end = std::min(ys.size(), (b + 1) * kRowsPerBlock);
+            for (std::size_t i = b * kRowsPerBlock; i < row_end; ++i) {
+                for (std::size_t j = 0; j < nx; ++j) {
+                    g[j] = geometry(p, k, xs[j], ys[i]);
+                    q[j] = g[j].q;
+                    v[j] = static_cast<float>(g[j].v);
+                }
+                sincos_array(q.data(), sq.data(), cq.data(), nx);
+                besscylone_array(v.data(), Jq.data(), nx, kCylThresholdFine,
+                                 Quotient::double_precision, scratch.data());
+                for (std::size_t j = 0; j < nx; ++j) {
+                    sums[b].add(derivatives(p, k, g[j], sq[j], cq[j], Jq[j], j0(g[j].v), ax[j], ay[i]),
+                                k.w);
+                }
+            }
+        }
+    });
+    Fisher F;
+    for (const Fisher& s : sums) F.merge(s);
     return invert(F);
 }
 
