@@ -185,3 +185,34 @@ TEST(Rendering, NonPositiveRadiusEndsTheSimulation) {
     const std::vector<double> table = {0, 1, 0, 1, 0.1, 0.1, 5e-5, 0};
     EXPECT_THROW(simulate(table_plate(16, 16, table)), Error);
 }
+
+// The threaded simulation against the reference, on a noisy random plate;
+// the noise is drawn in the same order, so it agrees too.
+TEST(Rendering, FastSimulationAgreesWithTheReference) {
+    const std::vector<double> none;
+    SynthParams p = table_plate(129, 100, none);
+    p.n = 5;
+    p.random_coordinates = 1;
+    p.rangeZ[0] = 0.05;
+    p.rangeZ[1] = 0.1;
+    p.rangeR[0] = 2e-5;
+    p.rangeR[1] = 5e-5;
+    p.SNR = 4;
+    p.meanh = 0;
+    p.K = 1;
+    Plate ref(p);
+    reference::synthesize_plate(p, 77, ref.outputs());
+    double largest = 0;
+    for (double v : ref.hologram) largest = std::max(largest, std::fabs(v));
+    for (const char* threads : {"1", "2", "5"}) {
+        setenv("PARTISCOPE_NUM_THREADS", threads, 1);
+        const Plate fast = simulate(p, 77);
+        EXPECT_EQ(fast.particles, ref.particles);
+        EXPECT_NEAR(fast.Mean, ref.Mean, 1e-12 * std::fabs(ref.Mean));
+        for (std::size_t i = 0; i < ref.hologram.size(); ++i) {
+            ASSERT_NEAR(fast.hologram[i], ref.hologram[i], 1e-12 * largest) << i;
+            ASSERT_NEAR(fast.noise[i], ref.noise[i], 1e-12 * largest) << i;
+        }
+    }
+    unsetenv("PARTISCOPE_NUM_THREADS");
+}

@@ -2,9 +2,12 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/particle_model.h"
+#include "numerics/parallel.h"
+#include "numerics/vecmath.h"
 
 namespace partiscope {
 namespace {
@@ -79,8 +82,12 @@ Extremes draw_particles(const SynthParams& p, Generator& g, double* particles) {
     return e;
 }
 
-void sum_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
-                         std::vector<double>& im) {
+namespace {
+
+using AddModel = void (*)(double*, double*, const ModelParams&);
+
+void add_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
+                         std::vector<double>& im, AddModel add) {
     const std::size_t n = static_cast<std::size_t>(p.n);
     re.assign(p.sX * p.sY, 0.0);
     im.assign(p.sX * p.sY, 0.0);
@@ -99,20 +106,96 @@ void sum_particle_models(const SynthParams& p, double* particles, std::vector<do
         m.y = particles[i + n];
         m.z = particles[i + 2 * n];
         m.r = particles[i + 3 * n];
-        model_calc(re.data(), im.data(), m);
+        add(re.data(), im.data(), m);
         particles[i] /= p.pix;
         particles[i + n] /= p.pix;
     }
 }
 
+// The plate's scale: without particles it is the uniform background I0.
+double plate_scale(const SynthParams& p, const Extremes& e) {
+    return p.n > 0 ? ((p.I0 / kPi) / (e.rmax * e.rmax)) * (p.lambda * e.zmin) : p.I0;
+}
+
+}  // namespace
+
+void sum_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
+                         std::vector<double>& im) {
+    add_particle_models(p, particles, re, im, model_calc);
+}
+
+// The draws are taken in pixel order on this thread (the generator is a
+// sequence); the noise, the intensity and the sum are then formed over
+// fixed blocks of pixels on every core, the blocks' sums added in order, so
+// the mean does not depend on the thread count.
 void render_hologram(const SynthParams& p, const std::vector<double>& re,
                      const std::vector<double>& im, const Extremes& e, Generator& g,
                      const PlateOutputs& out) {
     const std::size_t N = p.sX * p.sY;
     const double sigma = p.I0 / p.SNR;
     const double q = 1.0 / (Generator::kRandMax + 1.0);
-    // Without particles the plate is the uniform background I0.
-    const double F = p.n > 0 ? ((p.I0 / kPi) / (e.rmax * e.rmax)) * (p.lambda * e.zmin) : p.I0;
+    const double F = plate_scale(p, e);
+    const bool noisy = p.SNR > kNoNoise;
+    std::vector<std::int32_t> draws(noisy ? 2 * N : 0);
+    for (std::int32_t& d : draws) d = g.next();
+
+    constexpr std::size_t kBlock = 4096;
+    const std::size_t blocks = (N + kBlock - 1) / kBlock;
+    std::vector<double> sums(blocks, 0.0);
+    parallel_for(blocks, [&](std::size_t first, std::size_t last) {
+        double angle[kBlock], cosine[kBlock], sine[kBlock];
+        for (std::size_t b = first; b < last; ++b) {
+            const std::size_t i0 = b * kBlock, n = std::min(kBlock, N - i0);
+            if (noisy) {
+                for (std::size_t k = 0; k < n; ++k)
+                    angle[k] = (draws[2 * (i0 + k) + 1] * q + kLogOffset) * kTwoPi;
+                sincos_array(angle, sine, cosine, n);
+                for (std::size_t k = 0; k < n; ++k) {
+                    const double a = draws[2 * (i0 + k)];
+                    out.noise[i0 + k] = cosine[k] * std::sqrt(std::log(a * q + kLogOffset) * (-2)) * sigma;
+                }
+            } else {
+                for (std::size_t k = 0; k < n; ++k) out.noise[i0 + k] = 0.0;
+            }
+            double sum = 0.0;
+            for (std::size_t i = i0; i < i0 + n; ++i) {
+                const double dr = 1 - re[i];
+                out.hologram[i] = F * (dr * dr + im[i] * im[i]) + out.noise[i];
+                sum += out.hologram[i];
+            }
+            sums[b] = sum;
+        }
+    });
+    if (p.meanh == 0) {
+        double sum = 0.0;
+        for (double s : sums) sum += s;
+        const double mean = sum / static_cast<double>(N);
+        *out.Mean = mean;
+        parallel_for(N, [&](std::size_t first, std::size_t last) {
+            for (std::size_t i = first; i < last; ++i) out.hologram[i] -= mean;
+        });
+    }
+}
+
+void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out) {
+    Generator g(seed);
+    const Extremes e = draw_particles(p, g, out.particles);
+    std::vector<double> re, im;
+    sum_particle_models(p, out.particles, re, im);
+    render_hologram(p, re, im, e, g, out);
+}
+
+namespace reference {
+
+void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out) {
+    Generator g(seed);
+    const Extremes e = draw_particles(p, g, out.particles);
+    std::vector<double> re, im;
+    add_particle_models(p, out.particles, re, im, reference::model_calc);
+    const std::size_t N = p.sX * p.sY;
+    const double sigma = p.I0 / p.SNR;
+    const double q = 1.0 / (Generator::kRandMax + 1.0);
+    const double F = plate_scale(p, e);
     double sum = 0.0;
     for (std::size_t i = 0; i < N; ++i) {
         if (p.SNR > kNoNoise) {
@@ -135,12 +218,5 @@ void render_hologram(const SynthParams& p, const std::vector<double>& re,
     }
 }
 
-void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out) {
-    Generator g(seed);
-    const Extremes e = draw_particles(p, g, out.particles);
-    std::vector<double> re, im;
-    sum_particle_models(p, out.particles, re, im);
-    render_hologram(p, re, im, e, g, out);
-}
-
+}  // namespace reference
 }  // namespace partiscope

@@ -71,13 +71,23 @@ struct PlateOutputs {
     double* noise = nullptr;      // sX-by-sY
 };
 
-// Intensity, noise and mean of every pixel from the summed field.
+// Intensity, noise and mean of every pixel from the summed field. The
+// noise's N draws are held at once (8 bytes a pixel) so that the rest can
+// be split over the cores.
 void render_hologram(const SynthParams& p, const std::vector<double>& re,
                      const std::vector<double>& im, const Extremes& e, Generator& g,
                      const PlateOutputs& out);
 
 // The whole simulation with the generator seeded by `seed`. The outputs are
-// zero-filled by the caller.
+// zero-filled by the caller. The models, the noise and the sums run on every
+// core; the values agree with the reference to 1e-12 of the hologram's
+// largest magnitude, whatever the thread count.
 void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out);
+
+// Particle after particle, pixel after pixel, with the C library's sin and
+// cos: the reference the simulation is held to.
+namespace reference {
+void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out);
+}
 
 }  // namespace partiscope
