@@ -38,9 +38,9 @@ struct Axis {
     std::vector<double> d, s, sinp, cosp;
 };
 
-Axis axis_terms(std::int64_t half, double pix, double centre, double c, bool pixel_factor,
-                double width) {
-    const std::size_t n = static_cast<std::size_t>(2 * half);
+// Terms of the offsets first, first + 1, ... (count of them), in pixels.
+Axis axis_terms(std::int64_t first, std::size_t n, double pix, double centre, double c,
+                bool pixel_factor, double width) {
     Axis t;
     t.d.resize(n);
     t.s.resize(n);
@@ -48,7 +48,7 @@ Axis axis_terms(std::int64_t half, double pix, double centre, double c, bool pix
     t.cosp.resize(n);
     std::vector<double> phase(n);
     for (std::size_t k = 0; k < n; ++k) {
-        const double d = static_cast<double>(static_cast<std::int64_t>(k) - half) * pix - centre;
+        const double d = static_cast<double>(first + static_cast<std::int64_t>(k)) * pix - centre;
         t.d[k] = d;
         t.s[k] = pixel_factor ? aperture(width, pix, d, c) : 1.0;
         phase[k] = kPi * d * d * c;
@@ -66,19 +66,14 @@ struct Form {
     double width = 1.0;
 };
 
-// Visits the model's nodes column by column, in parallel over columns:
-// emit(i, J, PA, sin(phi), cos(phi)) for node index i.
+// Visits the nodes of the row offsets X and column offsets Y column by
+// column, in parallel over columns: emit(i, J, PA, sin(phi), cos(phi)) for
+// the node at index i = row + column * rows.
 template <class Emit>
-void particle_columns(const ModelParams& p, const Form& f, Emit emit) {
-    const double c = 1.0 / p.lambda / p.z;
-    const std::int64_t h = static_cast<std::int64_t>(std::floor(p.M * 0.5));
-    const std::int64_t g = static_cast<std::int64_t>(std::floor(p.N * 0.5));
-    if (h <= 0 || g <= 0) return;
-    const std::size_t rows = static_cast<std::size_t>(p.M);
-    const std::size_t nr = static_cast<std::size_t>(2 * h);
-    const Axis X = axis_terms(h, p.pix, f.x, c, f.pixel_factor, f.width);
-    const Axis Y = axis_terms(g, p.pix, f.y, c, f.pixel_factor, f.width);
-    parallel_for(static_cast<std::size_t>(2 * g), [&](std::size_t first, std::size_t last) {
+void particle_nodes(const ModelParams& p, const Form& f, double c, const Axis& X, const Axis& Y,
+                    std::size_t rows, Emit emit) {
+    const std::size_t nr = X.d.size();
+    parallel_for(Y.d.size(), [&](std::size_t first, std::size_t last) {
         std::vector<float> u(nr), J(nr);
         std::vector<double> scratch(besscylone_scratch(nr));
         for (std::size_t col = first; col < last; ++col) {
@@ -100,6 +95,19 @@ void particle_columns(const ModelParams& p, const Form& f, Emit emit) {
             }
         }
     });
+}
+
+// The model's grid: offsets -h .. h-1 along the rows, -g .. g-1 along the
+// columns, into an array of trunc(M) rows.
+template <class Emit>
+void particle_columns(const ModelParams& p, const Form& f, Emit emit) {
+    const double c = 1.0 / p.lambda / p.z;
+    const std::int64_t h = static_cast<std::int64_t>(std::floor(p.M * 0.5));
+    const std::int64_t g = static_cast<std::int64_t>(std::floor(p.N * 0.5));
+    if (h <= 0 || g <= 0) return;
+    const Axis X = axis_terms(-h, static_cast<std::size_t>(2 * h), p.pix, f.x, c, f.pixel_factor, f.width);
+    const Axis Y = axis_terms(-g, static_cast<std::size_t>(2 * g), p.pix, f.y, c, f.pixel_factor, f.width);
+    particle_nodes(p, f, c, X, Y, static_cast<std::size_t>(p.M), emit);
 }
 
 }  // namespace
@@ -134,6 +142,17 @@ void model_calc(double* out, const ModelParams& p) {
     Form f;
     f.pixel_factor = p.K != 0.0;
     particle_columns(p, f, [&](std::size_t i, float, double PA, double s, double) {
+        out[i] = s * PA;
+    });
+}
+
+void model_calc_quadrant(double* out, std::size_t rows, std::size_t cols, const ModelParams& p) {
+    Form f;
+    f.pixel_factor = p.K != 0.0;
+    const double c = 1.0 / p.lambda / p.z;
+    const Axis X = axis_terms(0, rows, p.pix, 0.0, c, f.pixel_factor, f.width);
+    const Axis Y = axis_terms(0, cols, p.pix, 0.0, c, f.pixel_factor, f.width);
+    particle_nodes(p, f, c, X, Y, rows, [&](std::size_t i, float, double PA, double s, double) {
         out[i] = s * PA;
     });
 }

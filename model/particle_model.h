@@ -61,6 +61,12 @@ void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out
 // width 1 whenever K != 0.
 void model_calc(double* out, const ModelParams& p);
 
+// The detection template at non-negative offsets only: out[b + a*rows] is
+// the value model_calc writes at offset (b, a) pixels from the grid origin,
+// for b < rows and a < cols. The template is even in both offsets, so this
+// quadrant gives all of it.
+void model_calc_quadrant(double* out, std::size_t rows, std::size_t cols, const ModelParams& p);
+
 // Adds the complex model of one particle into a field (trunc(M) rows). Pixel
 // factor of width K only when K > 0. A radius that is not positive is an
 // Error thrown before the field is touched.

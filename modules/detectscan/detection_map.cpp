@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "numerics/error.h"
+#include "numerics/parallel.h"
 
 namespace partiscope {
 namespace {
@@ -115,6 +116,8 @@ void ifftShift_in(Complex* a, std::size_t M, std::size_t N, Complex* scratch) {
     }
 }
 
+namespace reference {
+
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
     const std::size_t M = in.M, N = in.N, n = M * N;
     std::vector<double> m = detection_kernel(in);
@@ -177,6 +180,154 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
         }
     }
     return best;
+}
+
+}  // namespace reference
+
+namespace {
+
+// FFTW's own threads for the transforms; they are joined when each
+// transform returns.
+void use_fftw_threads() {
+    static const bool ready = fftw_init_threads() != 0;
+    if (ready) fftw_plan_with_nthreads(static_cast<int>(thread_count()));
+}
+
+double* as_real(const ComplexBuffer& b) { return reinterpret_cast<double*>(b.get()); }
+
+}  // namespace
+
+// The same sums with real transforms: the three circular sums are real, so
+// half spectra suffice (four forward real-to-complex transforms, three
+// backward complex-to-real). Working memory: four half spectra and one real
+// grid, about 40 bytes a pixel; the grids transformed back reuse spectra no
+// longer needed. The template is evaluated on one quadrant and mirrored; the
+// quadrant swap becomes an index shift in the scan.
+DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
+    const std::size_t M = in.M, N = in.N, n = M * N;
+    const std::size_t hM = M / 2, hN = N / 2;
+    const std::size_t half = (M / 2 + 1) * N;  // complex values of a half spectrum
+
+    // The template is even in both offsets; its offsets run over
+    // -hM .. M-1-hM, within +-hM (and +-hN for the columns).
+    std::vector<double> quadrant((hM + 1) * (hN + 1));
+    {
+        ModelParams p;
+        p.z = in.z;
+        p.r = in.r;
+        p.pix = in.pix;
+        p.lambda = in.lambda;
+        p.K = in.K;
+        model_calc_quadrant(quadrant.data(), hM + 1, hN + 1, p);
+    }
+
+    ComplexBuffer grid = complex_buffer((n + 1) / 2);  // one real grid of n doubles
+    ComplexBuffer sw = complex_buffer(half), sm = complex_buffer(half), sm2 = complex_buffer(half),
+                  swd = complex_buffer(half);
+    double* R = as_real(grid);
+    use_fftw_threads();
+    fftw_plan fp = fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), R, sw.get(),
+                                        planner_flags);
+    if (!fp) throw Error("Error: FFTW could not make a transform plan");
+    const Plan forward(fp);
+    fftw_plan bp = fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M), sm.get(), R,
+                                        planner_flags);
+    if (!bp) throw Error("Error: FFTW could not make a transform plan");
+    const Plan backward(bp);
+
+    // Each input in turn through the one real grid. The total weight is
+    // summed per column and the columns' sums added in order.
+    const auto fill = [&](auto value) {
+        parallel_for(N, [&](std::size_t first, std::size_t last) {
+            for (std::size_t j = first; j < last; ++j) {
+                const std::size_t oj = j >= hN ? j - hN : hN - j;
+                const double* Q = quadrant.data() + oj * (hM + 1);
+                for (std::size_t i = 0; i < M; ++i) {
+                    const std::size_t k = i + j * M;
+                    R[k] = value(k, Q[i >= hM ? i - hM : hM - i]);
+                }
+            }
+        });
+    };
+    std::vector<double> column_weight(N, 0.0);
+    parallel_for(N, [&](std::size_t first, std::size_t last) {
+        for (std::size_t j = first; j < last; ++j) {
+            double S = 0.0;
+            for (std::size_t i = j * M; i < (j + 1) * M; ++i) {
+                R[i] = in.w[i];
+                S += in.w[i];
+            }
+            column_weight[j] = S;
+        }
+    });
+    double S = 0.0;
+    for (double s : column_weight) S += s;
+    fftw_execute(forward.get());
+    fill([](std::size_t, double m) { return m; });
+    fftw_execute_dft_r2c(forward.get(), R, sm.get());
+    fill([](std::size_t, double m) { return m * m; });
+    fftw_execute_dft_r2c(forward.get(), R, sm2.get());
+    fill([&](std::size_t k, double) { return in.w[k] * in.hol[k]; });
+    fftw_execute_dft_r2c(forward.get(), R, swd.get());
+    quadrant = std::vector<double>();
+
+    // Cw = Fw Fm into sw, Cwd = Fwd Fm into swd, Cwm2 = Fw Fm2 into sm2.
+    Complex* Fw = as_complex(sw);
+    Complex* Fm = as_complex(sm);
+    Complex* Fm2 = as_complex(sm2);
+    Complex* Fwd = as_complex(swd);
+    parallel_for(half, [&](std::size_t first, std::size_t last) {
+        for (std::size_t k = first; k < last; ++k) {
+            const Complex fw = Fw[k], fm = Fm[k];
+            Fw[k] = product(fw, fm);
+            Fwd[k] = product(Fwd[k], fm);
+            Fm2[k] = product(fw, Fm2[k]);
+        }
+    });
+    // Back to real grids: Cw into the real grid, then Cwd and Cwm2 into the
+    // spectra already used up (each holds at least n doubles).
+    fftw_execute_dft_c2r(backward.get(), sw.get(), R);
+    fftw_execute_dft_c2r(backward.get(), swd.get(), as_real(sm));
+    fftw_execute_dft_c2r(backward.get(), sm2.get(), as_real(sw));
+    const double* Cw = R;
+    const double* Cwd = as_real(sm);
+    const double* Cwm2 = as_real(sw);
+
+    // Score: the sums for the template centred on pixel (i, j) lie at
+    // ((i + hM) mod M, (j + hN) mod N) of the transformed-back grids.
+    const double nd = static_cast<double>(n);
+    const FieldOfView& v = in.fov;
+    const std::size_t nx = v.rows(), ny = v.cols();
+    std::vector<DetectionResult> best(ny);
+    parallel_for(ny, [&](std::size_t first, std::size_t last) {
+        for (std::size_t bcol = first; bcol < last; ++bcol) {
+            const std::size_t col = v.y0 - 1 + bcol;
+            const std::size_t shifted = col + hN;
+            const std::size_t src = (shifted >= N ? shifted - N : shifted) * M;
+            const double* wp = in.w_prim + col * M;
+            DetectionResult& b = best[bcol];
+            for (std::size_t a = 0; a < nx; ++a) {
+                const std::size_t row = v.x0 - 1 + a;
+                const std::size_t shifted = row + hM;  // below 2M: one subtraction wraps it
+                const std::size_t k = src + (shifted >= M ? shifted - M : shifted);
+                const double e = Cw[k], f = Cwd[k], g = Cwm2[k];
+                const double q =
+                    ((S * f / nd) * f / nd) / ((S * g / nd) - (e * (e / nd)) / nd) * wp[row];
+                const std::size_t t = a + bcol * nx;
+                q0[t] = q;
+                if (q > b.maxim) {
+                    b.maxim = q;
+                    b.best = t;
+                }
+            }
+        }
+    });
+    // The first largest score in scan order wins.
+    DetectionResult result;
+    for (const DetectionResult& b : best) {
+        if (b.maxim > result.maxim) result = b;
+    }
+    return result;
 }
 
 }  // namespace partiscope
