@@ -1,12 +1,15 @@
-// The detection map on full-size sensors: FFT planning (paid on the first
-// call of a size) and the computation with plans known (every later call).
+// The detection map on full-size sensors: planning (paid by the first call
+// of a size), the first call, every later call, the reference computation,
+// and the seven complex transforms of that size alone.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "modules/detectscan/detection_map.h"
+#include "numerics/parallel.h"
 
 namespace {
 
@@ -15,9 +18,10 @@ using namespace partiscope;
 struct Sensor {
     std::size_t M, N;
     std::vector<double> hol, w, w_prim, q0;
-    explicit Sensor(std::size_t m, std::size_t n)
-        : M(m), N(n), hol(m * n), w(m * n, 1.0), w_prim(m * n, 1.0), q0(m * n) {
-        for (std::size_t k = 0; k < m * n; ++k) hol[k] = std::sin(0.001 * static_cast<double>(k));
+    explicit Sensor(const benchmark::State& s)
+        : M(static_cast<std::size_t>(s.range(0))), N(static_cast<std::size_t>(s.range(1))),
+          hol(M * N), w(M * N, 1.0), w_prim(M * N, 1.0), q0(M * N) {
+        for (std::size_t k = 0; k < M * N; ++k) hol[k] = std::sin(0.001 * static_cast<double>(k));
     }
     DetectionInput input() const {
         DetectionInput in;
@@ -36,39 +40,75 @@ struct Sensor {
     }
 };
 
-// The two plans a call makes, from nothing learned, at the default effort.
+void sizes(benchmark::internal::Benchmark* b) {
+    b->Args({1024, 1024})->Args({1280, 1024})->Args({2048, 2048})->Unit(benchmark::kMillisecond);
+}
+
+// The two real plans a call makes, from nothing learned.
 void BM_Planning(benchmark::State& state) {
     const int M = static_cast<int>(state.range(0)), N = static_cast<int>(state.range(1));
-    fftw_complex* a = fftw_alloc_complex(static_cast<std::size_t>(M) * N);
+    const std::size_t half = static_cast<std::size_t>(M / 2 + 1) * static_cast<std::size_t>(N);
+    double* r = fftw_alloc_real(static_cast<std::size_t>(M) * static_cast<std::size_t>(N));
+    fftw_complex* c = fftw_alloc_complex(half);
+    fftw_init_threads();
+    fftw_plan_with_nthreads(static_cast<int>(thread_count()));
     for (auto _ : state) {
         fftw_forget_wisdom();
-        fftw_plan f = fftw_plan_dft_2d(N, M, a, a, FFTW_FORWARD, FFTW_MEASURE);
-        fftw_plan b = fftw_plan_dft_2d(N, M, a, a, FFTW_BACKWARD, FFTW_MEASURE);
+        fftw_plan f = fftw_plan_dft_r2c_2d(N, M, r, c, FFTW_MEASURE);
+        fftw_plan b = fftw_plan_dft_c2r_2d(N, M, c, r, FFTW_MEASURE);
         fftw_destroy_plan(f);
         fftw_destroy_plan(b);
     }
-    fftw_free(a);
+    fftw_free(r);
+    fftw_free(c);
 }
-BENCHMARK(BM_Planning)->Args({1024, 1024})->Args({1280, 1024})->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Planning)->Name("detectscan/planning")->Apply(sizes)->Iterations(1);
 
-// A whole call once FFTW knows the size: model, seven transforms, scores.
-void BM_DetectionMap(benchmark::State& state) {
-    Sensor s(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
-    const DetectionInput in = s.input();
-    detection_map(in, s.q0.data(), FFTW_MEASURE);  // learn the plans
-    for (auto _ : state) benchmark::DoNotOptimize(detection_map(in, s.q0.data(), FFTW_MEASURE));
-}
-BENCHMARK(BM_DetectionMap)->Args({1024, 1024})->Args({1280, 1024})->Unit(benchmark::kMillisecond);
-
-// The first call of a size: planning included.
-void BM_DetectionMapFirstCall(benchmark::State& state) {
-    Sensor s(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+void BM_FirstCall(benchmark::State& state) {
+    Sensor s(state);
     const DetectionInput in = s.input();
     for (auto _ : state) {
         fftw_forget_wisdom();
         benchmark::DoNotOptimize(detection_map(in, s.q0.data(), FFTW_MEASURE));
     }
 }
-BENCHMARK(BM_DetectionMapFirstCall)->Args({1024, 1024})->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstCall)->Name("detectscan/first_call")->Apply(sizes)->Iterations(1);
+
+template <bool Reference>
+void BM_Steady(benchmark::State& state) {
+    Sensor s(state);
+    const DetectionInput in = s.input();
+    const auto run = [&] {
+        return Reference ? reference::detection_map(in, s.q0.data(), FFTW_MEASURE)
+                         : detection_map(in, s.q0.data(), FFTW_MEASURE);
+    };
+    run();  // learn the plans
+    for (auto _ : state) benchmark::DoNotOptimize(run());
+}
+BENCHMARK(BM_Steady<false>)->Name("detectscan/steady")->Apply(sizes);
+BENCHMARK(BM_Steady<true>)->Name("detectscan/steady/reference")->Apply(sizes);
+
+// Seven in-place complex transforms of the size, one thread, MEASURE plans.
+void BM_SevenComplexTransforms(benchmark::State& state) {
+    const int M = static_cast<int>(state.range(0)), N = static_cast<int>(state.range(1));
+    const std::size_t n = static_cast<std::size_t>(M) * static_cast<std::size_t>(N);
+    fftw_complex* a = fftw_alloc_complex(n);
+    fftw_init_threads();
+    fftw_plan_with_nthreads(1);
+    fftw_plan p = fftw_plan_dft_2d(N, M, a, a, FFTW_FORWARD, FFTW_MEASURE);
+    std::vector<double> start(2 * n);
+    for (std::size_t k = 0; k < 2 * n; ++k) start[k] = 1e-3 * static_cast<double>(k % 1000);
+    for (auto _ : state) {
+        // Fresh values each round: unnormalised transforms would overflow.
+        state.PauseTiming();
+        std::memcpy(a, start.data(), 2 * n * sizeof(double));
+        state.ResumeTiming();
+        for (int t = 0; t < 7; ++t) fftw_execute(p);
+        benchmark::DoNotOptimize(a);
+    }
+    fftw_destroy_plan(p);
+    fftw_free(a);
+}
+BENCHMARK(BM_SevenComplexTransforms)->Name("detectscan/seven_complex_ffts")->Apply(sizes);
 
 }  // namespace

@@ -186,11 +186,14 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
 
 namespace {
 
-// FFTW's own threads for the transforms; they are joined when each
-// transform returns.
-void use_fftw_threads() {
+// FFTW's own threads for the transforms (they are joined when each
+// transform returns), and a bound on the default effort's planning time: the
+// first call of a size should take seconds, not a minute. A stronger effort
+// asked for by name plans without a bound.
+void prepare_planner(unsigned flags) {
     static const bool ready = fftw_init_threads() != 0;
     if (ready) fftw_plan_with_nthreads(static_cast<int>(thread_count()));
+    fftw_set_timelimit(flags == FFTW_MEASURE ? 0.8 : FFTW_NO_TIMELIMIT);
 }
 
 double* as_real(const ComplexBuffer& b) { return reinterpret_cast<double*>(b.get()); }
@@ -225,7 +228,7 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
     ComplexBuffer sw = complex_buffer(half), sm = complex_buffer(half), sm2 = complex_buffer(half),
                   swd = complex_buffer(half);
     double* R = as_real(grid);
-    use_fftw_threads();
+    prepare_planner(planner_flags);
     fftw_plan fp = fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), R, sw.get(),
                                         planner_flags);
     if (!fp) throw Error("Error: FFTW could not make a transform plan");
