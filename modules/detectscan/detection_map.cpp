@@ -193,7 +193,7 @@ namespace {
 void prepare_planner(unsigned flags) {
     static const bool ready = fftw_init_threads() != 0;
     if (ready) fftw_plan_with_nthreads(static_cast<int>(thread_count()));
-    fftw_set_timelimit(flags == FFTW_MEASURE ? 0.8 : FFTW_NO_TIMELIMIT);
+    fftw_set_timelimit(flags == FFTW_MEASURE ? 0.9 : FFTW_NO_TIMELIMIT);
 }
 
 double* as_real(const ComplexBuffer& b) { return reinterpret_cast<double*>(b.get()); }
