@@ -29,7 +29,7 @@ function(_partiscope_module_options target)
   set_target_properties(${target} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
-  target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fno-gnu-unique>)
   target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL)
 endfunction()
 
@@ -47,7 +47,7 @@ if(PARTISCOPE_OCTAVE)
 endif()
 
 # --- the test host ------------------------------------------------------------
-if(PARTISCOPE_TESTS)
+if(PARTISCOPE_TESTS OR PARTISCOPE_FUZZ)
   add_library(partiscope_testhost SHARED ${PROJECT_SOURCE_DIR}/testhost/host.cpp)
   target_include_directories(partiscope_testhost PUBLIC
     ${PROJECT_SOURCE_DIR}/testhost/include ${PROJECT_SOURCE_DIR}/testhost)
@@ -97,12 +97,16 @@ function(partiscope_add_module name)
     _partiscope_help_file(${name}_octave_help ${help} ${PARTISCOPE_MEX_DIR}/${name}.m)
   endif()
 
-  if(PARTISCOPE_TESTS)
+  if(PARTISCOPE_TESTS OR PARTISCOPE_FUZZ)
     set(target ${name}_testhost)
     add_library(${target} MODULE ${ARG_SOURCES})
     target_link_libraries(${target} PRIVATE partiscope_frame_testhost ${ARG_LIBS})
     _partiscope_module_options(${target})
-    target_link_options(${target} PRIVATE -Wl,-z,defs)
+    if(NOT PARTISCOPE_SANITIZE AND NOT PARTISCOPE_FUZZ)
+      # Every symbol resolved at link time: only the host's are left open
+      # (sanitizer runtimes live in the executable).
+      target_link_options(${target} PRIVATE -Wl,-z,defs)
+    endif()
     set_target_properties(${target} PROPERTIES
       PREFIX "" OUTPUT_NAME ${name}
       LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testhost-mex)
