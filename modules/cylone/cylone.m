@@ -13,9 +13,12 @@
 %   J1(x)/x is even: cylone(-x) = cylone(x).
 %   NaN, and values beyond the single-precision range, give NaN.
 %
-%   Errors: a call with other than one argument, more than one result, or an
-%   argument that is not a real double matrix (single, integer, logical,
-%   char or complex) is rejected with a usage or type message.
+%   Errors (the call returns nothing; the module stays usable):
+%     other than one argument      "Usage: J=cylone(X)"
+%     more than one result         "Too many outputs!"
+%     X not a real double (single, integer, logical, char, complex)
+%                                  "Error: Wrong input type!
+%                                    Input should be areal scala or a real valued matrix"
 %
 %   Example:
 %     cylone([0 1 5])     % 0.5000  0.4401  -0.0655

@@ -13,9 +13,12 @@
 %   J0(x)/x is odd: cylzero(-x) = -cylzero(x).
 %   NaN, and values beyond the single-precision range, give NaN.
 %
-%   Errors: a call with other than one argument, more than one result, or an
-%   argument that is not a real double matrix (single, integer, logical,
-%   char or complex) is rejected with a usage or type message.
+%   Errors (the call returns nothing; the module stays usable):
+%     other than one argument      "Usage: J=cylzero(X)"
+%     more than one result         "Too many outputs!"
+%     X not a real double (single, integer, logical, char, complex)
+%                                  "Error: Wrong input type!
+%                                    Input should be areal scala or a real valued matrix"
 %
 %   Example:
 %     cylzero([1 10])     % 0.7652  -0.0246

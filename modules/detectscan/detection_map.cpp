@@ -186,25 +186,41 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
 
 namespace {
 
-// FFTW's own threads for the transforms (they are joined when each
-// transform returns), and a bound on the default effort's planning time: the
-// first call of a size should take seconds, not a minute. A stronger effort
-// asked for by name plans without a bound.
-void prepare_planner(unsigned flags) {
-    static const bool ready = fftw_init_threads() != 0;
-    if (ready) fftw_plan_with_nthreads(static_cast<int>(thread_count()));
+// What FFTW's planner keeps between calls (it makes later calls of a size
+// plan at once) is released when the module is unloaded, so `clear
+// detectscan` leaves nothing behind.
+struct PlannerRelease {
+    ~PlannerRelease() { fftw_cleanup(); }
+} planner_release;
+
+// The default effort's planning time is bounded: the first call of a size
+// should take seconds, not a minute. A stronger effort asked for by name
+// plans without a bound.
+void bound_planning(unsigned flags) {
     fftw_set_timelimit(flags == FFTW_MEASURE ? 0.9 : FFTW_NO_TIMELIMIT);
 }
 
-double* as_real(const ComplexBuffer& b) { return reinterpret_cast<double*>(b.get()); }
+// A real grid of M rows by N columns stored for in-place real-to-complex
+// transforms: columns padded to 2 (M/2 + 1) doubles, so the same buffer
+// holds the M/2 + 1 complex rows of each column's half spectrum.
+struct HalfSpectrum {
+    std::size_t stride;
+    ComplexBuffer buffer;
+    HalfSpectrum(std::size_t M, std::size_t N)
+        : stride(2 * (M / 2 + 1)), buffer(complex_buffer((M / 2 + 1) * N)) {}
+    double* real() const { return reinterpret_cast<double*>(buffer.get()); }
+    fftw_complex* spectrum() const { return buffer.get(); }
+};
 
 }  // namespace
 
 // The same sums with real transforms: the three circular sums are real, so
 // half spectra suffice (four forward real-to-complex transforms, three
-// backward complex-to-real). Working memory: four half spectra and one real
-// grid, about 40 bytes a pixel; the grids transformed back reuse spectra no
-// longer needed. The template is evaluated on one quadrant and mirrored; the
+// backward complex-to-real), all in place in four buffers of about 8 bytes a
+// pixel each. The transforms run side by side on our own threads (FFTW may
+// execute plans concurrently; only planning is single-threaded), and every
+// thread is joined before the call returns, so the module can be unloaded
+// at any time. The template is evaluated on one quadrant and mirrored; the
 // quadrant swap becomes an index shift in the scan.
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
     const std::size_t M = in.M, N = in.N, n = M * N;
@@ -224,61 +240,57 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
         model_calc_quadrant(quadrant.data(), hM + 1, hN + 1, p);
     }
 
-    ComplexBuffer grid = complex_buffer((n + 1) / 2);  // one real grid of n doubles
-    ComplexBuffer sw = complex_buffer(half), sm = complex_buffer(half), sm2 = complex_buffer(half),
-                  swd = complex_buffer(half);
-    double* R = as_real(grid);
-    prepare_planner(planner_flags);
-    fftw_plan fp = fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), R, sw.get(),
-                                        planner_flags);
+    HalfSpectrum w(M, N), m(M, N), m2(M, N), wd(M, N);
+    bound_planning(planner_flags);
+    fftw_plan fp = fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), w.real(),
+                                        w.spectrum(), planner_flags);
     if (!fp) throw Error("Error: FFTW could not make a transform plan");
     const Plan forward(fp);
-    fftw_plan bp = fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M), sm.get(), R,
-                                        planner_flags);
+    fftw_plan bp = fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M), m.spectrum(),
+                                        m.real(), planner_flags);
     if (!bp) throw Error("Error: FFTW could not make a transform plan");
     const Plan backward(bp);
 
-    // Each input in turn through the one real grid. The total weight is
-    // summed per column and the columns' sums added in order.
-    const auto fill = [&](auto value) {
-        parallel_for(N, [&](std::size_t first, std::size_t last) {
-            for (std::size_t j = first; j < last; ++j) {
-                const std::size_t oj = j >= hN ? j - hN : hN - j;
-                const double* Q = quadrant.data() + oj * (hM + 1);
-                for (std::size_t i = 0; i < M; ++i) {
-                    const std::size_t k = i + j * M;
-                    R[k] = value(k, Q[i >= hM ? i - hM : hM - i]);
-                }
-            }
-        });
-    };
+    // Fill, column by column; the total weight is summed per column and the
+    // columns' sums added in order.
     std::vector<double> column_weight(N, 0.0);
     parallel_for(N, [&](std::size_t first, std::size_t last) {
         for (std::size_t j = first; j < last; ++j) {
+            const std::size_t oj = j >= hN ? j - hN : hN - j;
+            const double* Q = quadrant.data() + oj * (hM + 1);
+            const double* wj = in.w + j * M;
+            const double* dj = in.hol + j * M;
+            double* W = w.real() + j * w.stride;
+            double* Mo = m.real() + j * m.stride;
+            double* M2 = m2.real() + j * m2.stride;
+            double* WD = wd.real() + j * wd.stride;
             double S = 0.0;
-            for (std::size_t i = j * M; i < (j + 1) * M; ++i) {
-                R[i] = in.w[i];
-                S += in.w[i];
+            for (std::size_t i = 0; i < M; ++i) {
+                const double mi = Q[i >= hM ? i - hM : hM - i];
+                W[i] = wj[i];
+                Mo[i] = mi;
+                M2[i] = mi * mi;
+                WD[i] = wj[i] * dj[i];
+                S += wj[i];
             }
             column_weight[j] = S;
         }
     });
+    quadrant = std::vector<double>();
     double S = 0.0;
     for (double s : column_weight) S += s;
-    fftw_execute(forward.get());
-    fill([](std::size_t, double m) { return m; });
-    fftw_execute_dft_r2c(forward.get(), R, sm.get());
-    fill([](std::size_t, double m) { return m * m; });
-    fftw_execute_dft_r2c(forward.get(), R, sm2.get());
-    fill([&](std::size_t k, double) { return in.w[k] * in.hol[k]; });
-    fftw_execute_dft_r2c(forward.get(), R, swd.get());
-    quadrant = std::vector<double>();
 
-    // Cw = Fw Fm into sw, Cwd = Fwd Fm into swd, Cwm2 = Fw Fm2 into sm2.
-    Complex* Fw = as_complex(sw);
-    Complex* Fm = as_complex(sm);
-    Complex* Fm2 = as_complex(sm2);
-    Complex* Fwd = as_complex(swd);
+    HalfSpectrum* const inputs[4] = {&w, &m, &m2, &wd};
+    parallel_for(4, [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t < last; ++t)
+            fftw_execute_dft_r2c(forward.get(), inputs[t]->real(), inputs[t]->spectrum());
+    });
+
+    // Cw = Fw Fm into w, Cwd = Fwd Fm into wd, Cwm2 = Fw Fm2 into m2.
+    Complex* Fw = as_complex(w.buffer);
+    Complex* Fm = as_complex(m.buffer);
+    Complex* Fm2 = as_complex(m2.buffer);
+    Complex* Fwd = as_complex(wd.buffer);
     parallel_for(half, [&](std::size_t first, std::size_t last) {
         for (std::size_t k = first; k < last; ++k) {
             const Complex fw = Fw[k], fm = Fm[k];
@@ -287,14 +299,11 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
             Fm2[k] = product(fw, Fm2[k]);
         }
     });
-    // Back to real grids: Cw into the real grid, then Cwd and Cwm2 into the
-    // spectra already used up (each holds at least n doubles).
-    fftw_execute_dft_c2r(backward.get(), sw.get(), R);
-    fftw_execute_dft_c2r(backward.get(), swd.get(), as_real(sm));
-    fftw_execute_dft_c2r(backward.get(), sm2.get(), as_real(sw));
-    const double* Cw = R;
-    const double* Cwd = as_real(sm);
-    const double* Cwm2 = as_real(sw);
+    HalfSpectrum* const sums[3] = {&w, &wd, &m2};
+    parallel_for(3, [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t < last; ++t)
+            fftw_execute_dft_c2r(backward.get(), sums[t]->spectrum(), sums[t]->real());
+    });
 
     // Score: the sums for the template centred on pixel (i, j) lie at
     // ((i + hM) mod M, (j + hN) mod N) of the transformed-back grids.
@@ -305,14 +314,17 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
     parallel_for(ny, [&](std::size_t first, std::size_t last) {
         for (std::size_t bcol = first; bcol < last; ++bcol) {
             const std::size_t col = v.y0 - 1 + bcol;
-            const std::size_t shifted = col + hN;
-            const std::size_t src = (shifted >= N ? shifted - N : shifted) * M;
+            const std::size_t shifted_col = col + hN;  // below 2N: one subtraction wraps it
+            const std::size_t src = (shifted_col >= N ? shifted_col - N : shifted_col) * w.stride;
+            const double* Cw = w.real() + src;
+            const double* Cwd = wd.real() + src;
+            const double* Cwm2 = m2.real() + src;
             const double* wp = in.w_prim + col * M;
             DetectionResult& b = best[bcol];
             for (std::size_t a = 0; a < nx; ++a) {
                 const std::size_t row = v.x0 - 1 + a;
-                const std::size_t shifted = row + hM;  // below 2M: one subtraction wraps it
-                const std::size_t k = src + (shifted >= M ? shifted - M : shifted);
+                const std::size_t shifted = row + hM;
+                const std::size_t k = shifted >= M ? shifted - M : shifted;
                 const double e = Cw[k], f = Cwd[k], g = Cwm2[k];
                 const double q =
                     ((S * f / nd) * f / nd) / ((S * g / nd) - (e * (e / nd)) / nd) * wp[row];

@@ -52,9 +52,10 @@ unsigned planner_flags_from_environment();
 // Fills q0 (fov.rows() by fov.cols(), column-major) with the score of every
 // position and returns the first largest one in column-major order.
 // Throws std::bad_alloc when memory runs out and Error when FFTW cannot plan;
-// nothing of its own is left behind either way. Real transforms, threads,
-// about 34 bytes of working memory a pixel; the map agrees with the
-// reference to 1e-9 of its largest magnitude.
+// nothing of its own is left behind either way. Real transforms run side by
+// side on threads joined before it returns, about 34 bytes of working
+// memory a pixel; the map agrees with the reference to 1e-9 of its largest
+// magnitude.
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags);
 
 // Seven complex transforms and the literal quadrant swap, one thread:

@@ -41,11 +41,26 @@
 %   PARTISCOPE_FFTW_PLANNER (estimate, measure, patient, exhaustive)
 %   selects another effort.
 %
-%   Errors: wrong argument or result counts (usage message), an argument
-%   that is not a real double, z < 0 ("Error: Z should be positive"),
-%   r < 0 ("Error: R should be positive"), an empty scalar argument, w or
-%   w_prim with fewer elements than hol, a field of view that is not a
-%   whole-number range within the hologram, more than 2^31-1 elements, or
-%   an unknown PARTISCOPE_FFTW_PLANNER.
+%   Errors (the call returns nothing; the module stays usable):
+%     wrong argument count         "Usage: [row,col,maxim,q0]=detectscan(...)"
+%     more than four results       "too many outputs for detectscan"
+%     an argument not a real double (single, integer, logical, char, complex)
+%                                  "Error: one or more inputs are not double or real"
+%     z < 0, r < 0                 "Error: Z should be positive", "Error: R should be positive"
+%     an empty scalar argument     "Error: <name> must not be empty"
+%     w, w_prim shorter than hol   "Error: w must have at least as many elements as hol"
+%                                  (and the same for w_prim)
+%     a range with one element     "Error: MapFOVx must have two elements" (or MapFOVy)
+%     a range not whole, empty, inverted or outside the hologram (an empty
+%     hol included)                "Error: MapFOVx must be a whole-number range within
+%                                   the hologram rows" (MapFOVy: columns)
+%     hol of 2^31 or more elements "Error: hol must have fewer than 2^31 elements"
+%     PARTISCOPE_FFTW_PLANNER unknown
+%                                  "Error: PARTISCOPE_FFTW_PLANNER must be estimate,
+%                                   measure, patient or exhaustive"
+%     memory or planning failure   "Error: out of memory",
+%                                  "Error: FFTW could not make a transform plan"
+%   NaN or infinite values in hol, w or w_prim give NaN scores, which never
+%   win; zero weights give NaN everywhere, maxim 0 and row = col = 1.
 %
 %   See also RINGFORM.

@@ -28,10 +28,20 @@
 %   sensor smaller than 2 pixels in either direction, or r = 0, gives NaN.
 %   The bounds scale with sigm, and inversely with A.
 %
-%   Errors: a wrong argument or result count (usage message), an empty
-%   argument or one that is not a double array, a sizeH with fewer than two
-%   elements or a negative, non-finite or too large size, and a negative or
-%   NaN n ("Error: n must be a non-negative number").
+%   Errors (the call returns nothing; the module stays usable):
+%     wrong argument count         " Usage :[deltax,deltay,deltaz,deltar]=precbound(...)"
+%     more than four results       "too many outputs for precbound"
+%     an argument that is not a double array (single, integer, logical, char)
+%                                  "Error: <name> must be a double array"
+%     an empty argument            "Error: <name> must not be empty"
+%     sizeH with one element       "Error: sizeH must have two elements"
+%     sizeH negative, NaN, infinite or too large
+%                                  "Error: sizeH must hold two non-negative finite sizes
+%                                   within the array limits"
+%     n negative or NaN            "Error: n must be a non-negative number"
+%   Complex arguments are read by their real parts. Other values are
+%   computed as given: a singular Fisher matrix (r = 0, no pixel used) gives
+%   NaN or infinite bounds. The time grows with the number of pixels used.
 %
 %   Example:
 %     [dx,dy,dz,dr] = precbound(0,0,0.1,50e-6,10e-6,500e-9,[64 64],1,0,0)

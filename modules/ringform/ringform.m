@@ -41,10 +41,20 @@
 %   exp(1i*phi)/(1i*lambda*z) centred on the grid origin, whatever x and y.
 %   z = 0 or lambda = 0 give infinite or NaN values.
 %
-%   Errors: a wrong argument or result count (usage message), an argument
-%   that is not a real double, z < 0 ("Error: Z should be positive"),
-%   r < 0 ("Error: R should be positive"), an empty argument, or a sizeH
-%   with fewer than two elements or a negative, non-finite or too large size.
+%   Errors (the call returns nothing; the module stays usable):
+%     wrong argument count         "Usage: [real_p complex_p jinc]=ringform(...)"
+%     more than three results      "too many outputs for ringform"
+%     an argument not a real double (single, integer, logical, char, complex)
+%                                  "Error: one or more inputs are not double or real"
+%     z < 0, r < 0                 "Error: Z should be positive", "Error: R should be positive"
+%     an empty argument            "Error: <name> must not be empty"
+%     sizeH with one element       "Error: sizeH must have two elements"
+%     sizeH negative, NaN, infinite, or beyond 2^31-1 rows or columns or
+%     2^48 pixels                  "Error: sizeH must hold two non-negative finite sizes
+%                                   within the array limits"
+%   Other values are computed as given: NaN or infinite x, y, pix, lambda or
+%   K give NaN or infinite values; a result too large for memory is refused
+%   by Octave or MATLAB with its out-of-memory error.
 %
 %   Example:
 %     m = ringform(0, 0, 0.1, 50e-6, 10e-6, 500e-9, [256 256], 0, 0);

@@ -43,12 +43,30 @@
 %   so two calls never repeat each other's particles or noise, even in a
 %   tight loop.
 %
-%   Errors: wrong argument or result counts (usage message), an empty
-%   argument or one that is not a double array, a negative or non-finite n,
-%   negative, non-finite or too large sizes, rangeZ or rangeR with fewer
-%   than two elements when drawing, a coordinates table with fewer than 4*n
-%   values when not drawing, and a particle whose radius is not positive
-%   ("Error: one of values of R is not positive - please recheck the inputs").
+%   Errors (the call returns nothing; the module stays usable):
+%     wrong argument count         "Usage: [hologram,particles,Mean,noise]=synthplate(...)"
+%     more than four results       "too many outputs for synthplate"
+%     an argument that is not a double array (single, integer, logical, char)
+%                                  "Error: <name> must be a double array"
+%     an empty scalar argument     "Error: <name> must not be empty"
+%     n negative, NaN or beyond 2^31-1
+%                                  "Error: n must be a non-negative whole number of particles"
+%     sX, sY negative, NaN, infinite or too large
+%                                  "Error: sX and sY must be non-negative finite sizes
+%                                   within the array limits"
+%     random_coordinates or meanh NaN or infinite
+%                                  "Error: random_coordinates must be a finite number"
+%                                  (and the same for meanh)
+%     drawing, rangeZ or rangeR with one element
+%                                  "Error: rangeZ must have two elements" (or rangeR)
+%     a table of fewer than 4*n doubles
+%                                  "Error: coordinates must hold at least 4*n doubles
+%                                   (x, y, z, r of each particle)"
+%     a particle radius not above 0
+%                                  "Error: one of values of R is not positive - please
+%                                   recheck the inputs"
+%   Complex arguments are read by their real parts. Other values are
+%   computed as given: NaN or infinite lengths give NaN or infinite pixels.
 %
 %   Example:
 %     [h, p] = synthplate(8, 632.8e-9, 6.7e-6, 512, 512, 1, 5, [0.05 0.15], ...

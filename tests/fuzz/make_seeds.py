@@ -1,0 +1,76 @@
+"""Writes the seed corpus of the module fuzzers: the calls the module tests
+make, in the harness's byte format (result count, argument count, then per
+argument: kind, rows, columns and one value index per element; the value
+table is kValues in module_fuzz.cpp)."""
+import os
+import sys
+
+VALUES = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 7.0, 8.0, 9.0, 16.0, 33.0, 64.0, -1.0, -2.5, 0.5, 1.5,
+          0.9, -0.9, 1e-6, 5e-7, 6.328e-7, 6.7e-6, 1e-5, 3e-5, 5e-5, 0.02, 0.1]
+
+
+def real(rows, cols, values):
+    assert len(values) == rows * cols
+    return bytes([0, rows, cols] + [VALUES.index(v) for v in values])
+
+
+def scalar(v):
+    return real(1, 1, [v])
+
+
+def pair(a, b):
+    return real(1, 2, [a, b])
+
+
+def empty():
+    return bytes([6, 0, 0])
+
+
+def call(nlhs, *args):
+    return bytes([nlhs, len(args)]) + b"".join(args)
+
+
+def grid(rows, cols, pattern):
+    return real(rows, cols, [pattern[k % len(pattern)] for k in range(rows * cols)])
+
+
+SEEDS = {
+    "cylone": [call(1, grid(3, 4, [0.0, 1.0, 5.0, -1.0, 1e-6, 33.0])), call(0, empty())],
+    "cylzero": [call(1, grid(3, 4, [0.0, 1.0, 5.0, -1.0, 1e-6, 33.0])), call(0, empty())],
+    "ringform": [
+        call(3, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),
+             pair(16.0, 16.0), scalar(0.0), scalar(0.0)),
+        call(2, scalar(1e-5), scalar(0.0), scalar(0.1), scalar(0.0), scalar(1e-5), scalar(5e-7),
+             pair(9.0, 8.0), scalar(1.0), scalar(1.0)),
+    ],
+    "detectscan": [
+        call(4, grid(8, 8, [0.5, -0.9, 1.0, 0.0, 0.9]), scalar(6.328e-7), scalar(6.7e-6),
+             grid(8, 8, [1.0]), scalar(3e-5), scalar(0.02), grid(8, 8, [1.0]), pair(1.0, 8.0),
+             pair(1.0, 8.0), scalar(0.0)),
+        call(1, grid(7, 9, [0.5, -0.9, 1.0]), scalar(6.328e-7), scalar(6.7e-6),
+             grid(7, 9, [1.0, 0.5]), scalar(3e-5), scalar(0.02), grid(7, 9, [1.0]), pair(3.0, 5.0),
+             pair(2.0, 2.0), scalar(1.0)),
+    ],
+    "synthplate": [
+        call(4, scalar(3.0), scalar(6.328e-7), scalar(6.7e-6), scalar(16.0), scalar(16.0),
+             scalar(1.0), scalar(5.0), pair(0.02, 0.1), pair(1e-5, 5e-5), scalar(1.0), empty(),
+             scalar(0.0), scalar(0.0)),
+        call(2, scalar(1.0), scalar(5e-7), scalar(1e-5), scalar(9.0), scalar(8.0), scalar(1.0),
+             scalar(0.0), pair(0.0, 0.0), pair(0.0, 0.0), scalar(0.0),
+             real(1, 4, [1.0, -1.0, 0.1, 3e-5]), scalar(1.0), scalar(1.0)),
+    ],
+    "precbound": [
+        call(4, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),
+             pair(16.0, 16.0), scalar(1.0), scalar(0.0), scalar(0.0)),
+        call(2, scalar(1e-5), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),
+             pair(9.0, 8.0), scalar(1.0), scalar(2.0), scalar(0.5)),
+    ],
+}
+
+if __name__ == "__main__":
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
+    for module, seeds in SEEDS.items():
+        os.makedirs(os.path.join(root, module), exist_ok=True)
+        for k, seed in enumerate(seeds):
+            with open(os.path.join(root, module, f"seed{k}"), "wb") as f:
+                f.write(seed)
