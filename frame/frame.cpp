@@ -1,5 +1,12 @@
 #include "frame.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -33,8 +40,17 @@ void show_notice(int& flag_info, LicenceShown how) {
     if (flag_info != 0) return;
     flag_info = 1;
     mexPrintf("%s", kAbout);
-    if (how == LicenceShown::msg_box) MsgBox(kLicence);
-    else mexPrintf("%s", kLicence);
+    if (how == LicenceShown::console) {
+        mexPrintf("%s", kLicence);
+        return;
+    }
+#ifdef _WIN32
+    // A box of its own, no owner window; the call goes on whichever button
+    // closes it.
+    MessageBoxA(nullptr, kLicence, "About the License : ", MB_OKCANCEL);
+#else
+    MsgBox(kLicence);
+#endif
 }
 
 const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
@@ -110,7 +126,13 @@ Results::~Results() {
 }
 
 mxArray* Results::create(int slot, std::size_t m, std::size_t n, mxComplexity complexity) {
+#ifdef _WIN32
+    // The Windows host takes 32-bit counts.
+    if (m > 2147483647u || n > 2147483647u) throw Error("Error: result too large for the host");
+    mxArray* a = mxCreateDoubleMatrix(static_cast<int>(m), static_cast<int>(n), complexity);
+#else
     mxArray* a = mxCreateDoubleMatrix(m, n, complexity);
+#endif
     if (slot < slots_) {
         plhs_[slot] = a;
     } else {

@@ -84,7 +84,12 @@ void fresnel_kernel(const ModelParams& p, double c, bool complex_model, const Gr
             // The squared index distance is rounded to single precision here,
             // as the kernel has always been defined with the pixel factor.
             const float q = static_cast<float>(b * b + a * a);
+#ifdef _WIN32
+            // The Windows build takes this root in single precision.
+            rho = p.pix * static_cast<double>(std::sqrt(q));
+#else
             rho = p.pix * std::sqrt(static_cast<double>(q));
+#endif
             P = aperture(p.K, p.pix, static_cast<double>(b) * p.pix, c) *
                 aperture(p.K, p.pix, static_cast<double>(a) * p.pix, c);
         } else {

@@ -1,5 +1,23 @@
 #include "vecmath.h"
 
+#ifdef PARTISCOPE_NO_SLEEF
+
+#include <cmath>
+
+namespace partiscope {
+
+// Without the vector library (the Windows cross-build): the C library's.
+void sincos_array(const double* x, double* s, double* c, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        s[i] = std::sin(x[i]);
+        c[i] = std::cos(x[i]);
+    }
+}
+
+}  // namespace partiscope
+
+#else
+
 #include <emmintrin.h>
 #include <sleef.h>
 
@@ -35,3 +53,5 @@ void sincos_array(const double* x, double* s, double* c, std::size_t n) {
 }
 
 }  // namespace partiscope
+
+#endif

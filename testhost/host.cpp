@@ -1,9 +1,17 @@
 // The host operations and the loader of the test host.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_set>
@@ -91,14 +99,48 @@ Array of_class(Class c, std::size_t m, std::size_t n) { return make(c, m, n, fal
 std::vector<double> values(const mxArray* a) { return a->re; }
 std::vector<double> imag_values(const mxArray* a) { return a->im; }
 
+void set_environment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value ? value : "");
+#else
+    if (value) setenv(name, value, 1);
+    else unsetenv(name);
+#endif
+}
+
 Module::Module(std::string path) : path_(std::move(path)) { open(); }
 
 Module::~Module() { close(); }
 
+// Loading, finding the entry and unloading, as the platform's hosts do.
+namespace {
+
+#ifdef _WIN32
+void* load(const std::string& path) { return reinterpret_cast<void*>(LoadLibraryA(path.c_str())); }
+void* entry(void* h) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(h), "mexFunction"));
+}
+void unload(void* h) { FreeLibrary(static_cast<HMODULE>(h)); }
+bool still_loaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
+std::string load_error() { return "error " + std::to_string(GetLastError()); }
+#else
+void* load(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* entry(void* h) { return dlsym(h, "mexFunction"); }
+void unload(void* h) { dlclose(h); }
+bool still_loaded(const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) dlclose(h);
+    return h != nullptr;
+}
+std::string load_error() { return dlerror(); }
+#endif
+
+}  // namespace
+
 void Module::open() {
-    handle_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) throw std::runtime_error(std::string("cannot load module: ") + dlerror());
-    entry_ = reinterpret_cast<Entry>(dlsym(handle_, "mexFunction"));
+    handle_ = load(path_);
+    if (!handle_) throw std::runtime_error("cannot load module " + path_ + ": " + load_error());
+    entry_ = reinterpret_cast<Entry>(entry(handle_));
     if (!entry_) {
         close();
         throw std::runtime_error("module " + path_ + " exports no mexFunction");
@@ -106,17 +148,14 @@ void Module::open() {
 }
 
 void Module::close() {
-    if (handle_) dlclose(handle_);
+    if (handle_) unload(handle_);
     handle_ = nullptr;
     entry_ = nullptr;
 }
 
 void Module::reload() {
     close();
-    if (void* still = dlopen(path_.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-        dlclose(still);
-        throw std::runtime_error("module " + path_ + " stayed loaded after dlclose");
-    }
+    if (still_loaded(path_)) throw std::runtime_error("module " + path_ + " stayed loaded after unloading");
     open();
 }
 
@@ -168,8 +207,16 @@ using testhost::Class;
 
 extern "C" {
 
+#ifdef _WIN32
+// The Windows entry point with 32-bit counts, as MATLAB's libmx.dll has it.
+mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity complexity) {
+    if (m < 0 || n < 0) mexErrMsgTxt("Negative dimension");
+    mxArray* a = testhost::make(Class::double_, static_cast<std::size_t>(m),
+                                static_cast<std::size_t>(n), complexity == mxCOMPLEX).release();
+#else
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
     mxArray* a = testhost::make(Class::double_, m, n, complexity == mxCOMPLEX).release();
+#endif
     if (testhost::current) testhost::current->created.insert(a);
     return a;
 }

@@ -1,6 +1,8 @@
 // The FFT detection map against direct evaluation, and its safety rules.
 #include <gtest/gtest.h>
 
+#include "platform.h"
+
 #include <fftw3.h>
 
 #include <cmath>
@@ -222,13 +224,13 @@ TEST(DetectionMap, RejectsUnsafeFieldsOfView) {
 }
 
 TEST(DetectionMap, PlannerEffortFromTheEnvironment) {
-    unsetenv("PARTISCOPE_FFTW_PLANNER");
+    test::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr);
     EXPECT_EQ(planner_flags_from_environment(), unsigned(FFTW_MEASURE));
-    setenv("PARTISCOPE_FFTW_PLANNER", "estimate", 1);
+    test::set_environment("PARTISCOPE_FFTW_PLANNER", "estimate");
     EXPECT_EQ(planner_flags_from_environment(), unsigned(FFTW_ESTIMATE));
-    setenv("PARTISCOPE_FFTW_PLANNER", "quick", 1);
+    test::set_environment("PARTISCOPE_FFTW_PLANNER", "quick");
     EXPECT_THROW(planner_flags_from_environment(), Error);
-    unsetenv("PARTISCOPE_FFTW_PLANNER");
+    test::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr);
 }
 
 // The real-transform map against the seven-complex-transform reference:
@@ -240,7 +242,7 @@ TEST(DetectionMap, FastMapAgreesWithTheReference) {
         in.fov = {1, M, 2, N};
         std::vector<double> fast(in.fov.rows() * in.fov.cols()), ref(fast.size());
         for (const char* threads : {"1", "2"}) {
-            setenv("PARTISCOPE_NUM_THREADS", threads, 1);
+            test::set_environment("PARTISCOPE_NUM_THREADS", threads);
             const DetectionResult f = detection_map(in, fast.data(), FFTW_ESTIMATE);
             const DetectionResult r = reference::detection_map(in, ref.data(), FFTW_ESTIMATE);
             double largest = 0;
@@ -249,6 +251,6 @@ TEST(DetectionMap, FastMapAgreesWithTheReference) {
             EXPECT_EQ(f.best, r.best);
             EXPECT_NEAR(f.maxim, r.maxim, 1e-9 * largest);
         }
-        unsetenv("PARTISCOPE_NUM_THREADS");
+        test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
     }
 }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "testhost.h"
@@ -36,8 +35,8 @@ struct Args {
 
 class Detectscan : public ::testing::Test {
 protected:
-    void SetUp() override { setenv("PARTISCOPE_FFTW_PLANNER", "estimate", 1); }
-    void TearDown() override { unsetenv("PARTISCOPE_FFTW_PLANNER"); }
+    void SetUp() override { testhost::set_environment("PARTISCOPE_FFTW_PLANNER", "estimate"); }
+    void TearDown() override { testhost::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr); }
     Module module{DETECTSCAN_MODULE};
     testhost::CallResult call(const Args& a, int nlhs = 4) { return module.call(nlhs, a.list()); }
 };
@@ -87,7 +86,7 @@ TEST_F(Detectscan, RejectsUnsafeArguments) {
         EXPECT_EQ(r.error, message);
         EXPECT_EQ(r.arrays_reclaimed, 0u) << message;
     }
-    setenv("PARTISCOPE_FFTW_PLANNER", "fast", 1);
+    testhost::set_environment("PARTISCOPE_FFTW_PLANNER", "fast");
     EXPECT_EQ(call(Args()).error,
               "Error: PARTISCOPE_FFTW_PLANNER must be estimate, measure, patient or exhaustive");
 }

@@ -1,6 +1,8 @@
 // Hologram simulation: the generator, the particle draws and the rendering.
 #include <gtest/gtest.h>
 
+#include "platform.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -205,7 +207,7 @@ TEST(Rendering, FastSimulationAgreesWithTheReference) {
     double largest = 0;
     for (double v : ref.hologram) largest = std::max(largest, std::fabs(v));
     for (const char* threads : {"1", "2", "5"}) {
-        setenv("PARTISCOPE_NUM_THREADS", threads, 1);
+        test::set_environment("PARTISCOPE_NUM_THREADS", threads);
         const Plate fast = simulate(p, 77);
         EXPECT_EQ(fast.particles, ref.particles);
         EXPECT_NEAR(fast.Mean, ref.Mean, 1e-12 * std::fabs(ref.Mean));
@@ -214,5 +216,5 @@ TEST(Rendering, FastSimulationAgreesWithTheReference) {
             ASSERT_NEAR(fast.noise[i], ref.noise[i], 1e-12 * largest) << i;
         }
     }
-    unsetenv("PARTISCOPE_NUM_THREADS");
+    test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
 }

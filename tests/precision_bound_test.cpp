@@ -2,6 +2,8 @@
 // finite differences of the model, and the sampling of the sensor.
 #include <gtest/gtest.h>
 
+#include "platform.h"
+
 #include <cmath>
 
 #include "modules/precbound/precision_bound.h"
@@ -79,9 +81,9 @@ TEST(PrecisionBound, DerivativesMatchFiniteDifferences) {
     const auto model = [](double x, double y, double z, double r, double xi, double yi) {
         const double L = 5e-7 * z, dx = x - xi, dy = y - yi;
         const double rho = std::sqrt(dx * dx + dy * dy);
-        const double v = 2 * M_PI * r * rho / L, q = M_PI * rho * rho / L;
-        const double jinc = v < 1e-8 ? 0.5 : j1(v) / v;
-        return M_PI * r * r / L * jinc * std::sin(q);
+        const double v = 2 * test::kPi * r * rho / L, q = test::kPi * rho * rho / L;
+        const double jinc = v < 1e-8 ? 0.5 : test::library_j1(v) / v;
+        return test::kPi * r * r / L * jinc * std::sin(q);
     };
     BoundParams p = setup(0);
     p.x = 1.7e-5;
@@ -149,11 +151,11 @@ TEST(PrecisionBound, FastSumAgreesWithTheReference) {
         p.x = 1.3e-5;
         p.y = -4.1e-5;
         const Bounds ref = reference::precision_bounds(p);
-        setenv("PARTISCOPE_NUM_THREADS", "1", 1);
+        test::set_environment("PARTISCOPE_NUM_THREADS", "1");
         const Bounds one = precision_bounds(p);
-        setenv("PARTISCOPE_NUM_THREADS", "3", 1);
+        test::set_environment("PARTISCOPE_NUM_THREADS", "3");
         const Bounds three = precision_bounds(p);
-        unsetenv("PARTISCOPE_NUM_THREADS");
+        test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
         expect_same(one, ref, 1e-12);
         expect_same(three, one, 0);
     }

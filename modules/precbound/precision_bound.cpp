@@ -9,8 +9,23 @@
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
 
+#ifdef _WIN32
+// The Windows C runtime's J0; its header declares it only outside strict
+// standard mode.
+extern "C" double _j0(double);
+#endif
+
 namespace partiscope {
 namespace {
+
+// The C library's double-precision J0 (_j0 in the Windows runtime).
+double library_j0(double v) {
+#ifdef _WIN32
+    return _j0(v);
+#else
+    return j0(v);
+#endif
+}
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kPi2 = 9.869604401089358;
@@ -179,7 +194,7 @@ Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, dou
     const double Jq = besscylone(static_cast<float>(g.v), kCylThresholdFine, Quotient::double_precision);
     const Aperture ax = p.n == 0.0 ? Aperture{} : aperture_terms(k.a, xi);
     const Aperture ay = p.n == 0.0 ? Aperture{} : aperture_terms(k.a, yi);
-    return derivatives(p, k, g, std::sin(g.q), std::cos(g.q), Jq, j0(g.v), ax, ay);
+    return derivatives(p, k, g, std::sin(g.q), std::cos(g.q), Jq, library_j0(g.v), ax, ay);
 }
 
 namespace reference {
@@ -232,7 +247,7 @@ Bounds precision_bounds(const BoundParams& p) {
                 besscylone_array(v.data(), Jq.data(), nx, kCylThresholdFine,
                                  Quotient::double_precision, scratch.data());
                 for (std::size_t j = 0; j < nx; ++j) {
-                    sums[b].add(derivatives(p, k, g[j], sq[j], cq[j], Jq[j], j0(g[j].v), ax[j], ay[i]),
+                    sums[b].add(derivatives(p, k, g[j], sq[j], cq[j], Jq[j], library_j0(g[j].v), ax[j], ay[i]),
                                 k.w);
                 }
             }

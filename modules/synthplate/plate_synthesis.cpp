@@ -1,8 +1,7 @@
 #include "plate_synthesis.h"
 
-#include <time.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "model/particle_model.h"
@@ -19,6 +18,14 @@ constexpr double kLogOffset = 1e-16;  // keeps log(a q) finite when rand() gives
 
 }  // namespace
 
+#ifdef _WIN32
+Generator::Generator(std::uint32_t seed) : state_(seed) {}
+
+int Generator::next() {
+    state_ = state_ * 214013u + 2531011u;
+    return static_cast<int>((state_ >> 16) & 0x7fffu);
+}
+#else
 Generator::Generator(std::uint32_t seed) {
     // initstate_r seeds the state as srand does for the 128-byte default.
     initstate_r(seed, state_, sizeof state_, &data_);
@@ -29,17 +36,16 @@ int Generator::next() {
     random_r(&data_, &v);
     return v;
 }
+#endif
 
 std::uint32_t next_call_seed() {
     static std::uint32_t next = 0;
     static bool started = false;
     if (!started) {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        // Fold seconds and nanoseconds through a 64-bit mixer: calls made
-        // in the same second by different loads start far apart.
-        std::uint64_t x = static_cast<std::uint64_t>(now.tv_sec) * 1000000000ull +
-                          static_cast<std::uint64_t>(now.tv_nsec);
+        // Fold the clock through a 64-bit mixer: calls made in the same
+        // second by different loads start far apart.
+        std::uint64_t x = static_cast<std::uint64_t>(
+            std::chrono::system_clock::now().time_since_epoch().count());
         x ^= x >> 33;
         x *= 0xff51afd7ed558ccdull;
         x ^= x >> 33;

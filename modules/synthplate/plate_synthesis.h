@@ -28,23 +28,32 @@ struct SynthParams {
     double K = 0;          // > 0: pixel-integration factor of width K in the model
 };
 
-// The C library's generator: the sequence of rand() after srand(seed)
-// (glibc's additive feedback generator, RAND_MAX 2^31 - 1), drawn from a
-// private state so that the generator the host and other libraries share is
-// left alone.
+// The C library's generator, drawn from a private state so that the
+// generator the host and other libraries share is left alone: the sequence
+// of rand() after srand(seed). Linux: glibc's additive feedback generator,
+// RAND_MAX 2^31 - 1. Windows: the C runtime's linear congruential generator,
+// RAND_MAX 32767.
 class Generator {
 public:
+#ifdef _WIN32
+    static constexpr double kRandMax = 32767.0;
+#else
     static constexpr double kRandMax = 2147483647.0;
+#endif
     explicit Generator(std::uint32_t seed);
     int next();
 
 private:
+#ifdef _WIN32
+    std::uint32_t state_;
+#else
     random_data data_{};
     char state_[128] = {};  // the size of srand's default state
+#endif
 };
 
 // A seed for each call: the first call after the module is loaded starts
-// from the nanosecond clock; every later call steps from there by an odd
+// from the calendar clock in its finest unit; every later call steps from there by an odd
 // constant, so no two calls of one load share a seed.
 std::uint32_t next_call_seed();
 

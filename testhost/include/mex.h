@@ -15,7 +15,13 @@ typedef size_t mwSize;
 typedef size_t mwIndex;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
+#ifdef _WIN32
+/* MATLAB's Windows libraries bind this to mxCreateDoubleMatrix_700, which
+ * takes 32-bit counts. */
+mxArray* mxCreateDoubleMatrix(int m, int n, mxComplexity complexity);
+#else
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity);
+#endif
 void mxDestroyArray(mxArray* a);
 double* mxGetPr(const mxArray* a);
 double* mxGetPi(const mxArray* a);
