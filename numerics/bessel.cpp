@@ -27,6 +27,33 @@ double asymptotic_value(float ax, double xx, float z, double p, double q) {
     return std::sqrt(0.636619772 / ax) * (std::cos(xx) * p - z * std::sin(xx) * q);
 }
 
+// J1's rational form for |x| < 8: x P(y)/Q(y) with y = x*x in single precision.
+inline double j1_rational(float x) {
+    const double y = static_cast<double>(x * x);
+    const double p =
+        static_cast<double>(x) *
+        (72362614232.0 +
+         y * (-7895059235.0 +
+              y * (242396853.1 + y * (-2972611.439 + y * (15704.4826 + y * (-30.16036606))))));
+    const double q =
+        144725228442.0 +
+        y * (2300535178.0 +
+             y * (18583304.74 + y * (99447.43394 + y * (376.9991397 + y * 1.0))));
+    return p / q;
+}
+
+// The corrections of J1's asymptotic form, in y = (8/|x|)^2.
+inline double j1_p(double y) {
+    return 1.0 + y * (0.00183105 +
+                      y * (-3.516396496e-05 + y * (2.457520174e-06 + y * (-2.40337019e-07))));
+}
+
+inline double j1_q(double y) {
+    return 0.04687499995 +
+           y * (-0.0002002690873 +
+                y * (8.449199096e-06 + y * (-8.8228987e-07 + y * 1.05787412e-07)));
+}
+
 }  // namespace
 
 float bessj0(float x) {
@@ -58,30 +85,10 @@ float bessj0(float x) {
 
 double bessj1_unrounded(float x) {
     const float ax = std::fabs(x);
-    if (ax < kSwitch) {
-        const double y = static_cast<double>(x * x);
-        const double p =
-            static_cast<double>(x) *
-            (72362614232.0 +
-             y * (-7895059235.0 +
-                  y * (242396853.1 + y * (-2972611.439 + y * (15704.4826 + y * (-30.16036606))))));
-        const double q =
-            144725228442.0 +
-            y * (2300535178.0 +
-                 y * (18583304.74 + y * (99447.43394 + y * (376.9991397 + y * 1.0))));
-        return p / q;
-    }
+    if (ax < kSwitch) return j1_rational(x);
     const Asymptotic a = asymptotic_argument(ax);
-    const double y = a.y;
     const double xx = ax - 2.356194491;
-    const double p =
-        1.0 + y * (0.00183105 +
-                   y * (-3.516396496e-05 + y * (2.457520174e-06 + y * (-2.40337019e-07))));
-    const double q =
-        0.04687499995 +
-        y * (-0.0002002690873 +
-             y * (8.449199096e-06 + y * (-8.8228987e-07 + y * 1.05787412e-07)));
-    const double value = asymptotic_value(ax, xx, a.z, p, q);
+    const double value = asymptotic_value(ax, xx, a.z, j1_p(a.y), j1_q(a.y));
     return x < 0.0f ? -value : value;
 }
 
@@ -127,26 +134,12 @@ PARTISCOPE_VECTOR_CLONES void besscylone_array(
     for (std::size_t i = 0; i < n; ++i) {
         const float xi = x[i];
         const float ax = std::fabs(xi);
-        const float z = static_cast<float>(8.0 / ax);
-        const double y = static_cast<double>(z * z);
+        const Asymptotic a = asymptotic_argument(ax);
         xx[i] = ax - 2.356194491;
-        p[i] = 1.0 + y * (0.00183105 +
-                          y * (-3.516396496e-05 + y * (2.457520174e-06 + y * (-2.40337019e-07))));
-        q[i] = 0.04687499995 +
-               y * (-0.0002002690873 +
-                    y * (8.449199096e-06 + y * (-8.8228987e-07 + y * 1.05787412e-07)));
-        zs[i] = z;
-        const double yr = static_cast<double>(xi * xi);
-        const double P =
-            static_cast<double>(xi) *
-            (72362614232.0 +
-             yr * (-7895059235.0 +
-                   yr * (242396853.1 + yr * (-2972611.439 + yr * (15704.4826 + yr * (-30.16036606))))));
-        const double Q =
-            144725228442.0 +
-            yr * (2300535178.0 +
-                  yr * (18583304.74 + yr * (99447.43394 + yr * (376.9991397 + yr * 1.0))));
-        rational[i] = P / Q;
+        p[i] = j1_p(a.y);
+        q[i] = j1_q(a.y);
+        zs[i] = a.z;
+        rational[i] = j1_rational(xi);
     }
     sincos_array(xx, s, c, n);
     // J1(x) of the branch the scalar function takes, then the quotient.

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_set>
@@ -98,15 +97,6 @@ Array of_class(Class c, std::size_t m, std::size_t n) { return make(c, m, n, fal
 
 std::vector<double> values(const mxArray* a) { return a->re; }
 std::vector<double> imag_values(const mxArray* a) { return a->im; }
-
-void set_environment(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value : "");
-#else
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
-#endif
-}
 
 Module::Module(std::string path) : path_(std::move(path)) { open(); }
 

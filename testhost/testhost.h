@@ -35,10 +35,6 @@ Array of_class(Class c, std::size_t m, std::size_t n);
 std::vector<double> values(const mxArray* a);
 std::vector<double> imag_values(const mxArray* a);
 
-// Sets (or, with a null value, removes) a variable of the process
-// environment, which the modules read as the host's process would.
-void set_environment(const char* name, const char* value);
-
 struct CallResult {
     std::vector<Array> results;  // the filled slots, in slot order (null where left empty)
     std::string printed;         // everything mexPrintf printed

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform.h"
 #include "testhost.h"
 
 namespace {
@@ -35,8 +36,8 @@ struct Args {
 
 class Detectscan : public ::testing::Test {
 protected:
-    void SetUp() override { testhost::set_environment("PARTISCOPE_FFTW_PLANNER", "estimate"); }
-    void TearDown() override { testhost::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr); }
+    void SetUp() override { test::set_environment("PARTISCOPE_FFTW_PLANNER", "estimate"); }
+    void TearDown() override { test::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr); }
     Module module{DETECTSCAN_MODULE};
     testhost::CallResult call(const Args& a, int nlhs = 4) { return module.call(nlhs, a.list()); }
 };
@@ -86,7 +87,7 @@ TEST_F(Detectscan, RejectsUnsafeArguments) {
         EXPECT_EQ(r.error, message);
         EXPECT_EQ(r.arrays_reclaimed, 0u) << message;
     }
-    testhost::set_environment("PARTISCOPE_FFTW_PLANNER", "fast");
+    test::set_environment("PARTISCOPE_FFTW_PLANNER", "fast");
     EXPECT_EQ(call(Args()).error,
               "Error: PARTISCOPE_FFTW_PLANNER must be estimate, measure, patient or exhaustive");
 }

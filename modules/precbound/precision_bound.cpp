@@ -185,7 +185,20 @@ std::vector<double> used_coordinates(double size, double t, double pix) {
     return used;
 }
 
-double sampling_step(double n) { return n > 1.0 ? std::trunc(n) : 1.0; }
+// What a sum over the sensor starts from: the constants of the call and
+// the used rows' and columns' coordinates.
+struct Sensor {
+    BoundConstants k;
+    std::vector<double> ys, xs;
+};
+
+Sensor used_sensor(const BoundParams& p) {
+    if (!(p.n >= 0.0)) throw Error("Error: n must be a non-negative number");
+    // Above one pixel of integration width, every t-th row and, within it,
+    // every t-th column is sampled, starting with the first of each.
+    const double t = p.n > 1.0 ? std::trunc(p.n) : 1.0;
+    return {bound_constants(p), used_coordinates(p.H, t, p.pix), used_coordinates(p.W, t, p.pix)};
+}
 
 }  // namespace
 
@@ -200,14 +213,10 @@ Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, dou
 namespace reference {
 
 Bounds precision_bounds(const BoundParams& p) {
-    if (!(p.n >= 0.0)) throw Error("Error: n must be a non-negative number");
-    const BoundConstants k = bound_constants(p);
-    const double t = sampling_step(p.n);
-    const std::vector<double> ys = used_coordinates(p.H, t, p.pix);
-    const std::vector<double> xs = used_coordinates(p.W, t, p.pix);
+    const Sensor s = used_sensor(p);
     Fisher F;
-    for (double yi : ys) {
-        for (double xi : xs) F.add(pixel_derivatives(p, k, xi, yi), k.w);
+    for (double yi : s.ys) {
+        for (double xi : s.xs) F.add(pixel_derivatives(p, s.k, xi, yi), s.k.w);
     }
     return invert(F);
 }
@@ -217,11 +226,10 @@ Bounds precision_bounds(const BoundParams& p) {
 // Rows are summed in fixed blocks, and the blocks' sums added in row order:
 // the result does not depend on how many threads share the blocks.
 Bounds precision_bounds(const BoundParams& p) {
-    if (!(p.n >= 0.0)) throw Error("Error: n must be a non-negative number");
-    const BoundConstants k = bound_constants(p);
-    const double t = sampling_step(p.n);
-    const std::vector<double> ys = used_coordinates(p.H, t, p.pix);
-    const std::vector<double> xs = used_coordinates(p.W, t, p.pix);
+    const Sensor s = used_sensor(p);
+    const BoundConstants& k = s.k;
+    const std::vector<double>& ys = s.ys;
+    const std::vector<double>& xs = s.xs;
     const std::size_t nx = xs.size();
     std::vector<Aperture> ax(nx), ay(ys.size());
     if (p.n != 0.0) {
