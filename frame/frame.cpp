@@ -53,6 +53,28 @@ void show_notice(int& flag_info, LicenceShown how) {
 #endif
 }
 
+namespace {
+
+// The name of argument k as the usage text lists it between its
+// parentheses ("hol" for detectscan's first), or "argument <k+1>".
+std::string argument_name(const char* usage, int k) {
+    const char* p = std::strchr(usage, '(');
+    const char* end = p ? std::strchr(p, ')') : nullptr;
+    if (p && end) {
+        ++p;
+        for (int i = 0; i < k && p < end; ++i) {
+            const char* comma = static_cast<const char*>(std::memchr(p, ',', end - p));
+            p = comma ? comma + 1 : end;
+        }
+        const char* comma = static_cast<const char*>(std::memchr(p, ',', end - p));
+        const char* stop = comma ? comma : end;
+        if (p < stop) return std::string(p, stop);
+    }
+    return "argument " + std::to_string(k + 1);
+}
+
+}  // namespace
+
 const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
                       const mxArray* prhs[]) {
     show_notice(flag_info, info.licence);
@@ -61,6 +83,17 @@ const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs
     if (info.type_message) {
         for (int k = 0; k < nrhs; ++k) {
             if (!mxIsDouble(prhs[k]) || mxIsComplex(prhs[k])) return info.type_message;
+        }
+    }
+    // A sparse matrix stores only its nonzero values: read as full storage
+    // it would be read far past its end. Every module takes full arrays.
+    for (int k = 0; k < nrhs; ++k) {
+        if (mxIsSparse(prhs[k])) {
+            const std::string name = argument_name(info.usage, k);
+            return keep_failure(("Error: " + name +
+                                 " must be a full (not sparse) double array (convert it with full(" +
+                                 name + "))")
+                                    .c_str());
         }
     }
     return nullptr;

@@ -82,8 +82,10 @@ private:
     int unslotted_count_ = 0;
 };
 
-// Steps before the module's own work: notice, counts, types. Returns the
-// message to raise, or null.
+// Steps before the module's own work: notice, counts, types, and the refusal
+// of sparse storage ("Error: <name> must be a full (not sparse) double
+// array; ...", the name taken from the usage text). Returns the message to
+// raise, or null.
 const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
                       const mxArray* prhs[]);
 

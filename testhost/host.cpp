@@ -22,6 +22,7 @@ struct mxArray_tag {
     std::size_t m = 0;
     std::size_t n = 0;
     bool is_complex = false;
+    bool is_sparse = false;             // re holds only the nonzero values
     std::vector<double> re;             // double class: real parts
     std::vector<double> im;             // double class, complex: imaginary parts
     std::vector<unsigned char> bytes;   // other classes: raw storage
@@ -90,6 +91,17 @@ Array complex(std::size_t m, std::size_t n, std::vector<double> re, std::vector<
     Array a = make(Class::double_, m, n, true);
     a->re = std::move(re);
     a->im = std::move(im);
+    return a;
+}
+
+Array sparse(std::size_t m, std::size_t n, std::vector<double> nonzeros) {
+    if (nonzeros.size() > m * n) throw std::invalid_argument("testhost::sparse: too many values");
+    Array a = make(Class::double_, 0, 0, false);
+    a->m = m;
+    a->n = n;
+    a->is_sparse = true;
+    a->re = std::move(nonzeros);
+    a->re.shrink_to_fit();
     return a;
 }
 
@@ -236,6 +248,7 @@ size_t mxGetN(const mxArray* a) { return a->n; }
 size_t mxGetNumberOfElements(const mxArray* a) { return a->m * a->n; }
 int mxIsDouble(const mxArray* a) { return a->cls == Class::double_; }
 int mxIsComplex(const mxArray* a) { return a->is_complex; }
+int mxIsSparse(const mxArray* a) { return a->is_sparse; }
 
 int mexPrintf(const char* format, ...) {
     va_list args;

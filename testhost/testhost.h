@@ -28,6 +28,9 @@ Array scalar(double value);
 Array row(std::initializer_list<double> values);
 // A complex double array with the given real and imaginary parts.
 Array complex(std::size_t m, std::size_t n, std::vector<double> re, std::vector<double> im);
+// A real sparse double m-by-n array with the given nonzero values: like a
+// real host, its storage holds only those values, not m*n of them.
+Array sparse(std::size_t m, std::size_t n, std::vector<double> nonzeros);
 // An m-by-n array of another class, zero-filled.
 Array of_class(Class c, std::size_t m, std::size_t n);
 

@@ -63,10 +63,14 @@ TEST_F(Detectscan, ChecksInOrder) {
 // bounds is refused before anything is created.
 TEST_F(Detectscan, RejectsUnsafeArguments) {
     const std::pair<void (*)(Args&), std::string> cases[] = {
-        {[](Args& a) { a.w = testhost::real(12, 9); },
-         "Error: w must have at least as many elements as hol"},
-        {[](Args& a) { a.w_prim = testhost::real(1, 1); },
-         "Error: w_prim must have at least as many elements as hol"},
+        {[](Args& a) { a.w = testhost::real(12, 9); }, "Error: w must be the size of hol"},
+        {[](Args& a) { a.w_prim = testhost::real(1, 1); }, "Error: w_prim must be the size of hol"},
+        // Enough elements, but a transposed grid: the weights would land on
+        // the wrong pixels.
+        {[](Args& a) { a.w = testhost::real(10, 12, std::vector<double>(120, 1.0)); },
+         "Error: w must be the size of hol"},
+        {[](Args& a) { a.w_prim = testhost::real(120, 1, std::vector<double>(120, 1.0)); },
+         "Error: w_prim must be the size of hol"},
         {[](Args& a) { a.fovx = testhost::row({0, 5}); },
          "Error: MapFOVx must be a whole-number range within the hologram rows"},
         {[](Args& a) { a.fovx = testhost::row({3, 13}); },
@@ -76,8 +80,7 @@ TEST_F(Detectscan, RejectsUnsafeArguments) {
         {[](Args& a) { a.fovy = testhost::row({5, 4}); },
          "Error: MapFOVy must be a whole-number range within the hologram columns"},
         {[](Args& a) { a.fovy = testhost::scalar(3); }, "Error: MapFOVy must have two elements"},
-        {[](Args& a) { a.hol = testhost::real(0, 0); },
-         "Error: MapFOVx must be a whole-number range within the hologram rows"},
+        {[](Args& a) { a.hol = testhost::real(0, 0); }, "Error: w must be the size of hol"},
         {[](Args& a) { a.K = testhost::real(0, 1); }, "Error: K must not be empty"},
     };
     for (const auto& [change, message] : cases) {
@@ -112,6 +115,35 @@ TEST_F(Detectscan, ResultsAndTheirSlots) {
         EXPECT_EQ(r.arrays_reclaimed, 0u);
         EXPECT_EQ(testhost::values(r.results[0].get())[0], row);
     }
+}
+
+// A dead pixel masked by weight 0 does not enter, whatever it holds; unmasked
+// it is refused, with the count of such pixels, instead of a map of NaN.
+TEST_F(Detectscan, NonFiniteDataOnlyWhereMasked) {
+    Args zeroed;
+    std::vector<double> h = testhost::values(zeroed.hol.get()), w(120, 1.0);
+    h[17] = 0.0;
+    h[64] = 0.0;
+    w[17] = w[64] = 0.0;
+    zeroed.hol = testhost::real(12, 10, h);
+    zeroed.w = testhost::real(12, 10, w);
+    Args dead;
+    h[17] = NAN;
+    h[64] = -INFINITY;
+    dead.hol = testhost::real(12, 10, h);
+    dead.w = testhost::real(12, 10, w);
+    const auto expected = call(zeroed), got = call(dead);
+    ASSERT_FALSE(got.failed) << got.error;
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(testhost::values(got.results[k].get()), testhost::values(expected.results[k].get()));
+
+    dead.w = testhost::real(12, 10, std::vector<double>(120, 1.0));
+    EXPECT_EQ(call(dead).error,
+              "Error: hol has 2 non-finite pixels with non-zero weight; set w to 0 there to mask them");
+    w[3] = NAN;
+    dead.w = testhost::real(12, 10, w);
+    EXPECT_EQ(call(dead).error,
+              "Error: w has 1 non-finite values; weights must be finite (0 masks a pixel)");
 }
 
 // Zero radius: the template is zero, every score NaN, no maximum.

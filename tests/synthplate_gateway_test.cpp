@@ -52,6 +52,11 @@ TEST_F(Synthplate, MessagesAndRejectedArguments) {
         {[](Args& a) { a.rangeR = testhost::scalar(2e-5); }, "Error: rangeR must have two elements"},
         {[](Args& a) { a.random = testhost::scalar(0); a.coordinates = testhost::real(3, 3); },
          "Error: coordinates must hold at least 4*n doubles (x, y, z, r of each particle)"},
+        // A transposed table (4-by-n) holds enough values, in the wrong places.
+        {[](Args& a) { a.random = testhost::scalar(0); a.coordinates = testhost::real(4, 3); },
+         "Error: coordinates must be an n-by-4 table [x y z r]"},
+        {[](Args& a) { a.random = testhost::scalar(0); a.coordinates = testhost::real(6, 3); },
+         "Error: coordinates must be an n-by-4 table [x y z r]"},
         {[](Args& a) { a.I0 = testhost::real(0, 0); }, "Error: I0 must not be empty"},
         {[](Args& a) { a.pix = testhost::of_class(testhost::Class::int32, 1, 1); },
          "Error: pix must be a double array"},
@@ -68,6 +73,27 @@ TEST_F(Synthplate, MessagesAndRejectedArguments) {
     zero.rangeR = testhost::row({0, 0});
     EXPECT_EQ(call(zero).error,
               "Error: one of values of R is not positive - please recheck the inputs");
+}
+
+// A table with more rows than particles gives its first n rows; a vector is
+// read in storage order (all x, then all y, z and r).
+TEST_F(Synthplate, ParticleTableShapes) {
+    Args a;
+    a.n = testhost::scalar(2);
+    a.random = testhost::scalar(0);
+    a.SNR = testhost::scalar(0);
+    // Rows [1 -2 0.05 1e-5], [3 4 0.1 5e-5], [5 6 0.2 3e-5], column-major.
+    a.coordinates = testhost::real(3, 4, {1, 3, 5, -2, 4, 6, 0.05, 0.1, 0.2, 1e-5, 5e-5, 3e-5});
+    const auto table = call(a);
+    ASSERT_FALSE(table.failed) << table.error;
+    const std::vector<double> expected = {1, 3, -2, 4, 0.05, 0.1, 1e-5, 5e-5};
+    EXPECT_EQ(testhost::values(table.results[1].get()), expected);
+
+    a.coordinates = testhost::real(1, 8, expected);
+    const auto vector = call(a);
+    ASSERT_FALSE(vector.failed) << vector.error;
+    EXPECT_EQ(testhost::values(vector.results[1].get()), expected);
+    EXPECT_EQ(testhost::values(vector.results[0].get()), testhost::values(table.results[0].get()));
 }
 
 TEST_F(Synthplate, ShapesSlotsAndFreshNoise) {

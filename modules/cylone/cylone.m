@@ -19,6 +19,8 @@
 %     X not a real double (single, integer, logical, char, complex)
 %                                  "Error: Wrong input type!
 %                                    Input should be areal scala or a real valued matrix"
+%     a sparse argument            "Error: X must be a full (not sparse) double array
+%                                   (convert it with full(X))"
 %
 %   Example:
 %     cylone([0 1 5])     % 0.5000  0.4401  -0.0655

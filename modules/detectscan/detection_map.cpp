@@ -116,9 +116,33 @@ void ifftShift_in(Complex* a, std::size_t M, std::size_t N, Complex* scratch) {
     }
 }
 
+void check_masked_data(const DetectionInput& in) {
+    const std::size_t n = in.M * in.N;
+    std::size_t bad_weights = 0, bad_data = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (!std::isfinite(in.w[k])) ++bad_weights;
+        else if (in.w[k] != 0.0 && !std::isfinite(in.hol[k])) ++bad_data;
+    }
+    if (bad_weights > 0)
+        throw Error("Error: w has " + std::to_string(bad_weights) +
+                    " non-finite values; weights must be finite (0 masks a pixel)");
+    if (bad_data > 0)
+        throw Error("Error: hol has " + std::to_string(bad_data) +
+                    " non-finite pixels with non-zero weight; set w to 0 there to mask them");
+}
+
+namespace {
+
+// The weighted data w d of one pixel; a masked pixel contributes 0 even
+// when its value is not finite (0 * NaN would be NaN).
+double weighted_data(double w, double d) { return w * (w == 0.0 ? 0.0 : d); }
+
+}  // namespace
+
 namespace reference {
 
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
+    check_masked_data(in);
     const std::size_t M = in.M, N = in.N, n = M * N;
     std::vector<double> m = detection_kernel(in);
 
@@ -137,7 +161,7 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
         Fw[k] = in.w[k];
         Fm[k] = m[k];
         S = S + in.w[k];
-        Fwd[k] = in.w[k] * in.hol[k];
+        Fwd[k] = weighted_data(in.w[k], in.hol[k]);
         Fm2[k] = m[k] * m[k];
     }
     m = std::vector<double>();
@@ -223,6 +247,7 @@ struct HalfSpectrum {
 // at any time. The template is evaluated on one quadrant and mirrored; the
 // quadrant swap becomes an index shift in the scan.
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
+    check_masked_data(in);
     const std::size_t M = in.M, N = in.N, n = M * N;
     const std::size_t hM = M / 2, hN = N / 2;
     const std::size_t half = (M / 2 + 1) * N;  // complex values of a half spectrum
@@ -270,7 +295,7 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
                 W[i] = wj[i];
                 Mo[i] = mi;
                 M2[i] = mi * mi;
-                WD[i] = wj[i] * dj[i];
+                WD[i] = weighted_data(wj[i], dj[i]);
                 S += wj[i];
             }
             column_weight[j] = S;

@@ -49,8 +49,15 @@ struct DetectionResult {
 // is an Error.
 unsigned planner_flags_from_environment();
 
+// Where a weight is 0 the pixel's data does not enter, whatever it holds (a
+// dead or saturated pixel masked by its weight). A non-finite weight, or a
+// non-finite data value under a non-zero weight, would turn every score
+// into NaN: both are Errors that say how many pixels are affected.
+void check_masked_data(const DetectionInput& in);
+
 // Fills q0 (fov.rows() by fov.cols(), column-major) with the score of every
 // position and returns the first largest one in column-major order.
+// check_masked_data comes first.
 // Throws std::bad_alloc when memory runs out and Error when FFTW cannot plan;
 // nothing of its own is left behind either way. Real transforms run side by
 // side on threads joined before it returns, about 34 bytes of working

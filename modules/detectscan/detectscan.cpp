@@ -22,8 +22,10 @@ const frame::ModuleInfo kInfo = {
 // Indices of the transforms are 32-bit in FFTW's interface.
 constexpr std::size_t kMaxElements = 2147483647;
 
-const double* grid_argument(const mxArray* a, std::size_t n, const char* message) {
-    if (frame::element_count(a) < n) throw Error(message);
+// Weights are read pixel for pixel against the hologram: another shape,
+// even with enough elements, would put them on the wrong pixels.
+const double* grid_argument(const mxArray* a, std::size_t M, std::size_t N, const char* message) {
+    if (mxGetM(a) != M || mxGetN(a) != N) throw Error(message);
     return mxGetPr(a);
 }
 
@@ -42,9 +44,8 @@ void detectscan(frame::Results& results, const mxArray* prhs[]) {
     in.lambda = frame::read_scalar(prhs[1], "lambda");
     in.pix = frame::read_scalar(prhs[2], "pix");
     in.K = frame::read_scalar(prhs[9], "K");
-    in.w = grid_argument(prhs[3], n, "Error: w must have at least as many elements as hol");
-    in.w_prim =
-        grid_argument(prhs[6], n, "Error: w_prim must have at least as many elements as hol");
+    in.w = grid_argument(prhs[3], in.M, in.N, "Error: w must be the size of hol");
+    in.w_prim = grid_argument(prhs[6], in.M, in.N, "Error: w_prim must be the size of hol");
     const frame::Pair fx = frame::read_pair(prhs[7], "MapFOVx");
     const frame::Pair fy = frame::read_pair(prhs[8], "MapFOVy");
     const double x[2] = {fx.first, fx.second}, y[2] = {fy.first, fy.second};

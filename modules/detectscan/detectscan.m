@@ -15,10 +15,11 @@
 %     hol      M-by-N hologram (mean removed, as from synthplate)
 %     lambda   wavelength
 %     pix      pixel pitch
-%     w        per-pixel weights, at least M*N elements (ones(M,N) for none)
+%     w        M-by-N per-pixel weights (ones(M,N) for none); 0 masks a pixel:
+%              its value in hol does not enter, even NaN or Inf
 %     r        particle radius (r >= 0)
 %     z        particle depth (z >= 0)
-%     w_prim   per-position factors, at least M*N elements (ones(M,N) for none)
+%     w_prim   M-by-N per-position factors (ones(M,N) for none)
 %     MapFOVx  [x0 x1]: rows of the field of view, 1-based, inclusive
 %     MapFOVy  [y0 y1]: columns of the field of view, 1-based, inclusive
 %     K        0 for point samples, any other value for the pixel-integrated
@@ -48,8 +49,15 @@
 %                                  "Error: one or more inputs are not double or real"
 %     z < 0, r < 0                 "Error: Z should be positive", "Error: R should be positive"
 %     an empty scalar argument     "Error: <name> must not be empty"
-%     w, w_prim shorter than hol   "Error: w must have at least as many elements as hol"
-%                                  (and the same for w_prim)
+%     a sparse argument            "Error: <name> must be a full (not sparse) double array
+%                                   (convert it with full(<name>))"
+%     w, w_prim not of hol's size  "Error: w must be the size of hol" (and w_prim)
+%     NaN or Inf in w              "Error: w has <k> non-finite values; weights must be
+%                                   finite (0 masks a pixel)"
+%     NaN or Inf in hol where w is not 0
+%                                  "Error: hol has <k> non-finite pixels with non-zero
+%                                   weight; set w to 0 there to mask them"
+%                                  (for example w(~isfinite(hol)) = 0)
 %     a range with one element     "Error: MapFOVx must have two elements" (or MapFOVy)
 %     a range not whole, empty, inverted or outside the hologram (an empty
 %     hol included)                "Error: MapFOVx must be a whole-number range within
@@ -60,7 +68,7 @@
 %                                   measure, patient or exhaustive"
 %     memory or planning failure   "Error: out of memory",
 %                                  "Error: FFTW could not make a transform plan"
-%   NaN or infinite values in hol, w or w_prim give NaN scores, which never
-%   win; zero weights give NaN everywhere, maxim 0 and row = col = 1.
+%   NaN or infinite values in w_prim give NaN scores there, which never win;
+%   zero weights everywhere give NaN everywhere, maxim 0 and row = col = 1.
 %
 %   See also RINGFORM.

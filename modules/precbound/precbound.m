@@ -33,6 +33,8 @@
 %     more than four results       "too many outputs for precbound"
 %     an argument that is not a double array (single, integer, logical, char)
 %                                  "Error: <name> must be a double array"
+%     a sparse argument            "Error: <name> must be a full (not sparse) double array
+%                                   (convert it with full(<name>))"
 %     an empty argument            "Error: <name> must not be empty"
 %     sizeH with one element       "Error: sizeH must have two elements"
 %     sizeH negative, NaN, infinite or too large

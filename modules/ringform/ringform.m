@@ -46,6 +46,8 @@
 %     more than three results      "too many outputs for ringform"
 %     an argument not a real double (single, integer, logical, char, complex)
 %                                  "Error: one or more inputs are not double or real"
+%     a sparse argument            "Error: <name> must be a full (not sparse) double array
+%                                   (convert it with full(<name>))"
 %     z < 0, r < 0                 "Error: Z should be positive", "Error: R should be positive"
 %     an empty argument            "Error: <name> must not be empty"
 %     sizeH with one element       "Error: sizeH must have two elements"

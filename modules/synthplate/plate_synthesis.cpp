@@ -77,10 +77,11 @@ Extremes draw_particles(const SynthParams& p, Generator& g, double* particles) {
             z[i] = uniform_draw(g, p.rangeZ[0], p.rangeZ[1] - p.rangeZ[0]);
             r[i] = uniform_draw(g, p.rangeR[0], p.rangeR[1] - p.rangeR[0]);
         } else {
+            const std::size_t stride = p.coordinate_rows ? p.coordinate_rows : n;
             x[i] = p.coordinates[i];
-            y[i] = p.coordinates[i + n];
-            z[i] = p.coordinates[i + 2 * n];
-            r[i] = p.coordinates[i + 3 * n];
+            y[i] = p.coordinates[i + stride];
+            z[i] = p.coordinates[i + 2 * stride];
+            r[i] = p.coordinates[i + 3 * stride];
         }
         if (z[i] < e.zmin) e.zmin = z[i];
         if (r[i] > e.rmax) e.rmax = r[i];

@@ -23,7 +23,8 @@ struct SynthParams {
     double rangeZ[2] = {0, 0};  // depth bounds of drawn particles
     double rangeR[2] = {0, 0};  // radius bounds of drawn particles
     int random_coordinates = 0;        // 1: draw the particles; otherwise take `coordinates`
-    const double* coordinates = nullptr;  // n-by-4 table x, y (pixels), z, r when not drawn
+    const double* coordinates = nullptr;  // table of x, y (pixels), z, r when not drawn
+    std::size_t coordinate_rows = 0;      // the table's row count (>= n); 0: exactly n rows
     int meanh = 0;         // 0: remove the hologram's mean and report it
     double K = 0;          // > 0: pixel-integration factor of width K in the model
 };

@@ -56,9 +56,17 @@ void synthplate(frame::Results& results, const mxArray* prhs[]) {
         p.rangeR[1] = r.second;
     } else {
         const mxArray* table = prhs[10];
-        if (!mxIsDouble(table) ||
-            frame::element_count(table) < 4 * static_cast<std::size_t>(p.n)) {
+        const std::size_t n = static_cast<std::size_t>(p.n);
+        const std::size_t rows = mxGetM(table), cols = mxGetN(table);
+        if (!mxIsDouble(table) || frame::element_count(table) < 4 * n) {
             throw Error("Error: coordinates must hold at least 4*n doubles (x, y, z, r of each particle)");
+        }
+        // A vector keeps its storage order (the n x values, then the n y
+        // values, ...); a matrix is a table with one particle per row, of
+        // which the first n rows are taken.
+        if (n > 0 && rows != 1 && cols != 1) {
+            if (cols != 4) throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
+            p.coordinate_rows = rows;
         }
         p.coordinates = mxGetPr(table);
     }

@@ -24,9 +24,12 @@
 %     rangeR     [rlo rhi]: radii of drawn particles, uniform in [rlo, rhi)
 %     random_coordinates  1 (after truncation) draws the particles at random
 %                over the sensor; any other value takes them from coordinates
-%     coordinates  n-by-4 table [x y z r] used when not drawing: x, y in
-%                pixels from the grid centre (pixel (floor(sX/2)+1,
-%                floor(sY/2)+1)), z and r in metres. Ignored when drawing.
+%     coordinates  table [x y z r], one particle a row, used when not drawing:
+%                x, y in pixels from the grid centre (pixel (floor(sX/2)+1,
+%                floor(sY/2)+1)), z and r in metres. Of a table with more
+%                than n rows the first n are used; a vector of 4*n or more
+%                values is read as [x1..xn y1..yn z1..zn r1..rn]. Ignored
+%                when drawing.
 %     meanh      0 (after truncation) removes the hologram's mean and returns
 %                it in Mean; any other value keeps it (Mean = 0)
 %     K          > 0: each pixel integrates the model over K pixels (sinc
@@ -59,6 +62,10 @@
 %                                  (and the same for meanh)
 %     drawing, rangeZ or rangeR with one element
 %                                  "Error: rangeZ must have two elements" (or rangeR)
+%     a sparse argument            "Error: <name> must be a full (not sparse) double array
+%                                   (convert it with full(<name>))"
+%     a table that is a matrix without 4 columns (a transposed 4-by-n table)
+%                                  "Error: coordinates must be an n-by-4 table [x y z r]"
 %     a table of fewer than 4*n doubles
 %                                  "Error: coordinates must hold at least 4*n doubles
 %                                   (x, y, z, r of each particle)"

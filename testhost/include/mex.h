@@ -30,6 +30,7 @@ size_t mxGetN(const mxArray* a);
 size_t mxGetNumberOfElements(const mxArray* a);
 int mxIsDouble(const mxArray* a);
 int mxIsComplex(const mxArray* a);
+int mxIsSparse(const mxArray* a);
 
 int mexPrintf(const char* format, ...);
 void mexErrMsgTxt(const char* text);

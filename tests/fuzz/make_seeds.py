@@ -26,6 +26,11 @@ def empty():
     return bytes([6, 0, 0])
 
 
+def sparse(rows, cols, values):
+    """A sparse double holding only `values` (its nonzeros) in its storage."""
+    return bytes([7, rows, cols, len(values)] + [VALUES.index(v) for v in values])
+
+
 def call(nlhs, *args):
     return bytes([nlhs, len(args)]) + b"".join(args)
 
@@ -35,8 +40,10 @@ def grid(rows, cols, pattern):
 
 
 SEEDS = {
-    "cylone": [call(1, grid(3, 4, [0.0, 1.0, 5.0, -1.0, 1e-6, 33.0])), call(0, empty())],
-    "cylzero": [call(1, grid(3, 4, [0.0, 1.0, 5.0, -1.0, 1e-6, 33.0])), call(0, empty())],
+    "cylone": [call(1, grid(3, 4, [0.0, 1.0, 5.0, -1.0, 1e-6, 33.0])), call(0, empty()),
+               call(1, sparse(17, 17, [3.0, 4.0]))],
+    "cylzero": [call(1, grid(3, 4, [0.0, 1.0, 5.0, -1.0, 1e-6, 33.0])), call(0, empty()),
+                call(1, sparse(17, 17, [3.0, 4.0]))],
     "ringform": [
         call(3, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),
              pair(16.0, 16.0), scalar(0.0), scalar(0.0)),
@@ -50,6 +57,9 @@ SEEDS = {
         call(1, grid(7, 9, [0.5, -0.9, 1.0]), scalar(6.328e-7), scalar(6.7e-6),
              grid(7, 9, [1.0, 0.5]), scalar(3e-5), scalar(0.02), grid(7, 9, [1.0]), pair(3.0, 5.0),
              pair(2.0, 2.0), scalar(1.0)),
+        call(4, sparse(8, 8, [1.0, 0.5]), scalar(6.328e-7), scalar(6.7e-6),
+             grid(8, 8, [1.0]), scalar(3e-5), scalar(0.02), grid(8, 8, [1.0]), pair(1.0, 8.0),
+             pair(1.0, 8.0), scalar(0.0)),
     ],
     "synthplate": [
         call(4, scalar(3.0), scalar(6.328e-7), scalar(6.7e-6), scalar(16.0), scalar(16.0),

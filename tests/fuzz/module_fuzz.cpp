@@ -42,7 +42,7 @@ struct Bytes {
 };
 
 testhost::Array decode_argument(Bytes& in) {
-    const std::uint8_t kind = in.next() % 7;
+    const std::uint8_t kind = in.next() % 8;
     // Shapes up to 17 by 17: big enough for every code path, small enough
     // that a call stays fast.
     const std::size_t m = in.next() % 18, n = in.next() % 18;
@@ -59,6 +59,11 @@ testhost::Array decode_argument(Bytes& in) {
         case 3: return testhost::of_class(testhost::Class::int32, m, n);
         case 4: return testhost::of_class(testhost::Class::logical, m, n);
         case 5: return testhost::of_class(testhost::Class::char_, m, n);
+        case 7: {  // sparse double: storage for its nonzeros only
+            std::vector<double> nz(in.next() % (m * n + 1));
+            for (double& v : nz) v = kValues[in.next() % kValueCount];
+            return testhost::sparse(m, n, nz);
+        }
         default: return testhost::real(0, 0);
     }
 }

@@ -22,6 +22,10 @@ function cylinder_modules_test
       expect_error(sprintf('%s(%s)', f, bad{1}), [f ': ' wrong_type]);
     end
 
+    % A large sparse matrix stores two values: refused, not read as full.
+    expect_error(sprintf('%s(sparse([1 2], [1 2], [3 4], 3000, 3000))', f), ...
+                 [f ': Error: X must be a full (not sparse) double array (convert it with full(X))']);
+
     % Shapes follow the input.
     assert(isequal(size(feval(f, zeros(0, 3))), [0 3]));
     assert(isequal(size(feval(f, ones(4, 1))), [4 1]));

@@ -19,7 +19,21 @@ function detectscan_module_test
   expect_error('detectscan(args{1:8}, [2 N+1], args{10})', ...
                'detectscan: Error: MapFOVy must be a whole-number range within the hologram columns');
   expect_error('detectscan(args{1:3}, ones(M, N-1), args{5:10})', ...
-               'detectscan: Error: w must have at least as many elements as hol');
+               'detectscan: Error: w must be the size of hol');
+  expect_error('detectscan(args{1:6}, ones(N, M), args{8:10})', ...
+               'detectscan: Error: w_prim must be the size of hol');
+  expect_error('detectscan(sparse(hol), args{2:10})', ...
+               'detectscan: Error: hol must be a full (not sparse) double array (convert it with full(hol))');
+
+  % A dead pixel masked by weight 0 does not enter; unmasked, it is refused.
+  dead = hol; dead(4, 5) = NaN; dead(2, 2) = Inf;
+  wd = w; wd(4, 5) = 0; wd(2, 2) = 0;
+  zeroed = hol; zeroed(4, 5) = 0; zeroed(2, 2) = 0;
+  [~, ~, ~, qd] = detectscan(dead, args{2:3}, wd, args{5:10});
+  [~, ~, ~, qz] = detectscan(zeroed, args{2:3}, wd, args{5:10});
+  assert(isequal(qd, qz) && all(isfinite(qd(:))));
+  expect_error('detectscan(dead, args{2:10})', ['detectscan: Error: hol has 2 non-finite pixels ' ...
+               'with non-zero weight; set w to 0 there to mask them']);
 
   % The map against the circular sums evaluated directly, with the model at
   % every pixel offset taken from ringform on a grid twice the size.

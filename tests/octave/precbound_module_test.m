@@ -7,6 +7,8 @@ function precbound_module_test
   expect_error('precbound(args{1:8}, -1, 0)', 'precbound: Error: n must be a non-negative number');
   expect_error('precbound(args{1:6}, 64, args{8:10})', 'precbound: Error: sizeH must have two elements');
   expect_error('precbound(int32(0), args{2:10})', 'precbound: Error: x must be a double array');
+  expect_error('precbound(args{1:7}, sparse(1), args{9:10})', ...
+               'precbound: Error: sigm must be a full (not sparse) double array (convert it with full(sigm))');
 
   expected = [1.9313e-05 0.0097153 1.3140e-05; 1.9416e-05 0.0097751 1.3169e-05; ...
               3.9591e-05 0.020007 2.6511e-05];

@@ -27,6 +27,19 @@ function synthplate_module_test
   F = (1 / pi) / (3e-5)^2 * (5e-7 * 0.08);
   assert(max(abs(h(:) - F * abs(1 - s(:)).^2)) < 1e-6 * F);   % single against double quotient
 
+  % A table with more rows than n gives its first n rows; a transposed table
+  % is refused; a vector keeps its storage order.
+  T = [3 -2 0.08 3e-5; -5 4 0.1 2e-5; 1 1 5 0.05];
+  [h2, p2] = synthplate(2, 5e-7, 1e-5, 32, 32, 1, 0, [0 0], [0 0], 0, T, 1, 0);
+  assert(isequal(p2, T(1:2, :)));
+  [h3, p3] = synthplate(2, 5e-7, 1e-5, 32, 32, 1, 0, [0 0], [0 0], 0, reshape(T(1:2, :), 1, 8), 1, 0);
+  assert(isequal(p3, p2) && isequal(h3, h2));
+  expect_error('synthplate(2, 5e-7, 1e-5, 32, 32, 1, 0, [0 0], [0 0], 0, T(1:2, :)'', 1, 0)', ...
+               'synthplate: Error: coordinates must be an n-by-4 table [x y z r]');
+  expect_error('synthplate(1, 5e-7, 1e-5, 32, 32, 1, 0, [0 0], [0 0], 0, sparse(table), 1, 0)', ...
+               ['synthplate: Error: coordinates must be a full (not sparse) double array ' ...
+                '(convert it with full(coordinates))']);
+
   assert(~isempty(strfind(evalc('help synthplate'), 'Simulated noisy in-line hologram')));
   disp('synthplate: all checks passed');
 end
