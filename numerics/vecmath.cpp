@@ -1,5 +1,17 @@
 #include "vecmath.h"
 
+#include <cstdlib>
+#include <cstring>
+
+namespace partiscope {
+
+bool reproducible_arithmetic() {
+    const char* v = std::getenv("PARTISCOPE_REPRODUCIBLE");
+    return v && *v != '\0' && std::strcmp(v, "0") != 0;
+}
+
+}  // namespace partiscope
+
 #ifdef PARTISCOPE_NO_SLEEF
 
 #include <cmath>
@@ -39,6 +51,8 @@ void sincos_sse2(const double* x, double* s, double* c, std::size_t n) {
 using Impl = void (*)(const double*, double*, double*, std::size_t);
 
 Impl choose() {
+    // The wider kernels round the last bit differently from the SSE2 one.
+    if (reproducible_arithmetic()) return sincos_sse2;
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f")) return vecmath::sincos_avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return vecmath::sincos_avx2;

@@ -12,6 +12,7 @@
 
 #include "numerics/error.h"
 #include "numerics/parallel.h"
+#include "numerics/vecmath.h"
 
 namespace partiscope {
 namespace {
@@ -98,6 +99,9 @@ FieldOfView field_of_view(const double x[2], const double y[2], std::size_t M, s
 }
 
 unsigned planner_flags_from_environment() {
+    // A timed plan depends on the machine and its load, the SIMD codelets
+    // on the processor: either changes the map's last bits.
+    if (reproducible_arithmetic()) return FFTW_ESTIMATE | FFTW_NO_SIMD;
     const char* v = std::getenv("PARTISCOPE_FFTW_PLANNER");
     if (!v || *v == '\0' || std::strcmp(v, "measure") == 0) return FFTW_MEASURE;
     if (std::strcmp(v, "estimate") == 0) return FFTW_ESTIMATE;

@@ -46,7 +46,8 @@ struct DetectionResult {
 
 // FFTW planner effort: FFTW_MEASURE unless PARTISCOPE_FFTW_PLANNER names
 // another ("estimate", "measure", "patient", "exhaustive"); any other value
-// is an Error.
+// is an Error. With reproducible_arithmetic(), FFTW_ESTIMATE without SIMD
+// codelets, whatever PARTISCOPE_FFTW_PLANNER says.
 unsigned planner_flags_from_environment();
 
 // Where a weight is 0 the pixel's data does not enter, whatever it holds (a
