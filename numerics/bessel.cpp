@@ -115,13 +115,6 @@ namespace partiscope {
 // run time), and each result then takes the branch the scalar function takes.
 // Every operation is the scalar one, in the same order: only the sines and
 // cosines come from the vector library.
-#if defined(__ELF__)
-// A clone per instruction set, chosen when the library loads (ELF ifuncs).
-#define PARTISCOPE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define PARTISCOPE_VECTOR_CLONES
-#endif
-
 PARTISCOPE_VECTOR_CLONES void besscylone_array(
     const float* x, float* J, std::size_t n, double threshold, Quotient quotient, double* scratch) {
     double* xx = scratch;

@@ -4,6 +4,16 @@
 
 #include <cstddef>
 
+#if defined(__ELF__)
+// Straight loops over arrays compiled once per instruction set, the clone
+// chosen when the library loads (ELF ifuncs). Every clone does the same
+// operations in the same order (no contraction into FMA), so they agree
+// bit for bit.
+#define PARTISCOPE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define PARTISCOPE_VECTOR_CLONES
+#endif
+
 namespace partiscope {
 
 void sincos_array(const double* x, double* s, double* c, std::size_t n);

@@ -8,6 +8,7 @@
 
 #include "numerics/bessel.h"
 #include "numerics/cylinder.h"
+#include "numerics/j0.h"
 
 using namespace partiscope;
 
@@ -137,5 +138,74 @@ TEST(CylinderModules, NonFiniteElements) {
     for (double v : {kNaN, kInf, -kInf, 1e39, -1e39}) {
         EXPECT_TRUE(std::isnan(cylone_of({v})[0])) << v;
         EXPECT_TRUE(std::isnan(cylzero_of({v})[0])) << v;
+    }
+}
+
+namespace {
+
+std::vector<double> j0_of(const std::vector<double>& x) {
+    std::vector<double> J(x.size());
+    j0_array(x.data(), J.data(), x.size());
+    return J;
+}
+
+// sqrt(2/(pi x)): the size of J0's oscillation, 1 below x = 1.
+double envelope(double x) { return x < 1.0 ? 1.0 : std::sqrt(2.0 / (test::kPi * x)); }
+
+}  // namespace
+
+// The vector J0 against the C library's over the arguments the precision
+// bound meets (up to about 2e4) and beyond: a few ulp where J0 is not near a
+// zero, and everywhere an absolute error far below the envelope's rounding.
+TEST(DoubleJ0, AgreesWithTheLibrary) {
+    std::vector<double> x;
+    for (double hi : {2.0, 8.0, 30.0, 1e3, 2e4, 1e6}) {
+        for (int k = 0; k < 20011; ++k) x.push_back(hi * (k + 0.37) / 20011.0);
+    }
+    const std::vector<double> J = j0_of(x);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double ref = test::library_j0(x[i]), env = envelope(x[i]);
+        ASSERT_LE(std::fabs(J[i] - ref), 1e-15 * env) << x[i];
+        if (std::fabs(ref) > 0.1 * env) {
+            const double ulp = std::nextafter(std::fabs(ref), kInf) - std::fabs(ref);
+            ASSERT_LE(std::fabs(J[i] - ref), 6 * ulp) << x[i];
+        }
+    }
+}
+
+// Near the first zeros the expansion about the zero keeps the relative
+// accuracy (values of J0 to 20 digits, computed in 50-digit arithmetic).
+TEST(DoubleJ0, RelativeAccuracyNearZeros) {
+    const std::vector<double> x = {2.4048240305977822, 2.4048226049698869, 5.5200781102863115,
+                                   1.9615091949193677};
+    const std::vector<double> truth = {7.9278935165693113002e-7, 1.532901194919070096e-6,
+                                       2.746932087359583788e-16, 0.24613332753112987534};
+    const std::vector<double> J = j0_of(x);
+    EXPECT_NEAR(J[0], truth[0], 4e-16 * std::fabs(truth[0]));
+    EXPECT_NEAR(J[1], truth[1], 4e-16 * std::fabs(truth[1]));
+    EXPECT_NEAR(J[2], truth[2], 4e-16 * std::fabs(truth[2]));
+    EXPECT_NEAR(J[3], truth[3], 4e-16 * std::fabs(truth[3]));
+}
+
+// Signs, special values and arrays that are not a whole number of the
+// function's internal chunks, with small and huge arguments among large ones.
+TEST(DoubleJ0, SpecialValuesAndChunks) {
+    std::vector<double> x(1000);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = 0.731 * static_cast<double>(i) - 300.0;
+    x[3] = kNaN;
+    x[400] = kInf;
+    x[401] = -kInf;
+    x[402] = 0.0;
+    x[403] = 1e305;
+    const std::vector<double> J = j0_of(x);
+    EXPECT_TRUE(std::isnan(J[3]));
+    EXPECT_EQ(J[400], 0.0);
+    EXPECT_EQ(J[401], 0.0);
+    EXPECT_EQ(J[402], 1.0);
+    EXPECT_LE(std::fabs(J[403] - test::library_j0(1e305)), 1e-15 * envelope(1e305));
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (i == 3 || (i >= 400 && i <= 403)) continue;
+        EXPECT_EQ(J[i], j0_of({-x[i]})[0]) << x[i];
+        EXPECT_LE(std::fabs(J[i] - test::library_j0(x[i])), 1e-15 * envelope(std::fabs(x[i]))) << x[i];
     }
 }

@@ -46,8 +46,8 @@ BoundConstants bound_constants(const BoundParams& p);
 Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, double xi, double yi);
 
 // The bounds, the pixel rows split over the processor's cores and the
-// sines and cosines taken on vector units; within 1e-12 (relative) of the
-// reference. Throws Error for a negative or NaN n, for which no model is
+// sines, cosines and J0 taken on vector units; within 1e-12 (relative) of
+// the reference. Throws Error for a negative or NaN n, for which no model is
 // defined.
 Bounds precision_bounds(const BoundParams& p);
 
