@@ -12,6 +12,7 @@
 //   reference.
 // - Columns are split over the cores.
 #include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -66,34 +67,42 @@ struct Form {
     double width = 1.0;
 };
 
-// Visits the nodes of the row offsets X and column offsets Y column by
-// column, in parallel over columns: emit(i, J, PA, sin(phi), cos(phi)) for
-// the node at index i = row + column * rows.
+// Visits the nodes of the row offsets X and the columns [first, last) of
+// the column offsets Y, column by column on this thread: emit(i, J, PA,
+// sin(phi), cos(phi)) for the node at index i = row + column * rows.
+template <class Emit>
+void particle_node_columns(const ModelParams& p, const Form& f, double c, const Axis& X,
+                           const Axis& Y, std::size_t rows, std::size_t first, std::size_t last,
+                           Emit& emit) {
+    const std::size_t nr = X.d.size();
+    std::vector<float> u(nr), J(nr);
+    std::vector<double> scratch(besscylone_scratch(nr));
+    for (std::size_t col = first; col < last; ++col) {
+        const double dy = Y.d[col];
+        for (std::size_t b = 0; b < nr; ++b) {
+            const double dx = X.d[b];
+            const double rho = std::sqrt(dx * dx + dy * dy);
+            u[b] = static_cast<float>((rho + rho) * kPi * p.r * c);
+        }
+        besscylone_array(u.data(), J.data(), nr, f.threshold, f.quotient, scratch.data());
+        const double sy = Y.s[col], ys = Y.sinp[col], yc = Y.cosp[col];
+        const std::size_t base = col * rows;
+        for (std::size_t b = 0; b < nr; ++b) {
+            const double A = static_cast<double>(J[b]) * kPi * p.r * p.r * c;
+            const double P = X.s[b] * sy;
+            const double sinphi = X.sinp[b] * yc + X.cosp[b] * ys;
+            const double cosphi = X.cosp[b] * yc - X.sinp[b] * ys;
+            emit(base + b, J[b], P * A, sinphi, cosphi);
+        }
+    }
+}
+
+// The same over all columns, split over the cores.
 template <class Emit>
 void particle_nodes(const ModelParams& p, const Form& f, double c, const Axis& X, const Axis& Y,
                     std::size_t rows, Emit emit) {
-    const std::size_t nr = X.d.size();
     parallel_for(Y.d.size(), [&](std::size_t first, std::size_t last) {
-        std::vector<float> u(nr), J(nr);
-        std::vector<double> scratch(besscylone_scratch(nr));
-        for (std::size_t col = first; col < last; ++col) {
-            const double dy = Y.d[col];
-            for (std::size_t b = 0; b < nr; ++b) {
-                const double dx = X.d[b];
-                const double rho = std::sqrt(dx * dx + dy * dy);
-                u[b] = static_cast<float>((rho + rho) * kPi * p.r * c);
-            }
-            besscylone_array(u.data(), J.data(), nr, f.threshold, f.quotient, scratch.data());
-            const double sy = Y.s[col], ys = Y.sinp[col], yc = Y.cosp[col];
-            const std::size_t base = col * rows;
-            for (std::size_t b = 0; b < nr; ++b) {
-                const double A = static_cast<double>(J[b]) * kPi * p.r * p.r * c;
-                const double P = X.s[b] * sy;
-                const double sinphi = X.sinp[b] * yc + X.cosp[b] * ys;
-                const double cosphi = X.cosp[b] * yc - X.sinp[b] * ys;
-                emit(base + b, J[b], P * A, sinphi, cosphi);
-            }
-        }
+        particle_node_columns(p, f, c, X, Y, rows, first, last, emit);
     });
 }
 
@@ -157,17 +166,77 @@ void model_calc_quadrant(double* out, std::size_t rows, std::size_t cols, const 
     });
 }
 
-void model_calc(double* field_re, double* field_im, const ModelParams& p) {
-    if (!(p.r > 0.0)) throw Error("Error: one of values of R is not positive - please recheck the inputs");
+namespace {
+
+// The accumulating form: the complex model of one particle, pixel factor of
+// width K only when K > 0.
+Form field_form(const ModelParams& p) {
     Form f;
     f.x = p.x;
     f.y = p.y;
     f.threshold = kCylThresholdFine;
     f.pixel_factor = p.K > 0.0;
     f.width = p.K;
+    return f;
+}
+
+void require_positive_radius(const ModelParams& p) {
+    if (!(p.r > 0.0)) throw Error("Error: one of values of R is not positive - please recheck the inputs");
+}
+
+}  // namespace
+
+void model_calc(double* field_re, double* field_im, const ModelParams& p) {
+    require_positive_radius(p);
+    const Form f = field_form(p);
     particle_columns(p, f, [&](std::size_t i, float, double PA, double s, double c) {
         field_re[i] += PA * s;
         field_im[i] += -PA * c;
+    });
+}
+
+// The plate is cut into tiles of a few columns, small enough to stay in the
+// cache while every particle is added to them in turn; the cores take the
+// tiles one at a time as they finish. The particles' row and column terms are computed once,
+// beforehand. Every pixel receives its particles in the same order as from
+// model_calc called particle after particle, so the sums are the same bit
+// for bit.
+void model_field(double* field_re, double* field_im, const ModelParams* particles,
+                 std::size_t count, double M, double N) {
+    for (std::size_t k = 0; k < count; ++k) require_positive_radius(particles[k]);
+    const std::size_t rows = static_cast<std::size_t>(M), cols = static_cast<std::size_t>(N);
+    const std::int64_t h = static_cast<std::int64_t>(std::floor(M * 0.5));
+    const std::int64_t g = static_cast<std::int64_t>(std::floor(N * 0.5));
+    const bool nodes = h > 0 && g > 0;
+    std::vector<Form> forms(count);
+    std::vector<Axis> X(count), Y(count);
+    if (nodes) {
+        parallel_for(count, [&](std::size_t first, std::size_t last) {
+            for (std::size_t k = first; k < last; ++k) {
+                const ModelParams& p = particles[k];
+                forms[k] = field_form(p);
+                const double c = 1.0 / p.lambda / p.z;
+                X[k] = axis_terms(-h, static_cast<std::size_t>(2 * h), p.pix, p.x, c,
+                                  forms[k].pixel_factor, forms[k].width);
+                Y[k] = axis_terms(-g, static_cast<std::size_t>(2 * g), p.pix, p.y, c,
+                                  forms[k].pixel_factor, forms[k].width);
+            }
+        });
+    }
+    constexpr std::size_t kTileColumns = 8;
+    const std::size_t model_cols = nodes ? static_cast<std::size_t>(2 * g) : 0;
+    parallel_items((cols + kTileColumns - 1) / kTileColumns, [&](std::size_t tile) {
+        auto add = [&](std::size_t i, float, double PA, double s, double cphi) {
+            field_re[i] += PA * s;
+            field_im[i] += -PA * cphi;
+        };
+        const std::size_t c0 = tile * kTileColumns, c1 = std::min(cols, c0 + kTileColumns);
+        for (std::size_t i = c0 * rows; i < c1 * rows; ++i) field_re[i] = field_im[i] = 0.0;
+        const std::size_t m1 = std::min(c1, model_cols);
+        for (std::size_t k = 0; k < count && c0 < m1; ++k) {
+            const ModelParams& p = particles[k];
+            particle_node_columns(p, forms[k], 1.0 / p.lambda / p.z, X[k], Y[k], rows, c0, m1, add);
+        }
     });
 }
 

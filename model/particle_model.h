@@ -72,6 +72,15 @@ void model_calc_quadrant(double* out, std::size_t rows, std::size_t cols, const 
 // Error thrown before the field is touched.
 void model_calc(double* field_re, double* field_im, const ModelParams& p);
 
+// The field of several particles: field_re/field_im (trunc(M)-by-trunc(N),
+// written whole, no need to zero them) receive the sum of every particle's
+// complex model, added in table order: the values of zero-filled fields
+// passed to model_calc once per particle, bit for bit. The particles' grid
+// sizes M and N must be the ones given. A radius that is not positive is an
+// Error thrown before the field is touched.
+void model_field(double* field_re, double* field_im, const ModelParams* particles,
+                 std::size_t count, double M, double N);
+
 // The plain single-threaded evaluation, node by node in the defining order
 // and with the C library's sin and cos: the reference the fast forms are
 // held to.

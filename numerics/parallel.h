@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <algorithm>
+#include <atomic>
 #include <exception>
 #include <system_error>
 #include <thread>
@@ -50,6 +51,19 @@ void parallel_for(std::size_t count, Work work, std::size_t grain = 1) {
     for (const std::exception_ptr& f : failures) {
         if (f) std::rethrow_exception(f);
     }
+}
+
+// Runs work(item) for every item of [0, count), the threads taking the next
+// item as they finish the last: for items of equal cost on cores that are
+// not equally fast (a shared or throttled machine), where a fixed split
+// waits for the slowest part. Which thread computes an item must not
+// change its result.
+template <class Work>
+void parallel_items(std::size_t count, Work work) {
+    std::atomic<std::size_t> next{0};
+    parallel_for(std::min<std::size_t>(thread_count(), count), [&](std::size_t, std::size_t) {
+        for (std::size_t i = next++; i < count; i = next++) work(i);
+    });
 }
 
 }  // namespace partiscope

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <exception>
+#include <system_error>
+#include <thread>
 
 #include "model/particle_model.h"
 #include "numerics/parallel.h"
@@ -91,10 +94,9 @@ Extremes draw_particles(const SynthParams& p, Generator& g, double* particles) {
 
 namespace {
 
-using AddModel = void (*)(double*, double*, const ModelParams&);
-
+// Particle after particle into zero-filled fields: the reference's way.
 void add_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
-                         std::vector<double>& im, AddModel add) {
+                         std::vector<double>& im) {
     const std::size_t n = static_cast<std::size_t>(p.n);
     re.assign(p.sX * p.sY, 0.0);
     im.assign(p.sX * p.sY, 0.0);
@@ -113,7 +115,7 @@ void add_particle_models(const SynthParams& p, double* particles, std::vector<do
         m.y = particles[i + n];
         m.z = particles[i + 2 * n];
         m.r = particles[i + 3 * n];
-        add(re.data(), im.data(), m);
+        reference::model_calc(re.data(), im.data(), m);
         particles[i] /= p.pix;
         particles[i + n] /= p.pix;
     }
@@ -126,25 +128,51 @@ double plate_scale(const SynthParams& p, const Extremes& e) {
 
 }  // namespace
 
-void sum_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
-                         std::vector<double>& im) {
-    add_particle_models(p, particles, re, im, model_calc);
+Field sum_particle_models(const SynthParams& p, double* particles) {
+    const std::size_t n = static_cast<std::size_t>(p.n);
+    std::vector<ModelParams> models(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        ModelParams& m = models[i];
+        m.pix = p.pix;
+        m.lambda = p.lambda;
+        m.M = static_cast<double>(p.sX);
+        m.N = static_cast<double>(p.sY);
+        m.K = p.K;
+        // The same round trip through metres as particle after particle.
+        particles[i] *= p.pix;
+        particles[i + n] *= p.pix;
+        m.x = particles[i];
+        m.y = particles[i + n];
+        m.z = particles[i + 2 * n];
+        m.r = particles[i + 3 * n];
+        particles[i] /= p.pix;
+        particles[i + n] /= p.pix;
+    }
+    // Written whole by the model, column blocks on every core.
+    Field f{std::unique_ptr<double[]>(new double[p.sX * p.sY]),
+            std::unique_ptr<double[]>(new double[p.sX * p.sY])};
+    model_field(f.re.get(), f.im.get(), models.data(), n, static_cast<double>(p.sX),
+                static_cast<double>(p.sY));
+    return f;
 }
 
 // The draws are taken in pixel order on this thread (the generator is a
 // sequence); the noise, the intensity and the sum are then formed over
 // fixed blocks of pixels on every core, the blocks' sums added in order, so
 // the mean does not depend on the thread count.
-void render_hologram(const SynthParams& p, const std::vector<double>& re,
-                     const std::vector<double>& im, const Extremes& e, Generator& g,
-                     const PlateOutputs& out) {
+std::vector<std::int32_t> draw_noise(const SynthParams& p, Generator& g) {
+    std::vector<std::int32_t> draws(p.SNR > kNoNoise ? 2 * p.sX * p.sY : 0);
+    for (std::int32_t& d : draws) d = g.next();
+    return draws;
+}
+
+void render_hologram(const SynthParams& p, const double* re, const double* im, const Extremes& e,
+                     const std::vector<std::int32_t>& draws, const PlateOutputs& out) {
     const std::size_t N = p.sX * p.sY;
     const double sigma = p.I0 / p.SNR;
     const double q = 1.0 / (Generator::kRandMax + 1.0);
     const double F = plate_scale(p, e);
-    const bool noisy = p.SNR > kNoNoise;
-    std::vector<std::int32_t> draws(noisy ? 2 * N : 0);
-    for (std::int32_t& d : draws) d = g.next();
+    const bool noisy = !draws.empty();
 
     constexpr std::size_t kBlock = 4096;
     const std::size_t blocks = (N + kBlock - 1) / kBlock;
@@ -187,9 +215,34 @@ void render_hologram(const SynthParams& p, const std::vector<double>& re,
 void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out) {
     Generator g(seed);
     const Extremes e = draw_particles(p, g, out.particles);
-    std::vector<double> re, im;
-    sum_particle_models(p, out.particles, re, im);
-    render_hologram(p, re, im, e, g, out);
+    // The draws need only the generator, the field only the particles: the
+    // one sequential part runs beside the field's threads (or before them
+    // when no thread is to be had).
+    std::vector<std::int32_t> draws;
+    std::exception_ptr failure;
+    const auto draw = [&] {
+        try {
+            draws = draw_noise(p, g);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    };
+    std::thread drawing;
+    try {
+        drawing = std::thread(draw);
+    } catch (const std::system_error&) {
+        draw();
+    }
+    Field field;
+    try {
+        field = sum_particle_models(p, out.particles);
+    } catch (...) {
+        if (drawing.joinable()) drawing.join();
+        throw;
+    }
+    if (drawing.joinable()) drawing.join();
+    if (failure) std::rethrow_exception(failure);
+    render_hologram(p, field.re.get(), field.im.get(), e, draws, out);
 }
 
 namespace reference {
@@ -198,7 +251,7 @@ void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutpu
     Generator g(seed);
     const Extremes e = draw_particles(p, g, out.particles);
     std::vector<double> re, im;
-    add_particle_models(p, out.particles, re, im, reference::model_calc);
+    add_particle_models(p, out.particles, re, im);
     const std::size_t N = p.sX * p.sY;
     const double sigma = p.I0 / p.SNR;
     const double q = 1.0 / (Generator::kRandMax + 1.0);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace partiscope {
@@ -69,10 +70,14 @@ struct Extremes {
 // Fills the n-by-4 table (column-major) with drawn or given particles.
 Extremes draw_particles(const SynthParams& p, Generator& g, double* particles);
 
-// The sum S of every particle's complex model over the sensor, in (re, im).
-// Throws Error for a particle whose radius is not positive.
-void sum_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
-                         std::vector<double>& im);
+// A complex field over the sensor, real and imaginary parts apart.
+struct Field {
+    std::unique_ptr<double[]> re, im;
+};
+
+// The sum S of every particle's complex model over the sensor. Throws Error
+// for a particle whose radius is not positive.
+Field sum_particle_models(const SynthParams& p, double* particles);
 
 struct PlateOutputs {
     double* hologram = nullptr;   // sX-by-sY
@@ -81,12 +86,14 @@ struct PlateOutputs {
     double* noise = nullptr;      // sX-by-sY
 };
 
-// Intensity, noise and mean of every pixel from the summed field. The
-// noise's N draws are held at once (8 bytes a pixel) so that the rest can
-// be split over the cores.
-void render_hologram(const SynthParams& p, const std::vector<double>& re,
-                     const std::vector<double>& im, const Extremes& e, Generator& g,
-                     const PlateOutputs& out);
+// The noise's draws, two a pixel in pixel order (none without noise): the
+// generator is a sequence, so they are taken on one thread.
+std::vector<std::int32_t> draw_noise(const SynthParams& p, Generator& g);
+
+// Intensity, noise and mean of every pixel from the summed field and the
+// noise's draws, split over the cores.
+void render_hologram(const SynthParams& p, const double* re, const double* im, const Extremes& e,
+                     const std::vector<std::int32_t>& draws, const PlateOutputs& out);
 
 // The whole simulation with the generator seeded by `seed`. The outputs are
 // zero-filled by the caller. The models, the noise and the sums run on every
