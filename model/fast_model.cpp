@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/particle_jacobian.h"
 #include "model/particle_model.h"
+#include "numerics/j0.h"
 #include "numerics/bessel.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
@@ -238,6 +240,103 @@ void model_field(double* field_re, double* field_im, const ModelParams* particle
             particle_node_columns(p, forms[k], 1.0 / p.lambda / p.z, X[k], Y[k], rows, c0, m1, add);
         }
     });
+}
+
+// Row or column terms of a window for the Jacobian: the model's own (the
+// offsets, the pixel factor along the axis, the phase's sine and cosine)
+// and the pixel factor's slope dS/dd along the offset d.
+struct JacobianAxis {
+    Axis t;
+    std::vector<double> slope;
+};
+
+JacobianAxis jacobian_axis(std::int64_t first, std::size_t n, double pix, double centre, double c,
+                           bool pixel_factor, double width) {
+    JacobianAxis a{axis_terms(first, n, pix, centre, c, pixel_factor, width),
+                   std::vector<double>(n, 0.0)};
+    if (!pixel_factor) return a;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double d = a.t.d[k];
+        if (d == 0.0) continue;
+        // S = sin(t)/t with t proportional to d: dS/dd = (cos t - S)/d,
+        // from its series where the difference cancels.
+        const double t = width * kPi * pix * d * c;
+        a.slope[k] = std::fabs(t) < 1e-2 ? -(t / d) * (t / 3.0) * (1.0 - t * t / 10.0)
+                                         : (std::cos(t) - a.t.s[k]) / d;
+    }
+    return a;
+}
+
+struct JacobianAxes {
+    NodeWindow w;
+    double c = 0;
+    Form f;
+    JacobianConstants k{};
+    JacobianAxis X, Y;
+};
+
+void JacobianAxesDeleter::operator()(JacobianAxes* a) const { delete a; }
+
+JacobianAxesPtr jacobian_axes(const ModelParams& p, const NodeWindow& w) {
+    JacobianAxesPtr a(new JacobianAxes);
+    a->w = w;
+    a->c = 1.0 / p.lambda / p.z;
+    a->f = field_form(p);
+    a->k = jacobian_constants(p.z, p.r, p.lambda);
+    const std::int64_t h = static_cast<std::int64_t>(std::floor(p.M * 0.5));
+    const std::int64_t g = static_cast<std::int64_t>(std::floor(p.N * 0.5));
+    a->X = jacobian_axis(static_cast<std::int64_t>(w.row0) - h, w.rows, p.pix, p.x, a->c,
+                         a->f.pixel_factor, a->f.width);
+    a->Y = jacobian_axis(static_cast<std::int64_t>(w.col0) - g, w.cols, p.pix, p.y, a->c,
+                         a->f.pixel_factor, a->f.width);
+    return a;
+}
+
+// The values as particle_node_columns forms them; the derivatives from the
+// shared node Jacobian and, for s = P s0 with P = Sx Sy, the pixel factor's
+// own: dP/dx = -Sx' Sy and dP/dy = -Sx Sy' (the offsets fall as the particle
+// moves), dP/dz = -(dx Sx' Sy + dy Sx Sy')/z (through c), with S' = dS/dd.
+void model_jacobian_column(const ModelParams& p, const JacobianAxes& a, std::size_t col,
+                           const JacobianColumn& out) {
+    const std::size_t nr = a.w.rows;
+    const Axis& X = a.X.t;
+    const Axis& Y = a.Y.t;
+    const double c = a.c;
+    std::vector<float> u(nr), J(nr);
+    std::vector<double> ud(nr), J0(nr), scratch(besscylone_scratch(nr));
+    const double dy = Y.d[col];
+    for (std::size_t b = 0; b < nr; ++b) {
+        const double dx = X.d[b];
+        const double rho = std::sqrt(dx * dx + dy * dy);
+        ud[b] = (rho + rho) * kPi * p.r * c;
+        u[b] = static_cast<float>(ud[b]);
+    }
+    besscylone_array(u.data(), J.data(), nr, a.f.threshold, a.f.quotient, scratch.data());
+    const bool derivatives = out.d_re[0] != nullptr;
+    if (derivatives) j0_array(ud.data(), J0.data(), nr);
+    const double sy = Y.s[col], ys = Y.sinp[col], yc = Y.cosp[col], sy_slope = a.Y.slope[col];
+    for (std::size_t b = 0; b < nr; ++b) {
+        const double A = static_cast<double>(J[b]) * kPi * p.r * p.r * c;
+        const double P = X.s[b] * sy;
+        const double sinphi = X.sinp[b] * yc + X.cosp[b] * ys;
+        const double cosphi = X.cosp[b] * yc - X.sinp[b] * ys;
+        if (out.re) {
+            out.re[b] = P * A * sinphi;
+            out.im[b] = -P * A * cosphi;
+        }
+        if (!derivatives) continue;
+        const double dx = X.d[b];
+        const double phi = kPi * (dx * dx + dy * dy) * c;
+        const NodeJacobian n = node_jacobian(a.k, dx, dy, ud[b], J[b], J0[b], phi, sinphi, cosphi);
+        const double sx = X.s[b], sx_slope = a.X.slope[b];
+        const double Px = -sx_slope * sy, Py = -sy_slope * sx;
+        const double Pz = -(dx * sx_slope * sy + dy * sy_slope * sx) / p.z;
+        const double factor_slope[4] = {Px, Py, Pz, 0.0};
+        for (int q = 0; q < 4; ++q) {
+            out.d_re[q][b] = P * n.d[q].re + factor_slope[q] * n.s.re;
+            out.d_im[q][b] = P * n.d[q].im + factor_slope[q] * n.s.im;
+        }
+    }
 }
 
 }  // namespace partiscope

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 namespace partiscope {
 
@@ -80,6 +81,37 @@ void model_calc(double* field_re, double* field_im, const ModelParams& p);
 // Error thrown before the field is touched.
 void model_field(double* field_re, double* field_im, const ModelParams* particles,
                  std::size_t count, double M, double N);
+
+// A rectangle of nodes: array rows [row0, row0 + rows) and columns
+// [col0, col0 + cols), within the model's grid (rows below 2 floor(M/2),
+// columns below 2 floor(N/2)).
+struct NodeWindow {
+    std::size_t row0 = 0, rows = 0, col0 = 0, cols = 0;
+};
+
+// The row and column terms of one particle over a window, computed once and
+// shared by its columns (see model_jacobian_column).
+struct JacobianAxes;
+struct JacobianAxesDeleter {
+    void operator()(JacobianAxes* a) const;
+};
+using JacobianAxesPtr = std::unique_ptr<JacobianAxes, JacobianAxesDeleter>;
+JacobianAxesPtr jacobian_axes(const ModelParams& p, const NodeWindow& w);
+
+// One column of a window (column col of the window, 0-based): the complex
+// model of the accumulating form (synthplate's: threshold 1e-6, double
+// quotient, pixel factor of width K when K > 0), bit for bit its values, and
+// its derivatives with respect to the particle's x, y, z and r in metres.
+// Each output holds w.rows values. re/im may be null when only derivatives
+// are wanted; d_re/d_im null when only the values are.
+struct JacobianColumn {
+    double* re = nullptr;
+    double* im = nullptr;
+    double* d_re[4] = {};
+    double* d_im[4] = {};
+};
+void model_jacobian_column(const ModelParams& p, const JacobianAxes& axes, std::size_t col,
+                           const JacobianColumn& out);
 
 // The plain single-threaded evaluation, node by node in the defining order
 // and with the C library's sin and cos: the reference the fast forms are

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "model/particle_jacobian.h"
 #include "numerics/bessel.h"
 #include "numerics/error.h"
 #include "numerics/j0.h"
@@ -174,6 +175,24 @@ Derivatives derivatives(const BoundParams& p, const BoundConstants& k, const Geo
     return d;
 }
 
+// The same derivatives from the model's shared Jacobian: those of the real
+// model's point samples, then the sum's own pixel apertures (of the pixel
+// coordinates) with their terms.
+Derivatives shared_derivatives(const BoundParams& p, const JacobianConstants& t, const Geometry& g, double sinq,
+                               double cq, double Jq, double J0, const Aperture& ax,
+                               const Aperture& ay) {
+    const NodeJacobian nj = node_jacobian(t, -g.dx, -g.dy, g.v, Jq, J0, g.q, sinq, cq);
+    Derivatives d{nj.d[0].re, nj.d[1].re, nj.d[2].re, nj.d[3].re};
+    if (p.n == 0.0) return d;
+    const double Sx = ax.S, Sy = ay.S, cx = ax.cosine, cy = ay.cosine;
+    const double I = nj.s.re;  // the model value
+    d.dZ = d.dZ * Sx * Sy + ((Sx - cx) * Sy + (Sy - cy) * Sx) * (I / p.z);
+    d.dR = d.dR * Sx * Sy;
+    d.dX = ((cx - Sx) * I / ax.coordinate + d.dX * Sx) * Sy;
+    d.dY = ((cy - Sy) * I / ay.coordinate + d.dY * Sy) * Sx;
+    return d;
+}
+
 // Rows of the sensor (or columns) the sum uses: every t-th visited one,
 // starting with the first, as pixel coordinates.
 std::vector<double> used_coordinates(double size, double t, double pix) {
@@ -230,6 +249,7 @@ Bounds precision_bounds(const BoundParams& p) {
 Bounds precision_bounds(const BoundParams& p) {
     const Sensor s = used_sensor(p);
     const BoundConstants& k = s.k;
+    const JacobianConstants t = jacobian_constants(p.z, p.r, p.lambda);
     const std::vector<double>& ys = s.ys;
     const std::vector<double>& xs = s.xs;
     const std::size_t nx = xs.size();
@@ -259,7 +279,8 @@ Bounds precision_bounds(const BoundParams& p) {
                 besscylone_array(v.data(), Jq.data(), nx, kCylThresholdFine,
                                  Quotient::double_precision, scratch.data());
                 for (std::size_t j = 0; j < nx; ++j) {
-                    sums[b].add(derivatives(p, k, g[j], sq[j], cq[j], Jq[j], J0[j], ax[j], ay[i]), k.w);
+                    sums[b].add(shared_derivatives(p, t, g[j], sq[j], cq[j], Jq[j], J0[j], ax[j], ay[i]),
+                                k.w);
                 }
             }
         }

@@ -1,0 +1,624 @@
+#include "ring_fit.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "model/particle_model.h"
+#include "numerics/bessel.h"
+#include "numerics/error.h"
+#include "numerics/parallel.h"
+
+#ifdef _WIN32
+extern "C" double _j0(double);
+#endif
+
+namespace partiscope {
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+double library_j0(double v) {
+#ifdef _WIN32
+    return _j0(v);
+#else
+    return j0(v);
+#endif
+}
+
+// ---- small dense algebra on symmetric positive definite matrices ---------
+
+// In-place Cholesky factor (lower triangle) of the n-by-n matrix a
+// (row-major); false when it is not positive definite.
+bool cholesky(std::vector<double>& a, std::size_t n) {
+    for (std::size_t j = 0; j < n; ++j) {
+        double d = a[j * n + j];
+        for (std::size_t k = 0; k < j; ++k) d -= a[j * n + k] * a[j * n + k];
+        if (!(d > 0.0) || !std::isfinite(d)) return false;
+        d = std::sqrt(d);
+        a[j * n + j] = d;
+        for (std::size_t i = j + 1; i < n; ++i) {
+            double v = a[i * n + j];
+            for (std::size_t k = 0; k < j; ++k) v -= a[i * n + k] * a[j * n + k];
+            a[i * n + j] = v / d;
+        }
+    }
+    return true;
+}
+
+// Solves L L^T x = b with the factor from cholesky.
+std::vector<double> cholesky_solve(const std::vector<double>& L, std::size_t n, std::vector<double> b) {
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < i; ++k) b[i] -= L[i * n + k] * b[k];
+        b[i] /= L[i * n + i];
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        for (std::size_t k = i + 1; k < n; ++k) b[i] -= L[k * n + i] * b[k];
+        b[i] /= L[i * n + i];
+    }
+    return b;
+}
+
+// The inverse of a symmetric positive definite matrix (row-major), or an
+// empty vector when it is singular.
+std::vector<double> spd_inverse(std::vector<double> a, std::size_t n) {
+    // Scaled to a unit diagonal first: the parameters' units differ by many
+    // orders of magnitude (metres against intensity levels).
+    std::vector<double> scale(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!(a[i * n + i] > 0.0)) return {};
+        scale[i] = 1.0 / std::sqrt(a[i * n + i]);
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) a[i * n + j] *= scale[i] * scale[j];
+    if (!cholesky(a, n)) return {};
+    std::vector<double> inv(n * n);
+    for (std::size_t j = 0; j < n; ++j) {
+        std::vector<double> e(n, 0.0);
+        e[j] = 1.0;
+        const std::vector<double> col = cholesky_solve(a, n, e);
+        for (std::size_t i = 0; i < n; ++i) inv[i * n + j] = col[i] * scale[i] * scale[j];
+    }
+    return inv;
+}
+
+// ---- the parameters ---------------------------------------------------------
+
+// Every parameter of the model; x and y in metres from the grid origin.
+struct Params {
+    std::vector<double> x, y, z, r, a;
+    double b = 0, c = 0;
+};
+
+// Where each fitted parameter sits in the solution vector (-1: held).
+struct Layout {
+    std::vector<std::array<int, 5>> particle;  // x, y, z, r, a of each particle
+    int b = -1, c = -1;
+    std::size_t size = 0;
+};
+
+Layout layout_of(std::size_t n, const FitOptions& o) {
+    Layout l;
+    l.particle.resize(n);
+    int next = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        for (int q = 0; q < 4; ++q) l.particle[k][q] = o.free[q] ? next++ : -1;
+        l.particle[k][4] = o.contrast_free ? next++ : -1;
+    }
+    if (!o.background_fixed) l.b = next++;
+    if (!o.offset_fixed) l.c = next++;
+    l.size = static_cast<std::size_t>(next);
+    return l;
+}
+
+Params stepped(const Params& p, const Layout& l, const std::vector<double>& delta) {
+    Params t = p;
+    for (std::size_t k = 0; k < l.particle.size(); ++k) {
+        std::vector<double>* field[5] = {&t.x, &t.y, &t.z, &t.r, &t.a};
+        for (int q = 0; q < 5; ++q) {
+            if (l.particle[k][q] >= 0) (*field[q])[k] += delta[static_cast<std::size_t>(l.particle[k][q])];
+        }
+    }
+    if (l.b >= 0) t.b += delta[static_cast<std::size_t>(l.b)];
+    if (l.c >= 0) t.c += delta[static_cast<std::size_t>(l.c)];
+    return t;
+}
+
+bool physical(const Params& p) {
+    for (std::size_t k = 0; k < p.z.size(); ++k) {
+        if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) || !std::isfinite(p.y[k]) ||
+            !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) || !std::isfinite(p.a[k]))
+            return false;
+    }
+    return std::isfinite(p.b) && std::isfinite(p.c);
+}
+
+// ---- the sums over the pixels ------------------------------------------------
+
+enum class Pass { start, cost, jacobian };
+
+// What one pass over the pixels yields. start: the sums of the linear fit of
+// b and c with the particles' model at its start (f = |F|^2 or 1 - 2 sum a m
+// at b = 1, c = 0); cost: chi^2; jacobian: chi^2, J^T W J and J^T W r.
+struct Sums {
+    double chi2 = 0;
+    double swff = 0, swf = 0, sw = 0, swfd = 0, swd = 0;
+    std::vector<double> N, g;
+
+    void add(const Sums& o) {
+        chi2 += o.chi2;
+        swff += o.swff;
+        swf += o.swf;
+        sw += o.sw;
+        swfd += o.swfd;
+        swd += o.swd;
+        for (std::size_t i = 0; i < N.size(); ++i) N[i] += o.N[i];
+        for (std::size_t i = 0; i < g.size(); ++i) g[i] += o.g[i];
+    }
+};
+
+class Problem {
+public:
+    Problem(const FitInput& in, const FitOptions& o, const std::vector<NodeWindow>& windows,
+            const Layout& layout)
+        : in_(in), o_(o), windows_(windows), layout_(layout) {}
+
+    Sums pass(const Params& p, Pass what) const;
+
+private:
+    ModelParams model_params(const Params& p, std::size_t k) const {
+        ModelParams m;
+        m.x = p.x[k];
+        m.y = p.y[k];
+        m.z = p.z[k];
+        m.r = p.r[k];
+        m.pix = in_.pix;
+        m.lambda = in_.lambda;
+        m.M = static_cast<double>(in_.M);
+        m.N = static_cast<double>(in_.N);
+        m.K = o_.K;
+        return m;
+    }
+
+    const FitInput& in_;
+    const FitOptions& o_;
+    const std::vector<NodeWindow>& windows_;
+    const Layout& layout_;
+};
+
+// Columns are taken in fixed blocks and the blocks' sums added in order: the
+// result does not depend on the thread count.
+Sums Problem::pass(const Params& p, Pass what) const {
+    const std::size_t n = windows_.size(), M = in_.M, N = in_.N, P = layout_.size;
+    const bool jacobian = what == Pass::jacobian;
+    const bool intensity = o_.model == FitModel::intensity;
+    std::vector<JacobianAxesPtr> axes(n);
+    std::vector<ModelParams> models(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        models[k] = model_params(p, k);
+        if (windows_[k].rows > 0 && windows_[k].cols > 0) axes[k] = jacobian_axes(models[k], windows_[k]);
+    }
+    constexpr std::size_t kBlockColumns = 32;
+    const std::size_t blocks = (N + kBlockColumns - 1) / kBlockColumns;
+    std::vector<Sums> partial(blocks);
+    const double b = p.b, c = p.c;
+    parallel_items(blocks, [&](std::size_t block) {
+        Sums& s = partial[block];
+        if (jacobian) {
+            s.N.assign(P * P, 0.0);
+            s.g.assign(P, 0.0);
+        }
+        // Column buffers of every particle: value and four derivatives.
+        std::vector<std::vector<double>> buf(n);
+        for (std::size_t k = 0; k < n; ++k) buf[k].resize(windows_[k].rows * (jacobian ? 10 : 2));
+        std::vector<std::size_t> covering;
+        std::vector<int> index;
+        std::vector<double> value;
+        const std::size_t j0 = block * kBlockColumns, j1 = std::min(N, j0 + kBlockColumns);
+        for (std::size_t j = j0; j < j1; ++j) {
+            std::vector<std::size_t> in_column;
+            for (std::size_t k = 0; k < n; ++k) {
+                const NodeWindow& w = windows_[k];
+                if (w.rows == 0 || j < w.col0 || j >= w.col0 + w.cols) continue;
+                in_column.push_back(k);
+                const std::size_t R = w.rows;
+                double* B = buf[k].data();
+                JacobianColumn out;
+                out.re = B;
+                out.im = B + R;
+                if (jacobian) {
+                    for (int q = 0; q < 4; ++q) {
+                        out.d_re[q] = B + (2 + 2 * q) * R;
+                        out.d_im[q] = B + (3 + 2 * q) * R;
+                    }
+                }
+                model_jacobian_column(models[k], *axes[k], j - w.col0, out);
+            }
+            const double* dcol = in_.hol + j * M;
+            const double* wcol = o_.weights ? o_.weights + j * M : nullptr;
+            for (std::size_t i = 0; i < M; ++i) {
+                const double w = wcol ? wcol[i] : 1.0;
+                if (w == 0.0) continue;
+                covering.clear();
+                double Fre = 1.0, Fim = 0.0, lin = 0.0;
+                for (std::size_t k : in_column) {
+                    const NodeWindow& win = windows_[k];
+                    if (i < win.row0 || i >= win.row0 + win.rows) continue;
+                    covering.push_back(k);
+                    const std::size_t at = i - win.row0, R = win.rows;
+                    const double sre = buf[k][at], sim = buf[k][R + at];
+                    Fre -= p.a[k] * sre;
+                    Fim -= p.a[k] * sim;
+                    lin += p.a[k] * sre;
+                }
+                // f: the hologram's shape at b = 1, c = 0.
+                const double f = intensity ? Fre * Fre + Fim * Fim : 1.0 - 2.0 * lin;
+                const double d = dcol[i];
+                if (what == Pass::start) {
+                    s.swff += w * f * f;
+                    s.swf += w * f;
+                    s.sw += w;
+                    s.swfd += w * f * d;
+                    s.swd += w * d;
+                    continue;
+                }
+                const double res = d - (b * f + c);
+                s.chi2 += w * res * res;
+                if (!jacobian) continue;
+                index.clear();
+                value.clear();
+                if (layout_.b >= 0) {
+                    index.push_back(layout_.b);
+                    value.push_back(f);
+                }
+                if (layout_.c >= 0) {
+                    index.push_back(layout_.c);
+                    value.push_back(1.0);
+                }
+                for (std::size_t k : covering) {
+                    const NodeWindow& win = windows_[k];
+                    const std::size_t at = i - win.row0, R = win.rows;
+                    const double* B = buf[k].data();
+                    const std::array<int, 5>& idx = layout_.particle[k];
+                    // dh/dtheta = -2 b a Re(conj(F) ds/dtheta) (intensity) or
+                    // -2 b a d(Re s)/dtheta (linear); x and y per pixel.
+                    const double scale = -2.0 * b * p.a[k];
+                    for (int q = 0; q < 4; ++q) {
+                        if (idx[q] < 0) continue;
+                        const double dre = B[(2 + 2 * q) * R + at], dim = B[(3 + 2 * q) * R + at];
+                        double v = scale * (intensity ? Fre * dre + Fim * dim : dre);
+                        if (q < 2) v *= in_.pix;
+                        index.push_back(idx[q]);
+                        value.push_back(v);
+                    }
+                    if (idx[4] >= 0) {
+                        const double sre = B[at], sim = B[R + at];
+                        index.push_back(idx[4]);
+                        value.push_back(-2.0 * b * (intensity ? Fre * sre + Fim * sim : sre));
+                    }
+                }
+                const std::size_t m = index.size();
+                for (std::size_t u = 0; u < m; ++u) {
+                    const double wu = w * value[u];
+                    const std::size_t row = static_cast<std::size_t>(index[u]) * P;
+                    s.g[static_cast<std::size_t>(index[u])] += wu * res;
+                    for (std::size_t v = 0; v < m; ++v) s.N[row + static_cast<std::size_t>(index[v])] += wu * value[v];
+                }
+            }
+        }
+    });
+    Sums total;
+    if (jacobian) {
+        total.N.assign(P * P, 0.0);
+        total.g.assign(P, 0.0);
+    }
+    for (const Sums& s : partial) total.add(s);
+    return total;
+}
+
+// ---- checks -------------------------------------------------------------------
+
+void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
+    if (in.M == 0 || in.N == 0) throw Error("Error: hol must not be empty");
+    if (!(in.lambda > 0.0) || !std::isfinite(in.lambda) || !(in.pix > 0.0) || !std::isfinite(in.pix))
+        throw Error("Error: lambda and pix must be positive finite lengths");
+    if (in.n == 0) throw Error("Error: p0 must be an n-by-4 table [x y z r] with at least one row");
+    for (std::size_t k = 0; k < 4 * in.n; ++k) {
+        if (!std::isfinite(in.p0[k])) throw Error("Error: p0 must hold finite values");
+    }
+    for (std::size_t k = 0; k < in.n; ++k) {
+        if (!(in.p0[k + 2 * in.n] > 0.0) || !(in.p0[k + 3 * in.n] > 0.0))
+            throw Error("Error: p0 must have z > 0 and r > 0 in every row");
+    }
+    if (!o.contrast_free && (!std::isfinite(o.contrast) || o.contrast == 0.0))
+        throw Error("Error: Contrast must be a finite non-zero number or 'free'");
+    if (o.background_fixed && !std::isfinite(o.background))
+        throw Error("Error: Background must be a finite number");
+    if (o.offset_fixed && !std::isfinite(o.offset)) throw Error("Error: Offset must be a finite number");
+    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
+        throw Error("Error: Sigma must be a positive finite number");
+    if (!(o.K >= 0.0 || o.K < 0.0)) throw Error("Error: K must be a number");
+    if (o.max_iter < 0) throw Error("Error: MaxIter must be a non-negative whole number");
+    if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
+        throw Error("Error: Tolerance must be a positive finite number");
+    const std::size_t n = in.M * in.N;
+    std::size_t bad_data = 0;
+    pixels_used = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const double w = o.weights ? o.weights[k] : 1.0;
+        if (!(w >= 0.0) || !std::isfinite(w)) throw Error("Error: Weights must be finite and non-negative");
+        if (w == 0.0) continue;
+        ++pixels_used;
+        if (!std::isfinite(in.hol[k])) ++bad_data;
+    }
+    if (pixels_used == 0) throw Error("Error: Weights must not all be zero");
+    if (bad_data > 0)
+        throw Error("Error: hol has " + std::to_string(bad_data) +
+                    " non-finite pixels with non-zero weight; give them weight 0 in Weights");
+}
+
+// The window of nodes around a particle: its half-width, clipped to the
+// model's grid.
+NodeWindow window_around(double row, double col, double half, std::size_t M, std::size_t N) {
+    const double rows = 2.0 * std::floor(static_cast<double>(M) * 0.5);
+    const double cols = 2.0 * std::floor(static_cast<double>(N) * 0.5);
+    const double r0 = std::max(0.0, std::floor(row - half)), r1 = std::min(rows, std::ceil(row + half) + 1.0);
+    const double c0 = std::max(0.0, std::floor(col - half)), c1 = std::min(cols, std::ceil(col + half) + 1.0);
+    NodeWindow w;
+    if (r1 <= r0 || c1 <= c0) return w;
+    w.row0 = static_cast<std::size_t>(r0);
+    w.rows = static_cast<std::size_t>(r1 - r0);
+    w.col0 = static_cast<std::size_t>(c0);
+    w.cols = static_cast<std::size_t>(c1 - c0);
+    return w;
+}
+
+}  // namespace
+
+// ---- where a pattern informs the fit -------------------------------------------
+
+double pattern_half_width(double x, double y, double z, double r, std::size_t M, std::size_t N,
+                          double lambda, double pix, const bool free[4], bool contrast_free) {
+    const double h = std::floor(static_cast<double>(M) * 0.5), g = std::floor(static_cast<double>(N) * 0.5);
+    const double far_x = std::max(std::fabs(-h - x), std::fabs(h - 1 - x));
+    const double far_y = std::max(std::fabs(-g - y), std::fabs(g - 1 - y));
+    const double reach = std::sqrt(far_x * far_x + far_y * far_y);  // pixels
+    std::vector<int> which;
+    for (int q = 0; q < 4; ++q) {
+        if (free[q]) which.push_back(q);
+    }
+    if (contrast_free) which.push_back(4);
+    if (which.empty() || reach < 2.0) return reach;
+
+    const double c = 1.0 / lambda / z, k = 2.0 * kPi * r * c, A0 = kPi * r * r * c;
+    constexpr double kStep = 0.5;  // pixels
+    constexpr int kAngles = 32;
+    const std::size_t steps = static_cast<std::size_t>(reach / kStep) + 1;
+    // The information of the parameters (x, y, z, r, a) from the ring at
+    // each radius: the pattern's radial derivatives, weighted by the part
+    // of the ring on the sensor.
+    std::vector<std::array<double, 15>> ring(steps);
+    for (std::size_t s = 0; s < steps; ++s) {
+        const double rho_px = (static_cast<double>(s) + 0.5) * kStep, rho = rho_px * pix;
+        const double u = k * rho;
+        const double J = besscylone(static_cast<float>(u), kCylThresholdFine, Quotient::double_precision);
+        const double J0 = library_j0(u);
+        const double phi = kPi * c * rho * rho, sp = std::sin(phi), cp = std::cos(phi);
+        const double m = A0 * J * sp;
+        const double drho = (u > 0 ? A0 * k * (J0 - 2 * J) / u : 0.0) * sp + A0 * J * cp * 2 * kPi * c * rho;
+        const double dz = -(A0 * (J0 - J) * sp + A0 * J * phi * cp) / z;
+        const double dr = A0 * J0 * sp / r;
+        double s0 = 0, sc = 0, ss = 0, scc = 0, sss = 0, scs = 0;
+        for (int t = 0; t < kAngles; ++t) {
+            const double th = 2 * kPi * (t + 0.5) / kAngles, ct = std::cos(th), st = std::sin(th);
+            const double px = x + rho_px * ct, py = y + rho_px * st;
+            if (px < -h || px > h - 1 || py < -g || py > g - 1) continue;
+            s0 += 1;
+            sc += ct;
+            ss += st;
+            scc += ct * ct;
+            sss += st * st;
+            scs += ct * st;
+        }
+        const double area = 2 * kPi * rho_px * kStep / kAngles;  // pixels per angle
+        // Derivatives along x and y: -cos and -sin of the direction times drho.
+        const double d[5] = {0, 0, dz, dr, m};
+        std::array<double, 15>& f = ring[s];
+        int e = 0;
+        for (int a = 0; a < 5; ++a) {
+            for (int b = a; b < 5; ++b, ++e) {
+                double v;
+                if (a == 0 && b == 0) v = drho * drho * scc;
+                else if (a == 0 && b == 1) v = drho * drho * scs;
+                else if (a == 1 && b == 1) v = drho * drho * sss;
+                else if (a == 0) v = -drho * d[b] * sc;
+                else if (a == 1) v = -drho * d[b] * ss;
+                else v = d[a] * d[b] * s0;
+                f[e] = v * area;
+            }
+        }
+    }
+    const auto errors = [&](const std::array<double, 15>& f) {
+        const std::size_t n = which.size();
+        std::vector<double> a(n * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            for (std::size_t j = 0; j < n; ++j) {
+                const int p = std::min(which[i], which[j]), q = std::max(which[i], which[j]);
+                a[i * n + j] = f[static_cast<std::size_t>(p * 5 - p * (p - 1) / 2 + (q - p))];
+            }
+        }
+        const std::vector<double> inv = spd_inverse(a, n);
+        std::vector<double> se(n, std::numeric_limits<double>::infinity());
+        for (std::size_t i = 0; i < n && !inv.empty(); ++i) se[i] = std::sqrt(inv[i * n + i]);
+        return se;
+    };
+    std::array<double, 15> total{};
+    for (const auto& f : ring)
+        for (int e = 0; e < 15; ++e) total[e] += f[e];
+    const std::vector<double> full = errors(total);
+    std::array<double, 15> sum{};
+    for (std::size_t s = 0; s < steps; ++s) {
+        for (int e = 0; e < 15; ++e) sum[e] += ring[s][e];
+        if (s % 8 != 7) continue;  // every 4 pixels
+        const std::vector<double> se = errors(sum);
+        bool close = true;
+        for (std::size_t i = 0; i < se.size(); ++i) close = close && se[i] <= 1.005 * full[i];
+        if (close) return (static_cast<double>(s) + 1.0) * kStep;
+    }
+    return reach;
+}
+
+// ---- the fit -------------------------------------------------------------------
+
+FitResult ring_fit(const FitInput& in, const FitOptions& o) {
+    std::size_t pixels_used = 0;
+    check(in, o, pixels_used);
+    const std::size_t n = in.n, M = in.M, N = in.N;
+    const Layout layout = layout_of(n, o);
+    const std::size_t P = layout.size;
+
+    Params p;
+    for (std::size_t k = 0; k < n; ++k) {
+        p.x.push_back(in.p0[k] * in.pix);
+        p.y.push_back(in.p0[k + n] * in.pix);
+        p.z.push_back(in.p0[k + 2 * n]);
+        p.r.push_back(in.p0[k + 3 * n]);
+        p.a.push_back(o.contrast_free ? 1.0 : o.contrast);
+    }
+    // Windows from the start, with room for the particles to move.
+    std::vector<NodeWindow> windows(n);
+    const double h = std::floor(static_cast<double>(M) * 0.5), g = std::floor(static_cast<double>(N) * 0.5);
+    for (std::size_t k = 0; k < n; ++k) {
+        const double x = in.p0[k], y = in.p0[k + n];
+        const double half = o.cut_patterns
+                                ? pattern_half_width(x, y, p.z[k], p.r[k], M, N, in.lambda, in.pix,
+                                                     o.free, o.contrast_free) + 4.0
+                                : std::numeric_limits<double>::infinity();
+        windows[k] = window_around(x + h, y + g, half, M, N);
+    }
+    const Problem problem(in, o, windows, layout);
+
+    // The background and offset that fit best with the particles at their
+    // start: a linear fit.
+    p.b = o.background_fixed ? o.background : 1.0;
+    p.c = o.offset_fixed ? o.offset : 0.0;
+    if (!o.background_fixed || !o.offset_fixed) {
+        const Sums s = problem.pass(p, Pass::start);
+        if (!o.background_fixed && !o.offset_fixed) {
+            const double det = s.swff * s.sw - s.swf * s.swf;
+            if (det != 0.0) {
+                p.b = (s.swfd * s.sw - s.swf * s.swd) / det;
+                p.c = (s.swff * s.swd - s.swf * s.swfd) / det;
+            } else {
+                p.c = s.swd / s.sw;
+            }
+        } else if (!o.background_fixed) {
+            p.b = s.swff != 0.0 ? (s.swfd - p.c * s.swf) / s.swff : 1.0;
+        } else {
+            p.c = (s.swd - p.b * s.swf) / s.sw;
+        }
+    }
+
+    FitResult result;
+    result.pixels_ignored = M * N - pixels_used;
+    const double dof = static_cast<double>(pixels_used) - static_cast<double>(P);
+    const auto variance = [&](double chi2) {
+        return o.sigma > 0.0 ? o.sigma * o.sigma : (dof > 0 ? chi2 / dof : kNaN);
+    };
+
+    Sums cur = problem.pass(p, Pass::jacobian);
+    double lambda = 1e-3;
+    bool converged = P == 0;
+    std::string message = P == 0 ? "nothing to fit: every parameter is held" : "";
+    int iterations = 0;
+    while (!converged && iterations < o.max_iter) {
+        // A Levenberg-Marquardt step: (N + lambda diag N) delta = J^T W r,
+        // made smaller until it lowers chi^2 and keeps z and r positive.
+        bool accepted = false;
+        Params trial;
+        Sums trial_sums;
+        std::vector<double> delta;
+        for (int attempt = 0; attempt < 30 && !accepted; ++attempt, lambda *= 10.0) {
+            std::vector<double> A = cur.N;
+            for (std::size_t j = 0; j < P; ++j) A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
+            if (!cholesky(A, P)) continue;
+            delta = cholesky_solve(A, P, cur.g);
+            trial = stepped(p, layout, delta);
+            if (!physical(trial)) continue;
+            trial_sums = problem.pass(trial, Pass::cost);
+            accepted = trial_sums.chi2 < cur.chi2;
+        }
+        if (!accepted) {
+            // No step, however short, lowers chi^2: the estimate is at its
+            // minimum to the rounding of the model.
+            converged = true;
+            message = "converged: no step lowers the residual further";
+            break;
+        }
+        ++iterations;
+        lambda = std::max(lambda / 100.0, 1e-12);
+        p = trial;
+        cur = problem.pass(p, Pass::jacobian);
+        // Converged when no parameter moved by more than the tolerance times
+        // its standard error.
+        const std::vector<double> inv = spd_inverse(cur.N, P);
+        const double s2 = variance(cur.chi2);
+        bool small = !inv.empty() && std::isfinite(s2);
+        for (std::size_t j = 0; j < P && small; ++j)
+            small = std::fabs(delta[j]) <= o.tolerance * std::sqrt(s2 * inv[j * P + j]);
+        if (small || cur.chi2 == 0.0) {
+            converged = true;
+            message = "converged: the last step moved every parameter by less than Tolerance "
+                      "times its standard error";
+        }
+    }
+    if (!converged) message = "not converged: MaxIter iterations reached";
+
+    // Standard errors: sigma^2 (J^T W J)^-1 at the estimate.
+    const double s2 = variance(cur.chi2);
+    const std::vector<double> inv = P > 0 ? spd_inverse(cur.N, P) : std::vector<double>();
+    const auto se_of = [&](int j) {
+        if (j < 0) return 0.0;
+        if (inv.empty()) return kNaN;
+        return std::sqrt(s2 * inv[static_cast<std::size_t>(j) * P + static_cast<std::size_t>(j)]);
+    };
+    if (P > 0 && inv.empty())
+        message += "; the information matrix is singular: some parameter is not determined by the data";
+    result.p.resize(4 * n);
+    result.se.resize(4 * n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::array<int, 5>& idx = layout.particle[k];
+        result.p[k] = p.x[k] / in.pix;
+        result.p[k + n] = p.y[k] / in.pix;
+        result.p[k + 2 * n] = p.z[k];
+        result.p[k + 3 * n] = p.r[k];
+        result.se[k] = se_of(idx[0]) / in.pix;
+        result.se[k + n] = se_of(idx[1]) / in.pix;
+        result.se[k + 2 * n] = se_of(idx[2]);
+        result.se[k + 3 * n] = se_of(idx[3]);
+        result.contrast.push_back(p.a[k]);
+        result.contrast_se.push_back(se_of(idx[4]));
+        result.converged.push_back(converged);
+        double corr = kNaN;
+        if (idx[2] >= 0 && idx[3] >= 0 && !inv.empty()) {
+            const std::size_t zi = static_cast<std::size_t>(idx[2]), ri = static_cast<std::size_t>(idx[3]);
+            corr = inv[zi * P + ri] / std::sqrt(inv[zi * P + zi] * inv[ri * P + ri]);
+        }
+        result.zr_correlation.push_back(corr);
+    }
+    result.background = p.b;
+    result.background_se = se_of(layout.b);
+    result.offset = p.c;
+    result.offset_se = se_of(layout.c);
+    result.sigma = std::sqrt(s2);
+    result.chi2 = cur.chi2;
+    result.iterations = iterations;
+    result.message = message;
+    return result;
+}
+
+}  // namespace partiscope
