@@ -296,14 +296,22 @@ JacobianAxesPtr jacobian_axes(const ModelParams& p, const NodeWindow& w) {
 // shared node Jacobian and, for s = P s0 with P = Sx Sy, the pixel factor's
 // own: dP/dx = -Sx' Sy and dP/dy = -Sx Sy' (the offsets fall as the particle
 // moves), dP/dz = -(dx Sx' Sy + dy Sx Sy')/z (through c), with S' = dS/dd.
-void model_jacobian_column(const ModelParams& p, const JacobianAxes& a, std::size_t col,
-                           const JacobianColumn& out) {
+PARTISCOPE_VECTOR_CLONES void model_jacobian_column(const ModelParams& p, const JacobianAxes& a,
+                                                    std::size_t col, const JacobianColumn& out,
+                                                    JacobianScratch& w) {
     const std::size_t nr = a.w.rows;
     const Axis& X = a.X.t;
     const Axis& Y = a.Y.t;
     const double c = a.c;
-    std::vector<float> u(nr), J(nr);
-    std::vector<double> ud(nr), J0(nr), scratch(besscylone_scratch(nr));
+    w.u.resize(nr);
+    w.J.resize(nr);
+    w.ud.resize(nr);
+    w.J0.resize(nr);
+    w.bessel.resize(besscylone_scratch(nr));
+    float* u = w.u.data();
+    float* J = w.J.data();
+    double* ud = w.ud.data();
+    double* J0 = w.J0.data();
     const double dy = Y.d[col];
     for (std::size_t b = 0; b < nr; ++b) {
         const double dx = X.d[b];
@@ -311,31 +319,60 @@ void model_jacobian_column(const ModelParams& p, const JacobianAxes& a, std::siz
         ud[b] = (rho + rho) * kPi * p.r * c;
         u[b] = static_cast<float>(ud[b]);
     }
-    besscylone_array(u.data(), J.data(), nr, a.f.threshold, a.f.quotient, scratch.data());
-    const bool derivatives = out.d_re[0] != nullptr;
-    if (derivatives) j0_array(ud.data(), J0.data(), nr);
+    besscylone_array(u, J, nr, a.f.threshold, a.f.quotient, w.bessel.data());
     const double sy = Y.s[col], ys = Y.sinp[col], yc = Y.cosp[col], sy_slope = a.Y.slope[col];
-    for (std::size_t b = 0; b < nr; ++b) {
-        const double A = static_cast<double>(J[b]) * kPi * p.r * p.r * c;
-        const double P = X.s[b] * sy;
-        const double sinphi = X.sinp[b] * yc + X.cosp[b] * ys;
-        const double cosphi = X.cosp[b] * yc - X.sinp[b] * ys;
-        if (out.re) {
+    const double* xs = X.s.data();
+    const double* xsin = X.sinp.data();
+    const double* xcos = X.cosp.data();
+    if (out.re) {
+        for (std::size_t b = 0; b < nr; ++b) {
+            const double A = static_cast<double>(J[b]) * kPi * p.r * p.r * c;
+            const double P = xs[b] * sy;
+            const double sinphi = xsin[b] * yc + xcos[b] * ys;
+            const double cosphi = xcos[b] * yc - xsin[b] * ys;
             out.re[b] = P * A * sinphi;
             out.im[b] = -P * A * cosphi;
         }
-        if (!derivatives) continue;
-        const double dx = X.d[b];
+    }
+    if (!out.d_re[0]) return;
+    j0_array(ud, J0, nr);
+    // J widened in place of u, no longer needed: the loop below then runs on
+    // doubles alone.
+    for (std::size_t b = 0; b < nr; ++b) ud[b] = static_cast<double>(J[b]);
+    const double* __restrict xd = X.d.data();
+    const double* __restrict xslope = a.X.slope.data();
+    const double* __restrict xs_ = xs;
+    const double* __restrict xsin_ = xsin;
+    const double* __restrict xcos_ = xcos;
+    const double* __restrict Jw = ud;
+    const double* __restrict J0r = J0;
+    double* __restrict r0 = out.d_re[0];
+    double* __restrict i0 = out.d_im[0];
+    double* __restrict r1 = out.d_re[1];
+    double* __restrict i1 = out.d_im[1];
+    double* __restrict r2 = out.d_re[2];
+    double* __restrict i2 = out.d_im[2];
+    double* __restrict r3 = out.d_re[3];
+    double* __restrict i3 = out.d_im[3];
+    for (std::size_t b = 0; b < nr; ++b) {
+        const double P = xs_[b] * sy;
+        const double sinphi = xsin_[b] * yc + xcos_[b] * ys;
+        const double cosphi = xcos_[b] * yc - xsin_[b] * ys;
+        const double dx = xd[b];
         const double phi = kPi * (dx * dx + dy * dy) * c;
-        const NodeJacobian n = node_jacobian(a.k, dx, dy, ud[b], J[b], J0[b], phi, sinphi, cosphi);
-        const double sx = X.s[b], sx_slope = a.X.slope[b];
+        const double u = a.k.k * std::sqrt(dx * dx + dy * dy);
+        const NodeJacobian n = node_jacobian(a.k, dx, dy, u, Jw[b], J0r[b], phi, sinphi, cosphi);
+        const double sx = xs_[b], sx_slope = xslope[b];
         const double Px = -sx_slope * sy, Py = -sy_slope * sx;
         const double Pz = -(dx * sx_slope * sy + dy * sy_slope * sx) / p.z;
-        const double factor_slope[4] = {Px, Py, Pz, 0.0};
-        for (int q = 0; q < 4; ++q) {
-            out.d_re[q][b] = P * n.d[q].re + factor_slope[q] * n.s.re;
-            out.d_im[q][b] = P * n.d[q].im + factor_slope[q] * n.s.im;
-        }
+        r0[b] = P * n.d[0].re + Px * n.s.re;
+        i0[b] = P * n.d[0].im + Px * n.s.im;
+        r1[b] = P * n.d[1].re + Py * n.s.re;
+        i1[b] = P * n.d[1].im + Py * n.s.im;
+        r2[b] = P * n.d[2].re + Pz * n.s.re;
+        i2[b] = P * n.d[2].im + Pz * n.s.im;
+        r3[b] = P * n.d[3].re;
+        i3[b] = P * n.d[3].im;
     }
 }
 

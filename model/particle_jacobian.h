@@ -39,12 +39,13 @@ inline JacobianConstants jacobian_constants(double z, double r, double lambda) {
 }
 
 // (J0(u) - 2 J1(u)/u) / u^2: J'(u)/u, finite on the axis.
+// Both forms are computed and one selected, so that loops over nodes stay
+// vector code.
 inline double bessel_slope_ratio(double u, double J, double J0) {
-    if (u < 0.5) {
-        const double u2 = u * u;
-        return -0.125 + u2 * (1.0 / 96.0 + u2 * (-1.0 / 3072.0 + u2 * (1.0 / 184320.0)));
-    }
-    return (J0 - J - J) / (u * u);
+    const double u2 = u * u;
+    const double series = -0.125 + u2 * (1.0 / 96.0 + u2 * (-1.0 / 3072.0 + u2 * (1.0 / 184320.0)));
+    const double ratio = (J0 - J - J) / (u2 < 0.25 ? 1.0 : u2);
+    return u2 < 0.25 ? series : ratio;
 }
 
 // A complex value as its two real parts.
@@ -68,7 +69,7 @@ inline NodeJacobian node_jacobian(const JacobianConstants& t, double dx, double 
     // The lateral bracket A0 k^2 g e + 2 pi c A ie. In its real part
     // A0 k^2 g sin(phi) = pi c A0 (J0 - 2J) sin(phi)/phi, finite on the axis
     // without the series; the imaginary part needs g itself.
-    const double sinc_phi = phi != 0.0 ? sinphi / phi : 1.0;
+    const double sinc_phi = phi != 0.0 ? sinphi / (phi != 0.0 ? phi : 1.0) : 1.0;
     const double radial_re = kPi * t.c * t.A0 * (J0 - J - J) * sinc_phi;
     const double radial_im = -t.A0 * t.k * t.k * bessel_slope_ratio(u, J, J0) * cosphi;
     const double chirp = kTwoPi * t.c * A;

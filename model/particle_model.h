@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 namespace partiscope {
 
@@ -110,8 +111,13 @@ struct JacobianColumn {
     double* d_re[4] = {};
     double* d_im[4] = {};
 };
+// Working arrays of a column, kept by the caller from column to column.
+struct JacobianScratch {
+    std::vector<float> u, J;
+    std::vector<double> ud, J0, bessel;
+};
 void model_jacobian_column(const ModelParams& p, const JacobianAxes& axes, std::size_t col,
-                           const JacobianColumn& out);
+                           const JacobianColumn& out, JacobianScratch& scratch);
 
 // The plain single-threaded evaluation, node by node in the defining order
 // and with the C library's sin and cos: the reference the fast forms are

@@ -11,6 +11,7 @@
 #include "numerics/bessel.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
+#include "numerics/vecmath.h"
 
 #ifdef _WIN32
 extern "C" double _j0(double);
@@ -86,9 +87,36 @@ std::vector<double> spd_inverse(std::vector<double> a, std::size_t n) {
     return inv;
 }
 
+// ---- sums over rows ------------------------------------------------------
+
+// sum a[i] b[i] c[i] over [lo, hi), in eight interleaved partial sums added
+// at the end: a fixed order that vector units can follow (one running sum
+// would have to be kept in order, one element at a time).
+PARTISCOPE_VECTOR_CLONES double dot3(const double* a, const double* b, const double* c, std::size_t lo,
+                                     std::size_t hi) {
+    double acc[8] = {};
+    std::size_t i = lo;
+    for (; i + 8 <= hi; i += 8)
+        for (int l = 0; l < 8; ++l) acc[l] += a[i + l] * b[i + l] * c[i + l];
+    double tail = 0.0;
+    for (; i < hi; ++i) tail += a[i] * b[i] * c[i];
+    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7])) + tail;
+}
+
+PARTISCOPE_VECTOR_CLONES double dot2(const double* a, const double* b, std::size_t lo, std::size_t hi) {
+    double acc[8] = {};
+    std::size_t i = lo;
+    for (; i + 8 <= hi; i += 8)
+        for (int l = 0; l < 8; ++l) acc[l] += a[i + l] * b[i + l];
+    double tail = 0.0;
+    for (; i < hi; ++i) tail += a[i] * b[i];
+    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7])) + tail;
+}
+
 // ---- the parameters ---------------------------------------------------------
 
-// Every parameter of the model; x and y in metres from the grid origin.
+// Every parameter of the model; x and y in pixels from the grid origin, as
+// in the tables.
 struct Params {
     std::vector<double> x, y, z, r, a;
     double b = 0, c = 0;
@@ -139,6 +167,8 @@ bool physical(const Params& p) {
 
 // ---- the sums over the pixels ------------------------------------------------
 
+// start: the sums that set b and c; cost: chi^2; jacobian: chi^2, J^T W r
+// and J^T W J without the terms between particles that are not `coupled`.
 enum class Pass { start, cost, jacobian };
 
 // What one pass over the pixels yields. start: the sums of the linear fit of
@@ -163,17 +193,22 @@ struct Sums {
 
 class Problem {
 public:
-    Problem(const FitInput& in, const FitOptions& o, const std::vector<NodeWindow>& windows,
-            const Layout& layout)
-        : in_(in), o_(o), windows_(windows), layout_(layout) {}
+    // data: the hologram with 0 where the weight is 0 (whatever it held).
+    // coupled: n-by-n, whether the steps take the terms between two
+    // particles into account.
+    Problem(const FitInput& in, const FitOptions& o, const double* data,
+            const std::vector<NodeWindow>& windows, const Layout& layout,
+            const std::vector<char>& coupled)
+        : in_(in), o_(o), data_(data), windows_(windows), layout_(layout), coupled_(coupled) {}
 
     Sums pass(const Params& p, Pass what) const;
 
 private:
     ModelParams model_params(const Params& p, std::size_t k) const {
         ModelParams m;
-        m.x = p.x[k];
-        m.y = p.y[k];
+        // To metres as synthplate takes its table.
+        m.x = p.x[k] * in_.pix;
+        m.y = p.y[k] * in_.pix;
         m.z = p.z[k];
         m.r = p.r[k];
         m.pix = in_.pix;
@@ -186,12 +221,15 @@ private:
 
     const FitInput& in_;
     const FitOptions& o_;
+    const double* data_;
     const std::vector<NodeWindow>& windows_;
     const Layout& layout_;
+    const std::vector<char>& coupled_;
 };
 
 // Columns are taken in fixed blocks and the blocks' sums added in order: the
-// result does not depend on the thread count.
+// result does not depend on the thread count. Within a column every sum is
+// a dot product over the rows two parameters share, in vector loops.
 Sums Problem::pass(const Params& p, Pass what) const {
     const std::size_t n = windows_.size(), M = in_.M, N = in_.N, P = layout_.size;
     const bool jacobian = what == Pass::jacobian;
@@ -212,21 +250,32 @@ Sums Problem::pass(const Params& p, Pass what) const {
             s.N.assign(P * P, 0.0);
             s.g.assign(P, 0.0);
         }
-        // Column buffers of every particle: value and four derivatives.
-        std::vector<std::vector<double>> buf(n);
-        for (std::size_t k = 0; k < n; ++k) buf[k].resize(windows_[k].rows * (jacobian ? 10 : 2));
-        std::vector<std::size_t> covering;
-        std::vector<int> index;
-        std::vector<double> value;
+        // Per particle: its column of values and derivatives, then the
+        // data's derivatives along its free parameters (rows of its window).
+        std::vector<std::vector<double>> model(n), slope(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            model[k].resize(windows_[k].rows * (jacobian ? 10 : 2));
+            if (jacobian) slope[k].resize(windows_[k].rows * 5);
+        }
+        std::vector<double> Fre(M), Fim(M), f(M), res(M), wres(M), ones(M, 1.0);
+        struct Entry {
+            int index;
+            std::size_t lo, hi;  // the rows it spans
+            const double* v;     // values, indexed by row
+            std::size_t particle;  // n for b and c
+        };
+        std::vector<Entry> entries;
+        std::vector<std::size_t> in_column;
+        JacobianScratch scratch;
         const std::size_t j0 = block * kBlockColumns, j1 = std::min(N, j0 + kBlockColumns);
         for (std::size_t j = j0; j < j1; ++j) {
-            std::vector<std::size_t> in_column;
+            in_column.clear();
             for (std::size_t k = 0; k < n; ++k) {
                 const NodeWindow& w = windows_[k];
                 if (w.rows == 0 || j < w.col0 || j >= w.col0 + w.cols) continue;
                 in_column.push_back(k);
                 const std::size_t R = w.rows;
-                double* B = buf[k].data();
+                double* B = model[k].data();
                 JacobianColumn out;
                 out.re = B;
                 out.im = B + R;
@@ -236,77 +285,91 @@ Sums Problem::pass(const Params& p, Pass what) const {
                         out.d_im[q] = B + (3 + 2 * q) * R;
                     }
                 }
-                model_jacobian_column(models[k], *axes[k], j - w.col0, out);
+                model_jacobian_column(models[k], *axes[k], j - w.col0, out, scratch);
             }
-            const double* dcol = in_.hol + j * M;
-            const double* wcol = o_.weights ? o_.weights + j * M : nullptr;
+            // The field 1 - sum a s (intensity) or the sum a m (linear).
+            std::fill(Fre.begin(), Fre.end(), intensity ? 1.0 : 0.0);
+            std::fill(Fim.begin(), Fim.end(), 0.0);
+            for (std::size_t k : in_column) {
+                const NodeWindow& w = windows_[k];
+                const double a = p.a[k];
+                const double* sre = model[k].data();
+                const double* sim = sre + w.rows;
+                double* Fr = Fre.data() + w.row0;
+                double* Fi = Fim.data() + w.row0;
+                if (intensity) {
+                    for (std::size_t i = 0; i < w.rows; ++i) {
+                        Fr[i] -= a * sre[i];
+                        Fi[i] -= a * sim[i];
+                    }
+                } else {
+                    for (std::size_t i = 0; i < w.rows; ++i) Fr[i] += a * sre[i];
+                }
+            }
+            const double* d = data_ + j * M;
+            const double* wt = o_.weights ? o_.weights + j * M : ones.data();
             for (std::size_t i = 0; i < M; ++i) {
-                const double w = wcol ? wcol[i] : 1.0;
-                if (w == 0.0) continue;
-                covering.clear();
-                double Fre = 1.0, Fim = 0.0, lin = 0.0;
-                for (std::size_t k : in_column) {
-                    const NodeWindow& win = windows_[k];
-                    if (i < win.row0 || i >= win.row0 + win.rows) continue;
-                    covering.push_back(k);
-                    const std::size_t at = i - win.row0, R = win.rows;
-                    const double sre = buf[k][at], sim = buf[k][R + at];
-                    Fre -= p.a[k] * sre;
-                    Fim -= p.a[k] * sim;
-                    lin += p.a[k] * sre;
+                f[i] = intensity ? Fre[i] * Fre[i] + Fim[i] * Fim[i] : 1.0 - 2.0 * Fre[i];
+                res[i] = d[i] - (b * f[i] + c);
+                wres[i] = wt[i] * res[i];
+            }
+            const double chi2 = dot2(wres.data(), res.data(), 0, M);
+            if (what == Pass::start) {
+                for (std::size_t i = 0; i < M; ++i) {
+                    s.swff += wt[i] * f[i] * f[i];
+                    s.swf += wt[i] * f[i];
+                    s.sw += wt[i];
+                    s.swfd += wt[i] * f[i] * d[i];
+                    s.swd += wt[i] * d[i];
                 }
-                // f: the hologram's shape at b = 1, c = 0.
-                const double f = intensity ? Fre * Fre + Fim * Fim : 1.0 - 2.0 * lin;
-                const double d = dcol[i];
-                if (what == Pass::start) {
-                    s.swff += w * f * f;
-                    s.swf += w * f;
-                    s.sw += w;
-                    s.swfd += w * f * d;
-                    s.swd += w * d;
-                    continue;
-                }
-                const double res = d - (b * f + c);
-                s.chi2 += w * res * res;
-                if (!jacobian) continue;
-                index.clear();
-                value.clear();
-                if (layout_.b >= 0) {
-                    index.push_back(layout_.b);
-                    value.push_back(f);
-                }
-                if (layout_.c >= 0) {
-                    index.push_back(layout_.c);
-                    value.push_back(1.0);
-                }
-                for (std::size_t k : covering) {
-                    const NodeWindow& win = windows_[k];
-                    const std::size_t at = i - win.row0, R = win.rows;
-                    const double* B = buf[k].data();
-                    const std::array<int, 5>& idx = layout_.particle[k];
-                    // dh/dtheta = -2 b a Re(conj(F) ds/dtheta) (intensity) or
-                    // -2 b a d(Re s)/dtheta (linear); x and y per pixel.
-                    const double scale = -2.0 * b * p.a[k];
-                    for (int q = 0; q < 4; ++q) {
-                        if (idx[q] < 0) continue;
-                        const double dre = B[(2 + 2 * q) * R + at], dim = B[(3 + 2 * q) * R + at];
-                        double v = scale * (intensity ? Fre * dre + Fim * dim : dre);
-                        if (q < 2) v *= in_.pix;
-                        index.push_back(idx[q]);
-                        value.push_back(v);
+                continue;
+            }
+            s.chi2 += chi2;
+            if (!jacobian) continue;
+            // The data's derivative along every free parameter that reaches
+            // this column: dh/db = f, dh/dc = 1, and for a particle's
+            // parameters -2 b a Re(conj(F) ds/dtheta) (intensity) or
+            // -2 b a d(Re s)/dtheta (linear); x and y per pixel.
+            entries.clear();
+            if (layout_.b >= 0) entries.push_back({layout_.b, 0, M, f.data(), n});
+            if (layout_.c >= 0) entries.push_back({layout_.c, 0, M, ones.data(), n});
+            for (std::size_t k : in_column) {
+                const NodeWindow& w = windows_[k];
+                const std::size_t R = w.rows;
+                const double* B = model[k].data();
+                const double* Fr = Fre.data() + w.row0;
+                const double* Fi = Fim.data() + w.row0;
+                const std::array<int, 5>& idx = layout_.particle[k];
+                for (int q = 0; q < 5; ++q) {
+                    if (idx[q] < 0) continue;
+                    // Contrast: the derivative of s along a is s itself.
+                    const double* dre = q < 4 ? B + (2 + 2 * q) * R : B;
+                    const double* dim = q < 4 ? B + (3 + 2 * q) * R : B + R;
+                    const double scale = -2.0 * b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
+                    double* v = slope[k].data() + static_cast<std::size_t>(q) * R;
+                    if (intensity) {
+                        for (std::size_t i = 0; i < R; ++i) v[i] = scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
+                    } else {
+                        for (std::size_t i = 0; i < R; ++i) v[i] = scale * dre[i];
                     }
-                    if (idx[4] >= 0) {
-                        const double sre = B[at], sim = B[R + at];
-                        index.push_back(idx[4]);
-                        value.push_back(-2.0 * b * (intensity ? Fre * sre + Fim * sim : sre));
-                    }
+                    entries.push_back({idx[q], w.row0, w.row0 + R, v - w.row0, k});
                 }
-                const std::size_t m = index.size();
-                for (std::size_t u = 0; u < m; ++u) {
-                    const double wu = w * value[u];
-                    const std::size_t row = static_cast<std::size_t>(index[u]) * P;
-                    s.g[static_cast<std::size_t>(index[u])] += wu * res;
-                    for (std::size_t v = 0; v < m; ++v) s.N[row + static_cast<std::size_t>(index[v])] += wu * value[v];
+            }
+            for (std::size_t e = 0; e < entries.size(); ++e) {
+                const Entry& u = entries[e];
+                s.g[static_cast<std::size_t>(u.index)] += dot2(u.v, wres.data(), u.lo, u.hi);
+                for (std::size_t e2 = e; e2 < entries.size(); ++e2) {
+                    const Entry& v = entries[e2];
+                    if (u.particle < n && v.particle < n && u.particle != v.particle &&
+                        !coupled_[u.particle * n + v.particle])
+                        continue;
+                    const std::size_t lo = std::max(u.lo, v.lo), hi = std::min(u.hi, v.hi);
+                    const double dot = lo >= hi ? 0.0
+                                       : o_.weights ? dot3(u.v, wt, v.v, lo, hi)
+                                                    : dot2(u.v, v.v, lo, hi);
+                    s.N[static_cast<std::size_t>(u.index) * P + static_cast<std::size_t>(v.index)] += dot;
+                    if (u.index != v.index)
+                        s.N[static_cast<std::size_t>(v.index) * P + static_cast<std::size_t>(u.index)] += dot;
                 }
             }
         }
@@ -316,7 +379,7 @@ Sums Problem::pass(const Params& p, Pass what) const {
         total.N.assign(P * P, 0.0);
         total.g.assign(P, 0.0);
     }
-    for (const Sums& s : partial) total.add(s);
+    for (const Sums& t : partial) total.add(t);
     return total;
 }
 
@@ -483,31 +546,84 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
 
     Params p;
     for (std::size_t k = 0; k < n; ++k) {
-        p.x.push_back(in.p0[k] * in.pix);
-        p.y.push_back(in.p0[k + n] * in.pix);
+        p.x.push_back(in.p0[k]);
+        p.y.push_back(in.p0[k + n]);
         p.z.push_back(in.p0[k + 2 * n]);
         p.r.push_back(in.p0[k + 3 * n]);
         p.a.push_back(o.contrast_free ? 1.0 : o.contrast);
     }
-    // Windows from the start, with room for the particles to move.
-    std::vector<NodeWindow> windows(n);
+    // Where each pattern informs the fit, with room for the particle to move.
     const double h = std::floor(static_cast<double>(M) * 0.5), g = std::floor(static_cast<double>(N) * 0.5);
+    std::vector<double> full_half(n), first_half(n);
+    double stages_needed = 1;
     for (std::size_t k = 0; k < n; ++k) {
-        const double x = in.p0[k], y = in.p0[k + n];
-        const double half = o.cut_patterns
-                                ? pattern_half_width(x, y, p.z[k], p.r[k], M, N, in.lambda, in.pix,
-                                                     o.free, o.contrast_free) + 4.0
-                                : std::numeric_limits<double>::infinity();
-        windows[k] = window_around(x + h, y + g, half, M, N);
+        full_half[k] = o.cut_patterns ? pattern_half_width(p.x[k], p.y[k], p.z[k], p.r[k], M, N, in.lambda,
+                                                           in.pix, o.free, o.contrast_free) + 4.0
+                                      : 2.0 * static_cast<double>(std::max(M, N));
+        // A start a percent off in depth puts the Fresnel phase pi rho^2/(lambda z)
+        // off by a percent of itself: within 16 zones (rho^2 = 16 lambda z) that
+        // stays near half a radian, and the fit's quadratic model holds. The
+        // fit starts there and doubles the windows until they are whole.
+        first_half[k] = std::min(full_half[k], std::max(24.0, std::sqrt(16.0 * in.lambda * p.z[k]) / in.pix));
+        stages_needed = std::max(stages_needed, 1.0 + std::ceil(std::log2(full_half[k] / first_half[k])));
     }
-    const Problem problem(in, o, windows, layout);
+    const int stages = static_cast<int>(stages_needed);
+    const auto windows_at = [&](int stage) {
+        std::vector<NodeWindow> w(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const double half = stage + 1 >= stages ? full_half[k]
+                                                    : std::min(full_half[k], first_half[k] * std::ldexp(1.0, stage));
+            w[k] = window_around(p.x[k] + h, p.y[k] + g, half, M, N);
+        }
+        return w;
+    };
 
+    FitResult result;
+    result.pixels_ignored = M * N - pixels_used;
+    const double dof = static_cast<double>(pixels_used) - static_cast<double>(P);
+    const auto variance = [&](double chi2) {
+        return o.sigma > 0.0 ? o.sigma * o.sigma : (dof > 0 ? chi2 / dof : kNaN);
+    };
+    // Converged when the full Gauss-Newton step from here, g^T N^-1 g in
+    // units of sigma^2, would move the parameters by less than `tolerance`
+    // standard errors.
+    const auto close_enough = [&](const Sums& s, double tolerance) {
+        if (s.chi2 == 0.0) return true;
+        const std::vector<double> inv = spd_inverse(s.N, P);
+        const double s2 = variance(s.chi2);
+        if (inv.empty() || !std::isfinite(s2)) return false;
+        double step = 0.0;
+        for (std::size_t i = 0; i < P; ++i)
+            for (std::size_t j = 0; j < P; ++j) step += s.g[i] * inv[i * P + j] * s.g[j];
+        return step <= tolerance * tolerance * s2;
+    };
+
+    // Masked pixels enter as 0 at weight 0, whatever the hologram holds there.
+    std::vector<double> data(in.hol, in.hol + M * N);
+    if (o.weights) {
+        for (std::size_t i = 0; i < M * N; ++i) {
+            if (o.weights[i] == 0.0) data[i] = 0.0;
+        }
+    }
+    std::vector<NodeWindow> windows = windows_at(0);
+    // Particles are coupled, in the steps and in the standard errors, where
+    // their central patterns (the first stage's windows) overlap. Farther
+    // ones interact only through sums of unrelated fringes: leaving those
+    // terms out changes where the steps end by nothing, and the standard
+    // errors by far less than the cut of the patterns does.
+    std::vector<char> coupled(n * n, 0);
+    for (std::size_t k = 0; k < n; ++k) {
+        for (std::size_t l = 0; l < n; ++l) {
+            const double reach = first_half[k] + first_half[l];
+            coupled[k * n + l] = std::fabs(p.x[k] - p.x[l]) <= reach && std::fabs(p.y[k] - p.y[l]) <= reach;
+        }
+    }
     // The background and offset that fit best with the particles at their
     // start: a linear fit.
     p.b = o.background_fixed ? o.background : 1.0;
     p.c = o.offset_fixed ? o.offset : 0.0;
     if (!o.background_fixed || !o.offset_fixed) {
-        const Sums s = problem.pass(p, Pass::start);
+        const Sums s = Problem(in, o, data.data(), windows, layout, coupled).pass(p, Pass::start);
         if (!o.background_fixed && !o.offset_fixed) {
             const double det = s.swff * s.sw - s.swf * s.swf;
             if (det != 0.0) {
@@ -523,58 +639,59 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         }
     }
 
-    FitResult result;
-    result.pixels_ignored = M * N - pixels_used;
-    const double dof = static_cast<double>(pixels_used) - static_cast<double>(P);
-    const auto variance = [&](double chi2) {
-        return o.sigma > 0.0 ? o.sigma * o.sigma : (dof > 0 ? chi2 / dof : kNaN);
-    };
-
-    Sums cur = problem.pass(p, Pass::jacobian);
-    double lambda = 1e-3;
+    const std::string kClose =
+        "converged: a further step would move no parameter by more than Tolerance times its "
+        "standard error";
     bool converged = P == 0;
     std::string message = P == 0 ? "nothing to fit: every parameter is held" : "";
     int iterations = 0;
-    while (!converged && iterations < o.max_iter) {
-        // A Levenberg-Marquardt step: (N + lambda diag N) delta = J^T W r,
-        // made smaller until it lowers chi^2 and keeps z and r positive.
-        bool accepted = false;
-        Params trial;
-        Sums trial_sums;
-        std::vector<double> delta;
-        for (int attempt = 0; attempt < 30 && !accepted; ++attempt, lambda *= 10.0) {
-            std::vector<double> A = cur.N;
-            for (std::size_t j = 0; j < P; ++j) A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
-            if (!cholesky(A, P)) continue;
-            delta = cholesky_solve(A, P, cur.g);
-            trial = stepped(p, layout, delta);
-            if (!physical(trial)) continue;
-            trial_sums = problem.pass(trial, Pass::cost);
-            accepted = trial_sums.chi2 < cur.chi2;
-        }
-        if (!accepted) {
-            // No step, however short, lowers chi^2: the estimate is at its
-            // minimum to the rounding of the model.
-            converged = true;
-            message = "converged: no step lowers the residual further";
-            break;
-        }
-        ++iterations;
-        lambda = std::max(lambda / 100.0, 1e-12);
-        p = trial;
+    Sums cur;
+    for (int stage = 0; stage < stages; ++stage) {
+        const bool last = stage + 1 == stages;
+        if (stage > 0) windows = windows_at(stage);
+        const Problem problem(in, o, data.data(), windows, layout, coupled);
         cur = problem.pass(p, Pass::jacobian);
-        // Converged when no parameter moved by more than the tolerance times
-        // its standard error.
-        const std::vector<double> inv = spd_inverse(cur.N, P);
-        const double s2 = variance(cur.chi2);
-        bool small = !inv.empty() && std::isfinite(s2);
-        for (std::size_t j = 0; j < P && small; ++j)
-            small = std::fabs(delta[j]) <= o.tolerance * std::sqrt(s2 * inv[j * P + j]);
-        if (small || cur.chi2 == 0.0) {
-            converged = true;
-            message = "converged: the last step moved every parameter by less than Tolerance "
-                      "times its standard error";
+        if (P == 0) break;
+        // Earlier stages only bring the estimate within the next one's reach.
+        const double tolerance = last ? o.tolerance : std::max(o.tolerance, 1.0);
+        double lambda = 1e-3;
+        bool done = false;
+        while (!done && iterations < o.max_iter) {
+            if (close_enough(cur, tolerance)) {
+                done = true;
+                message = kClose;
+                break;
+            }
+            // A Levenberg-Marquardt step: (N + lambda diag N) delta = J^T W r,
+            // made shorter until it lowers chi^2 and keeps z and r positive.
+            bool accepted = false;
+            Params trial;
+            for (int attempt = 0; attempt < 30 && !accepted; ++attempt, lambda *= 10.0) {
+                std::vector<double> A = cur.N;
+                for (std::size_t j = 0; j < P; ++j) A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
+                if (!cholesky(A, P)) continue;
+                trial = stepped(p, layout, cholesky_solve(A, P, cur.g));
+                if (!physical(trial)) continue;
+                accepted = problem.pass(trial, Pass::cost).chi2 < cur.chi2;
+            }
+            if (!accepted) {
+                // No step, however short, lowers chi^2: the estimate is at its
+                // minimum to the rounding of the model.
+                done = true;
+                message = "converged: no step lowers the residual further";
+                break;
+            }
+            ++iterations;
+            lambda = std::max(lambda / 100.0, 1e-12);
+            p = trial;
+            cur = problem.pass(p, Pass::jacobian);
         }
+        if (!done && close_enough(cur, tolerance)) {
+            done = true;
+            message = kClose;
+        }
+        if (!done) break;
+        converged = last;
     }
     if (!converged) message = "not converged: MaxIter iterations reached";
 
@@ -592,12 +709,12 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     result.se.resize(4 * n);
     for (std::size_t k = 0; k < n; ++k) {
         const std::array<int, 5>& idx = layout.particle[k];
-        result.p[k] = p.x[k] / in.pix;
-        result.p[k + n] = p.y[k] / in.pix;
+        result.p[k] = p.x[k];
+        result.p[k + n] = p.y[k];
         result.p[k + 2 * n] = p.z[k];
         result.p[k + 3 * n] = p.r[k];
-        result.se[k] = se_of(idx[0]) / in.pix;
-        result.se[k + n] = se_of(idx[1]) / in.pix;
+        result.se[k] = se_of(idx[0]);
+        result.se[k + n] = se_of(idx[1]);
         result.se[k + 2 * n] = se_of(idx[2]);
         result.se[k + 3 * n] = se_of(idx[3]);
         result.contrast.push_back(p.a[k]);

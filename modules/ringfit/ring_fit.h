@@ -33,7 +33,7 @@ struct FitOptions {
     double sigma = 0.0;           // noise standard deviation at weight 1; 0: from the residual
     double K = 0.0;               // > 0: pixels integrate the model over K pixels (synthplate's rule)
     int max_iter = 50;            // most Levenberg-Marquardt iterations
-    double tolerance = 1e-3;      // converged when no parameter moves by more than
+    double tolerance = 0.05;      // converged when no parameter moves by more than
                                   // tolerance times its standard error
     bool cut_patterns = true;     // evaluate each pattern only where it informs the fit
 };
