@@ -48,6 +48,8 @@ Simulation
  synthplate
 Precision
  precbound
+Measurement
+ ringfit
 ")
 
 file(READ ${SOURCE_DIR}/LICENSE licence)

@@ -7,6 +7,7 @@
 #include <windows.h>
 #endif
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -78,7 +79,7 @@ std::string argument_name(const char* usage, int k) {
 const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
                       const mxArray* prhs[]) {
     show_notice(flag_info, info.licence);
-    if (nrhs != info.nrhs) return info.usage;
+    if (info.name_value ? nrhs < info.nrhs : nrhs != info.nrhs) return info.usage;
     if (nlhs > info.max_nlhs) return info.too_many;
     if (info.type_message) {
         for (int k = 0; k < nrhs; ++k) {
@@ -89,7 +90,8 @@ const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs
     // it would be read far past its end. Every module takes full arrays.
     for (int k = 0; k < nrhs; ++k) {
         if (mxIsSparse(prhs[k])) {
-            const std::string name = argument_name(info.usage, k);
+            const std::string name = k < info.nrhs ? argument_name(info.usage, k)
+                                                   : "argument " + std::to_string(k + 1);
             return keep_failure(("Error: " + name +
                                  " must be a full (not sparse) double array (convert it with full(" +
                                  name + "))")
@@ -152,10 +154,79 @@ Pair checked_sizes(double rows, double cols, const std::string& message) {
     return {rows, cols};
 }
 
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool is_text(const mxArray* a) { return mxIsChar(a) && mxGetM(a) <= 1; }
+
+namespace {
+
+std::string text_value(const mxArray* a) {
+    const std::size_t n = element_count(a);
+    std::string t(n + 1, '\0');
+    mxGetString(a, &t[0], t.size());
+    t.resize(std::strlen(t.c_str()));
+    return t;
+}
+
+}  // namespace
+
+Options::Options(const mxArray* const* args, int count, std::initializer_list<const char*> valid) {
+    for (int k = 0; k < count; k += 2) {
+        if (!is_text(args[k])) throw Error("Error: option names must be text, such as 'Model'");
+        const std::string name = text_value(args[k]);
+        const char* known = nullptr;
+        for (const char* v : valid) {
+            if (lower(v) == lower(name)) known = v;
+        }
+        if (!known) {
+            std::string list;
+            for (const char* v : valid) list += (list.empty() ? "" : ", ") + std::string(v);
+            throw Error("Error: unknown option '" + name + "'; the options are " + list);
+        }
+        if (k + 1 >= count) throw Error("Error: option '" + std::string(known) + "' needs a value");
+        if (find(known)) throw Error("Error: option '" + std::string(known) + "' is given twice");
+        given_.emplace_back(known, args[k + 1]);
+    }
+}
+
+const mxArray* Options::find(const char* name) const {
+    for (const auto& g : given_) {
+        if (g.first == name) return g.second;
+    }
+    return nullptr;
+}
+
+double option_number(const mxArray* a, const char* name) {
+    if (!mxIsDouble(a) || mxIsComplex(a) || element_count(a) != 1)
+        throw Error(std::string("Error: ") + name + " must be a real number");
+    return mxGetPr(a)[0];
+}
+
+std::string option_text(const mxArray* a, const char* name) {
+    if (!is_text(a)) throw Error(std::string("Error: ") + name + " must be text");
+    return text_value(a);
+}
+
 Results::Results(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
 
 Results::~Results() {
     for (int k = 0; k < unslotted_count_; ++k) mxDestroyArray(unslotted_[k]);
+}
+
+mxArray* Results::store(int slot, mxArray* a) {
+    if (slot < slots_) {
+        plhs_[slot] = a;
+    } else {
+        if (unslotted_count_ == kMaxUnslotted) {
+            mxDestroyArray(a);
+            throw Error("Error: too many results created");
+        }
+        unslotted_[unslotted_count_++] = a;
+    }
+    return a;
 }
 
 mxArray* Results::create(int slot, std::size_t m, std::size_t n, mxComplexity complexity) {

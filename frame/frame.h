@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <new>
+#include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "mex.h"
 #include "numerics/error.h"
@@ -30,6 +33,7 @@ struct ModuleInfo {
     const char* too_many;      // raised when more results are requested
     const char* type_message;  // raised for a non-double or complex argument; null: no type test
     LicenceShown licence;
+    bool name_value = false;   // nrhs is the least count; Name, Value pairs may follow
 };
 
 // The about text, then the licence notice, once per load of the module.
@@ -73,6 +77,9 @@ public:
     Results& operator=(const Results&) = delete;
 
     mxArray* create(int slot, std::size_t m, std::size_t n, mxComplexity complexity);
+    // Takes a result made by the module (a struct, text, logicals): stored in
+    // its slot, or destroyed with the others when no slot receives it.
+    mxArray* store(int slot, mxArray* a);
 
 private:
     static constexpr int kMaxUnslotted = 8;
@@ -81,6 +88,27 @@ private:
     mxArray* unslotted_[kMaxUnslotted] = {};
     int unslotted_count_ = 0;
 };
+
+// The Name, Value pairs after a module's fixed arguments: names are text,
+// matched without regard to case against the module's list; an unknown
+// name, a name without a value or a name given twice is an Error that says
+// so (and, for an unknown one, lists the valid names).
+class Options {
+public:
+    Options(const mxArray* const* args, int count, std::initializer_list<const char*> valid);
+    // The value given for a name of the list, or null.
+    const mxArray* find(const char* name) const;
+
+private:
+    std::vector<std::pair<std::string, const mxArray*>> given_;
+};
+
+// Readers of option values, each an Error naming the option when the value
+// is not of the kind it says.
+double option_number(const mxArray* a, const char* name);             // a real scalar
+std::string option_text(const mxArray* a, const char* name);          // a text
+bool is_text(const mxArray* a);
+std::string lower(std::string s);
 
 // Steps before the module's own work: notice, counts, types, and the refusal
 // of sparse storage ("Error: <name> must be a full (not sparse) double

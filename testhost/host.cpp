@@ -26,6 +26,11 @@ struct mxArray_tag {
     std::vector<double> re;             // double class: real parts
     std::vector<double> im;             // double class, complex: imaginary parts
     std::vector<unsigned char> bytes;   // other classes: raw storage
+    std::vector<std::string> field_names;  // struct: its fields, each element's values in order
+    std::vector<mxArray*> fields;          // owned; null where not set
+    ~mxArray_tag() {
+        for (mxArray* f : fields) delete f;
+    }
 };
 
 namespace testhost {
@@ -49,6 +54,7 @@ std::size_t class_size(Class c) {
         case Class::int32: return 4;
         case Class::logical: return 1;
         case Class::char_: return 2;
+        case Class::struct_: return 0;
     }
     return 1;
 }
@@ -106,6 +112,38 @@ Array sparse(std::size_t m, std::size_t n, std::vector<double> nonzeros) {
 }
 
 Array of_class(Class c, std::size_t m, std::size_t n) { return make(c, m, n, false); }
+
+Array text(const std::string& chars) {
+    Array a = make(Class::char_, 1, chars.size(), false);
+    for (std::size_t k = 0; k < chars.size(); ++k) a->bytes[2 * k] = static_cast<unsigned char>(chars[k]);
+    return a;
+}
+
+Array logical(std::size_t m, std::size_t n, std::vector<bool> vals) {
+    if (vals.size() != m * n) throw std::invalid_argument("testhost::logical: wrong value count");
+    Array a = make(Class::logical, m, n, false);
+    for (std::size_t k = 0; k < vals.size(); ++k) a->bytes[k] = vals[k] ? 1 : 0;
+    return a;
+}
+
+std::vector<bool> logical_values(const mxArray* a) {
+    std::vector<bool> v;
+    for (unsigned char b : a->bytes) v.push_back(b != 0);
+    return v;
+}
+
+std::string text_of(const mxArray* a) {
+    std::string t;
+    for (std::size_t k = 0; k + 1 < a->bytes.size(); k += 2) t += static_cast<char>(a->bytes[k]);
+    return t;
+}
+
+const mxArray* field(const mxArray* a, const std::string& name) {
+    for (std::size_t k = 0; k < a->field_names.size(); ++k) {
+        if (a->field_names[k] == name) return a->fields[k];
+    }
+    return nullptr;
+}
 
 std::vector<double> values(const mxArray* a) { return a->re; }
 std::vector<double> imag_values(const mxArray* a) { return a->im; }
@@ -221,6 +259,63 @@ mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity complexity) {
 #endif
     if (testhost::current) testhost::current->created.insert(a);
     return a;
+}
+
+namespace {
+
+mxArray* created(mxArray* a) {
+    if (testhost::current) testhost::current->created.insert(a);
+    return a;
+}
+
+}  // namespace
+
+mxArray* mxCreateString(const char* chars) { return created(testhost::text(chars).release()); }
+
+mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n) {
+    return created(testhost::make(Class::logical, m, n, false).release());
+}
+
+mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** names) {
+    if (m * n != 1) {
+        std::fprintf(stderr, "testhost: only 1-by-1 structs are supported\n");
+        std::abort();
+    }
+    mxArray* a = testhost::make(Class::struct_, m, n, false).release();
+    for (int k = 0; k < nfields; ++k) {
+        a->field_names.emplace_back(names[k]);
+        a->fields.push_back(nullptr);
+    }
+    return created(a);
+}
+
+void mxSetField(mxArray* a, mwIndex index, const char* name, mxArray* value) {
+    if (a->cls != Class::struct_ || index != 0) std::abort();
+    for (std::size_t k = 0; k < a->field_names.size(); ++k) {
+        if (a->field_names[k] != name) continue;
+        // The struct owns the value from now on, as in a real host.
+        if (testhost::current) testhost::current->created.erase(value);
+        delete a->fields[k];
+        a->fields[k] = value;
+        return;
+    }
+    std::fprintf(stderr, "testhost: mxSetField of an unknown field %s\n", name);
+    std::abort();
+}
+
+int mxIsChar(const mxArray* a) { return a->cls == Class::char_; }
+int mxIsLogical(const mxArray* a) { return a->cls == Class::logical; }
+mxLogical* mxGetLogicals(const mxArray* a) {
+    return a->cls == Class::logical ? const_cast<mxLogical*>(a->bytes.data()) : nullptr;
+}
+
+int mxGetString(const mxArray* a, char* buf, mwSize buflen) {
+    if (a->cls != Class::char_ || buflen == 0) return 1;
+    const std::size_t chars = a->bytes.size() / 2;
+    const std::size_t copied = std::min<std::size_t>(chars, buflen - 1);
+    for (std::size_t k = 0; k < copied; ++k) buf[k] = static_cast<char>(a->bytes[2 * k]);
+    buf[copied] = '\0';
+    return copied < chars ? 1 : 0;
 }
 
 void mxDestroyArray(mxArray* a) {

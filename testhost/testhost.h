@@ -15,7 +15,7 @@
 namespace testhost {
 
 // Classes a user can pass from MATLAB; the modules accept doubles only.
-enum class Class { double_, single, int32, logical, char_ };
+enum class Class { double_, single, int32, logical, char_, struct_ };
 
 struct ArrayDeleter {
     void operator()(mxArray* a) const;
@@ -31,12 +31,20 @@ Array complex(std::size_t m, std::size_t n, std::vector<double> re, std::vector<
 // A real sparse double m-by-n array with the given nonzero values: like a
 // real host, its storage holds only those values, not m*n of them.
 Array sparse(std::size_t m, std::size_t n, std::vector<double> nonzeros);
+// A 1-by-length text array (two bytes a character, as the hosts keep text).
+Array text(const std::string& chars);
+// A logical m-by-n array holding values column-major.
+Array logical(std::size_t m, std::size_t n, std::vector<bool> values);
 // An m-by-n array of another class, zero-filled.
 Array of_class(Class c, std::size_t m, std::size_t n);
 
 // Values of a double array, column-major.
 std::vector<double> values(const mxArray* a);
 std::vector<double> imag_values(const mxArray* a);
+std::vector<bool> logical_values(const mxArray* a);
+std::string text_of(const mxArray* a);
+// The value of a 1-by-1 struct's field, null when it has none.
+const mxArray* field(const mxArray* a, const std::string& name);
 
 struct CallResult {
     std::vector<Array> results;  // the filled slots, in slot order (null where left empty)

@@ -28,6 +28,7 @@ TEST(Frame, RefusesSparseStorageInEveryArgument) {
         {SYNTHPLATE_MODULE,
          {"n", "lambda", "pix", "sX", "sY", "I0", "SNR", "rangeZ", "rangeR", "random_coordinates",
           "coordinates", "meanh", "K"}},
+        {RINGFIT_MODULE, {"hol", "lambda", "pix", "p0"}},
     };
     for (const ModuleCase& m : modules) {
         testhost::Module module(m.path);

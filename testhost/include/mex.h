@@ -14,6 +14,7 @@ typedef struct mxArray_tag mxArray;
 typedef size_t mwSize;
 typedef size_t mwIndex;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
+typedef unsigned char mxLogical;
 
 #ifdef _WIN32
 /* MATLAB's Windows libraries bind this to mxCreateDoubleMatrix_700, which
@@ -31,6 +32,17 @@ size_t mxGetNumberOfElements(const mxArray* a);
 int mxIsDouble(const mxArray* a);
 int mxIsComplex(const mxArray* a);
 int mxIsSparse(const mxArray* a);
+int mxIsChar(const mxArray* a);
+int mxIsLogical(const mxArray* a);
+mxLogical* mxGetLogicals(const mxArray* a);
+/* Copies a text array's characters into buf, zero-terminated; 1 when they
+ * do not fit in buflen bytes (or a is not text), 0 otherwise. */
+int mxGetString(const mxArray* a, char* buf, mwSize buflen);
+mxArray* mxCreateString(const char* text);
+mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n);
+mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames);
+/* Stores value in the field of struct element index; the struct owns it. */
+void mxSetField(mxArray* a, mwIndex index, const char* fieldname, mxArray* value);
 
 int mexPrintf(const char* format, ...);
 void mexErrMsgTxt(const char* text);

@@ -31,6 +31,14 @@ def sparse(rows, cols, values):
     return bytes([7, rows, cols, len(values)] + [VALUES.index(v) for v in values])
 
 
+WORDS = ["Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free", "Sigma", "K", "MaxIter",
+         "Tolerance", "intensity", "Linear", "free", "", "Colour"]
+
+
+def text(word):
+    return bytes([8, 0, 0, WORDS.index(word)])
+
+
 def call(nlhs, *args):
     return bytes([nlhs, len(args)]) + b"".join(args)
 
@@ -68,6 +76,13 @@ SEEDS = {
         call(2, scalar(1.0), scalar(5e-7), scalar(1e-5), scalar(9.0), scalar(8.0), scalar(1.0),
              scalar(0.0), pair(0.0, 0.0), pair(0.0, 0.0), scalar(0.0),
              real(1, 4, [1.0, -1.0, 0.1, 3e-5]), scalar(1.0), scalar(1.0)),
+    ],
+    "ringfit": [
+        call(3, grid(12, 10, [1.0, 0.9, 1.5, 0.5]), scalar(6.328e-7), scalar(6.7e-6),
+             real(1, 4, [0.5, -1.0, 0.02, 3e-5])),
+        call(2, grid(9, 8, [1.0, 0.9, 1.5]), scalar(6.328e-7), scalar(6.7e-6),
+             real(1, 4, [0.0, 1.0, 0.1, 5e-5]), text("Model"), text("Linear"), text("contrast"),
+             text("free"), text("MaxIter"), scalar(3.0), text("Weights"), grid(9, 8, [1.0, 0.0])),
     ],
     "precbound": [
         call(4, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),

@@ -31,6 +31,12 @@ const double kValues[] = {
 };
 constexpr std::size_t kValueCount = sizeof kValues / sizeof kValues[0];
 
+// Text a user may pass as an option name or value, right and wrong.
+const char* const kWords[] = {"Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free",
+                              "Sigma", "K", "MaxIter", "Tolerance", "intensity", "Linear",
+                              "free", "", "Colour"};
+constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
+
 struct Bytes {
     const std::uint8_t* data;
     std::size_t size;
@@ -42,7 +48,7 @@ struct Bytes {
 };
 
 testhost::Array decode_argument(Bytes& in) {
-    const std::uint8_t kind = in.next() % 8;
+    const std::uint8_t kind = in.next() % 9;
     // Shapes up to 17 by 17: big enough for every code path, small enough
     // that a call stays fast.
     const std::size_t m = in.next() % 18, n = in.next() % 18;
@@ -64,6 +70,7 @@ testhost::Array decode_argument(Bytes& in) {
             for (double& v : nz) v = kValues[in.next() % kValueCount];
             return testhost::sparse(m, n, nz);
         }
+        case 8: return testhost::text(kWords[in.next() % kWordCount]);  // option names and values
         default: return testhost::real(0, 0);
     }
 }
@@ -100,6 +107,14 @@ void check_shapes(const std::string& name, const std::vector<const mxArray*>& ar
     } else if (name == "synthplate") {
         if (r.results.size() > 2) scalar_at(2);
         if (r.results.size() > 1 && mxGetN(r.results[1].get()) != 4) finding("particle table is not n-by-4");
+    } else if (name == "ringfit") {
+        const std::size_t n = mxGetM(args[3]);
+        for (std::size_t k = 0; k < r.results.size() && k < 2; ++k) {
+            if (mxGetM(r.results[k].get()) != n || mxGetN(r.results[k].get()) != 4)
+                finding("table or standard errors not n-by-4");
+        }
+        if (r.results.size() > 2 && !testhost::field(r.results[2].get(), "message"))
+            finding("info without its message");
     } else if (name == "ringform") {
         const double* size = mxGetPr(args[6]);
         const std::size_t M = static_cast<std::size_t>(size[0]), N = static_cast<std::size_t>(size[1]);

@@ -1,0 +1,131 @@
+% RINGFIT  Measure particles by a joint least-squares fit to a recorded hologram.
+%
+%   [p, se, info] = ringfit(hol, lambda, pix, p0)
+%   [p, se, info] = ringfit(hol, lambda, pix, p0, Name, Value, ...)
+%
+%   Fits the positions, depths and radii of the particles in p0, together
+%   with the hologram's background level b and offset c, by Levenberg-
+%   Marquardt steps on the model's analytic derivatives, and returns the
+%   estimates with their standard errors: the Cramer-Rao bound of the fitted
+%   model at the estimate, sigma^2 (J'*W*J)^-1, nuisance parameters included.
+%   Particles whose patterns overlap are fitted jointly.
+%
+%   Models of the data (s_k: the complex term of particle k, the field that
+%   synthplate sums, ringform's complex model up to the last bit of its
+%   Bessel factor; m_k = real(s_k)):
+%     'intensity' (default)   hol = b * |1 - sum_k a_k s_k|.^2 + c
+%                             the in-line hologram itself; with a = 1 exactly
+%                             what synthplate renders (b its scale F, c minus
+%                             the mean it removed)
+%     'linear'                hol = c + b * (1 - 2 sum_k a_k m_k)
+%                             the first-order form, the one precbound bounds
+%
+%   Arguments (lengths in metres):
+%     hol      M-by-N recorded hologram, real doubles (rows along x). Any
+%              level and offset: b and c are fitted. Divide a camera frame by
+%              a background frame first (double(img) ./ double(bg)).
+%     lambda   wavelength in the medium
+%     pix      pixel pitch (at the object, for a magnified setup)
+%     p0       n-by-4 start table [x y z r], one particle a row: x, y in
+%              pixels from the grid centre, the pixel (floor(M/2)+1,
+%              floor(N/2)+1), as in synthplate's table; z, r in metres, > 0.
+%              The fit reaches the estimate from starts about a pixel, a
+%              percent in depth and ten percent in radius away.
+%
+%   Options (names in any case):
+%     'Model'       'intensity' (default) or 'linear'
+%     'Contrast'    a, the factor on every particle's field: a number
+%                   (default 1, the toolbox's model) or 'free' (one factor per
+%                   particle, fitted; info.contrast and info.contrast_se).
+%                   The model's field is half the physical field of an opaque
+%                   disc in the Fresnel approximation: its amplitude is
+%                   pi r^2 (J1(u)/u)/(lambda z), the disc's pi r^2 (2 J1(u)/u)/
+%                   (lambda z) (an angular-spectrum propagation of a disc
+%                   records 1.8 to 2.3 times the model's first-order term at
+%                   r = 50-100 um, z = 0.1 m). Real particles (transparent
+%                   spheres, imperfect illumination) differ again: on
+%                   recorded holograms use 'free' (or 2 for opaque discs).
+%     'Background'  b: held at this value (default: fitted)
+%     'Offset'      c: held at this value (default: fitted)
+%     'Weights'     M-by-N non-negative weights, double or logical (default
+%                   ones): relative inverse variances of the pixels; 0 masks a
+%                   pixel (dead or saturated pixels, borders, other objects),
+%                   whatever it holds, NaN and Inf included
+%     'Free'        1-by-4 logical, which of x, y, z, r are fitted (default
+%                   all), the same for every particle
+%     'Sigma'       the noise standard deviation at weight 1, when known;
+%                   default: estimated from the residual, chi2/(pixels - fitted
+%                   parameters)
+%     'K'           pixel integration as synthplate's: K > 0 integrates each
+%                   pixel's model over K pixels (default 0, point samples)
+%     'MaxIter'     most Levenberg-Marquardt iterations (default 50)
+%     'Tolerance'   converged when a further step would move no parameter by
+%                   more than Tolerance standard errors (default 0.05)
+%
+%   Results:
+%     p      n-by-4 fitted table [x y z r], the same units as p0
+%     se     n-by-4 standard errors of p (0 for a parameter held by 'Free')
+%     info   struct with fields
+%              background, background_se   b and its standard error
+%              offset, offset_se           c and its standard error
+%              sigma            the noise standard deviation used for se
+%              chi2             sum of weight .* residual.^2
+%              iterations       Levenberg-Marquardt iterations taken
+%              converged        n-by-1 logical
+%              zr_correlation   n-by-1: correlation of z and r in the
+%                               covariance; near +-1, depth and radius are
+%                               not separable from this hologram
+%              contrast, contrast_se   n-by-1: a_k (and its standard error,
+%                               0 unless 'Contrast' is 'free')
+%              pixels_ignored   pixels of weight 0
+%              message          why the fit stopped
+%   A fit that does not converge is reported in info (converged false, the
+%   message says why) and p holds its last accepted estimate.
+%
+%   Each pattern is evaluated only where it informs the fit: within the
+%   square outside which it would change no standard error by more than
+%   about 1%. The fit starts on the central 16 Fresnel zones of each pattern
+%   and doubles that window until it is whole, so that a start a percent off
+%   in depth stays within reach. Work is split over the cores
+%   (PARTISCOPE_NUM_THREADS); results do not depend on the thread count.
+%
+%   Errors (the call returns nothing; the module stays usable):
+%     fewer than four arguments    "Usage: [p,se,info]=ringfit(hol,lambda,pix,p0,Name,Value,...)"
+%     more than three results      "too many outputs for ringfit"
+%     hol empty or not real double "Error: hol must be a non-empty real double matrix"
+%     p0 not n-by-4 (n >= 1)       "Error: p0 must be an n-by-4 table [x y z r] with at
+%                                   least one row"
+%     p0 with NaN or Inf           "Error: p0 must hold finite values"
+%     z <= 0 or r <= 0 in p0       "Error: p0 must have z > 0 and r > 0 in every row"
+%     lambda or pix not positive   "Error: lambda and pix must be positive finite lengths"
+%     a sparse argument            "Error: <name> must be a full (not sparse) double array
+%                                   (convert it with full(<name>))"
+%     an option name that is not text, unknown, given twice or without value
+%                                  "Error: option names must be text, such as 'Model'",
+%                                  "Error: unknown option '<name>'; the options are ...",
+%                                  "Error: option '<name>' is given twice",
+%                                  "Error: option '<name>' needs a value"
+%     a value of the wrong kind    "Error: Model must be 'intensity' or 'linear'",
+%                                  "Error: Contrast must be a finite non-zero number or 'free'",
+%                                  "Error: <option> must be a real number",
+%                                  "Error: Weights must be a real array of the size of hol",
+%                                  "Error: Free must have four elements (x, y, z, r), true
+%                                   where fitted",
+%                                  "Error: Sigma must be a positive finite number",
+%                                  "Error: MaxIter must be a whole number from 0 to 10000",
+%                                  "Error: Tolerance must be a positive finite number"
+%     Weights negative, NaN, Inf, or all zero
+%                                  "Error: Weights must be finite and non-negative",
+%                                  "Error: Weights must not all be zero"
+%     NaN or Inf in hol where the weight is not 0
+%                                  "Error: hol has <k> non-finite pixels with non-zero
+%                                   weight; give them weight 0 in Weights"
+%
+%   Example (a simulated plate, a start off the truth):
+%     [h, t] = synthplate(1, 632.8e-9, 6.7e-6, 512, 512, 1, 3, [0 0], [0 0], 0, ...
+%                         [10 -20 0.1 40e-6], 0, 0);
+%     [p, se, info] = ringfit(h, 632.8e-9, 6.7e-6, [11 -19 0.101 36e-6]);
+%     [p; se]                       % the estimate and its standard errors
+%     info.converged, info.zr_correlation
+%
+%   See also SYNTHPLATE, PRECBOUND, RINGFORM, DETECTSCAN.
