@@ -266,6 +266,7 @@ TEST(RingFit, MasksAndBadInput) {
     fails({1, 2, 0.0, 3e-5}, FitOptions(), "Error: p0 must have z > 0 and r > 0 in every row");
     fails({1, 2, 0.07, -3e-5}, FitOptions(), "Error: p0 must have z > 0 and r > 0 in every row");
     fails({1, INFINITY, 0.07, 3e-5}, FitOptions(), "Error: p0 must hold finite values");
+    fails({1, 65, 0.07, 3e-5}, FitOptions(), "Error: p0's x and y must lie within one sensor size of the grid centre");
     std::vector<double> negative(64 * 64, 1.0), none(64 * 64, 0.0);
     negative[5] = -1;
     FitOptions o;

@@ -396,6 +396,11 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
     for (std::size_t k = 0; k < in.n; ++k) {
         if (!(in.p0[k + 2 * in.n] > 0.0) || !(in.p0[k + 3 * in.n] > 0.0))
             throw Error("Error: p0 must have z > 0 and r > 0 in every row");
+        // A centre farther out than a sensor's size leaves too little of the
+        // pattern on the sensor to measure.
+        if (std::fabs(in.p0[k]) > static_cast<double>(in.M) ||
+            std::fabs(in.p0[k + in.n]) > static_cast<double>(in.N))
+            throw Error("Error: p0's x and y must lie within one sensor size of the grid centre");
     }
     if (!o.contrast_free && (!std::isfinite(o.contrast) || o.contrast == 0.0))
         throw Error("Error: Contrast must be a finite non-zero number or 'free'");

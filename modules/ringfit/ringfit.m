@@ -97,6 +97,8 @@
 %                                   least one row"
 %     p0 with NaN or Inf           "Error: p0 must hold finite values"
 %     z <= 0 or r <= 0 in p0       "Error: p0 must have z > 0 and r > 0 in every row"
+%     |x| > M or |y| > N in p0     "Error: p0's x and y must lie within one sensor size of
+%                                   the grid centre"
 %     lambda or pix not positive   "Error: lambda and pix must be positive finite lengths"
 %     a sparse argument            "Error: <name> must be a full (not sparse) double array
 %                                   (convert it with full(<name>))"
