@@ -166,7 +166,12 @@ namespace {
 std::string text_value(const mxArray* a) {
     const std::size_t n = element_count(a);
     std::string t(n + 1, '\0');
+#ifdef _WIN32
+    if (t.size() > 2147483647u) throw Error("Error: option text too long");
+    mxGetString(a, &t[0], static_cast<int>(t.size()));
+#else
     mxGetString(a, &t[0], t.size());
+#endif
     t.resize(std::strlen(t.c_str()));
     return t;
 }

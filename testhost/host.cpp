@@ -272,12 +272,22 @@ mxArray* created(mxArray* a) {
 
 mxArray* mxCreateString(const char* chars) { return created(testhost::text(chars).release()); }
 
-mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n) {
-    return created(testhost::make(Class::logical, m, n, false).release());
+#ifdef _WIN32
+// The Windows entry points with 32-bit counts, as MATLAB's libmx.dll has them.
+#define PARTISCOPE_MX_COUNT int
+#define PARTISCOPE_MX_700(name) name##_700
+#else
+#define PARTISCOPE_MX_COUNT mwSize
+#define PARTISCOPE_MX_700(name) name
+#endif
+
+mxArray* PARTISCOPE_MX_700(mxCreateLogicalMatrix)(PARTISCOPE_MX_COUNT m, PARTISCOPE_MX_COUNT n) {
+    return created(testhost::make(Class::logical, static_cast<std::size_t>(m), static_cast<std::size_t>(n), false).release());
 }
 
-mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** names) {
-    if (m * n != 1) {
+mxArray* PARTISCOPE_MX_700(mxCreateStructMatrix)(PARTISCOPE_MX_COUNT m, PARTISCOPE_MX_COUNT n, int nfields,
+                                                 const char** names) {
+    if (m != 1 || n != 1) {
         std::fprintf(stderr, "testhost: only 1-by-1 structs are supported\n");
         std::abort();
     }
@@ -289,7 +299,8 @@ mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** name
     return created(a);
 }
 
-void mxSetField(mxArray* a, mwIndex index, const char* name, mxArray* value) {
+void PARTISCOPE_MX_700(mxSetField)(mxArray* a, PARTISCOPE_MX_COUNT index, const char* name,
+                                   mxArray* value) {
     if (a->cls != Class::struct_ || index != 0) std::abort();
     for (std::size_t k = 0; k < a->field_names.size(); ++k) {
         if (a->field_names[k] != name) continue;
@@ -309,10 +320,10 @@ mxLogical* mxGetLogicals(const mxArray* a) {
     return a->cls == Class::logical ? const_cast<mxLogical*>(a->bytes.data()) : nullptr;
 }
 
-int mxGetString(const mxArray* a, char* buf, mwSize buflen) {
-    if (a->cls != Class::char_ || buflen == 0) return 1;
+int PARTISCOPE_MX_700(mxGetString)(const mxArray* a, char* buf, PARTISCOPE_MX_COUNT buflen) {
+    if (a->cls != Class::char_ || buflen <= 0) return 1;
     const std::size_t chars = a->bytes.size() / 2;
-    const std::size_t copied = std::min<std::size_t>(chars, buflen - 1);
+    const std::size_t copied = std::min<std::size_t>(chars, static_cast<std::size_t>(buflen) - 1);
     for (std::size_t k = 0; k < copied; ++k) buf[k] = static_cast<char>(a->bytes[2 * k]);
     buf[copied] = '\0';
     return copied < chars ? 1 : 0;

@@ -87,8 +87,15 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
     if (const mxArray* v = opts.find("Tolerance")) o.tolerance = frame::option_number(v, "Tolerance");
 }
 
+// The Windows host takes 32-bit counts; a table's rows are far fewer.
+#ifdef _WIN32
+using Count = int;
+#else
+using Count = std::size_t;
+#endif
+
 mxArray* column(const std::vector<double>& v) {
-    mxArray* a = mxCreateDoubleMatrix(v.size(), 1, mxREAL);
+    mxArray* a = mxCreateDoubleMatrix(static_cast<Count>(v.size()), 1, mxREAL);
     for (std::size_t k = 0; k < v.size(); ++k) mxGetPr(a)[k] = v[k];
     return a;
 }
@@ -112,7 +119,7 @@ mxArray* info_struct(const FitResult& r) {
     mxSetField(s, 0, "sigma", scalar(r.sigma));
     mxSetField(s, 0, "chi2", scalar(r.chi2));
     mxSetField(s, 0, "iterations", scalar(r.iterations));
-    mxArray* converged = mxCreateLogicalMatrix(r.converged.size(), 1);
+    mxArray* converged = mxCreateLogicalMatrix(static_cast<Count>(r.converged.size()), 1);
     for (std::size_t k = 0; k < r.converged.size(); ++k) mxGetLogicals(converged)[k] = r.converged[k];
     mxSetField(s, 0, "converged", converged);
     mxSetField(s, 0, "zr_correlation", column(r.zr_correlation));
@@ -134,6 +141,8 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
     in.p0 = matrix_argument(prhs[3], kTable);
     if (mxGetN(prhs[3]) != 4) throw Error(kTable);
     in.n = mxGetM(prhs[3]);
+    // The normal matrix is dense over every fitted parameter.
+    if (in.n > 200) throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
     const frame::Options opts(prhs + 4, nrhs - 4,
                               {"Model", "Contrast", "Background", "Offset", "Weights", "Free",
                                "Sigma", "K", "MaxIter", "Tolerance"});

@@ -95,6 +95,8 @@
 %     hol empty or not real double "Error: hol must be a non-empty real double matrix"
 %     p0 not n-by-4 (n >= 1)       "Error: p0 must be an n-by-4 table [x y z r] with at
 %                                   least one row"
+%     p0 of more than 200 rows     "Error: p0 may hold at most 200 particles; fit larger
+%                                   sets in groups"
 %     p0 with NaN or Inf           "Error: p0 must hold finite values"
 %     z <= 0 or r <= 0 in p0       "Error: p0 must have z > 0 and r > 0 in every row"
 %     |x| > M or |y| > N in p0     "Error: p0's x and y must lie within one sensor size of

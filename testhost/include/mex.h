@@ -35,14 +35,23 @@ int mxIsSparse(const mxArray* a);
 int mxIsChar(const mxArray* a);
 int mxIsLogical(const mxArray* a);
 mxLogical* mxGetLogicals(const mxArray* a);
+mxArray* mxCreateString(const char* text);
+#ifdef _WIN32
+/* The Windows libraries bind these to their _700 entry points, which take
+ * 32-bit counts, as mxCreateDoubleMatrix. */
+int mxGetString(const mxArray* a, char* buf, int buflen);
+mxArray* mxCreateLogicalMatrix(int m, int n);
+mxArray* mxCreateStructMatrix(int m, int n, int nfields, const char** fieldnames);
+void mxSetField(mxArray* a, int index, const char* fieldname, mxArray* value);
+#else
 /* Copies a text array's characters into buf, zero-terminated; 1 when they
  * do not fit in buflen bytes (or a is not text), 0 otherwise. */
 int mxGetString(const mxArray* a, char* buf, mwSize buflen);
-mxArray* mxCreateString(const char* text);
 mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n);
 mxArray* mxCreateStructMatrix(mwSize m, mwSize n, int nfields, const char** fieldnames);
 /* Stores value in the field of struct element index; the struct owns it. */
 void mxSetField(mxArray* a, mwIndex index, const char* fieldname, mxArray* value);
+#endif
 
 int mexPrintf(const char* format, ...);
 void mexErrMsgTxt(const char* text);
