@@ -94,31 +94,36 @@ Extremes draw_particles(const SynthParams& p, Generator& g, double* particles) {
 
 namespace {
 
-// Particle after particle into zero-filled fields: the reference's way.
-void add_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
-                         std::vector<double>& im) {
+// The particles' model parameters from the table (pixels to metres). The
+// round trip through pix may change the last bit of the table's x and y.
+std::vector<ModelParams> particle_models(const SynthParams& p, double* particles) {
     const std::size_t n = static_cast<std::size_t>(p.n);
-    re.assign(p.sX * p.sY, 0.0);
-    im.assign(p.sX * p.sY, 0.0);
-    ModelParams m;
-    m.pix = p.pix;
-    m.lambda = p.lambda;
-    m.M = static_cast<double>(p.sX);
-    m.N = static_cast<double>(p.sY);
-    m.K = p.K;
+    std::vector<ModelParams> models(n);
     for (std::size_t i = 0; i < n; ++i) {
-        // The table keeps pixels; the model takes metres. The round trip
-        // through pix may change the last bit of x and y.
+        ModelParams& m = models[i];
+        m.pix = p.pix;
+        m.lambda = p.lambda;
+        m.M = static_cast<double>(p.sX);
+        m.N = static_cast<double>(p.sY);
+        m.K = p.K;
         particles[i] *= p.pix;
         particles[i + n] *= p.pix;
         m.x = particles[i];
         m.y = particles[i + n];
         m.z = particles[i + 2 * n];
         m.r = particles[i + 3 * n];
-        reference::model_calc(re.data(), im.data(), m);
         particles[i] /= p.pix;
         particles[i + n] /= p.pix;
     }
+    return models;
+}
+
+// Particle after particle into zero-filled fields: the reference's way.
+void add_particle_models(const SynthParams& p, double* particles, std::vector<double>& re,
+                         std::vector<double>& im) {
+    re.assign(p.sX * p.sY, 0.0);
+    im.assign(p.sX * p.sY, 0.0);
+    for (const ModelParams& m : particle_models(p, particles)) reference::model_calc(re.data(), im.data(), m);
 }
 
 // The plate's scale: without particles it is the uniform background I0.
@@ -129,29 +134,11 @@ double plate_scale(const SynthParams& p, const Extremes& e) {
 }  // namespace
 
 Field sum_particle_models(const SynthParams& p, double* particles) {
-    const std::size_t n = static_cast<std::size_t>(p.n);
-    std::vector<ModelParams> models(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        ModelParams& m = models[i];
-        m.pix = p.pix;
-        m.lambda = p.lambda;
-        m.M = static_cast<double>(p.sX);
-        m.N = static_cast<double>(p.sY);
-        m.K = p.K;
-        // The same round trip through metres as particle after particle.
-        particles[i] *= p.pix;
-        particles[i + n] *= p.pix;
-        m.x = particles[i];
-        m.y = particles[i + n];
-        m.z = particles[i + 2 * n];
-        m.r = particles[i + 3 * n];
-        particles[i] /= p.pix;
-        particles[i + n] /= p.pix;
-    }
+    const std::vector<ModelParams> models = particle_models(p, particles);
     // Written whole by the model, column blocks on every core.
     Field f{std::unique_ptr<double[]>(new double[p.sX * p.sY]),
             std::unique_ptr<double[]>(new double[p.sX * p.sY])};
-    model_field(f.re.get(), f.im.get(), models.data(), n, static_cast<double>(p.sX),
+    model_field(f.re.get(), f.im.get(), models.data(), models.size(), static_cast<double>(p.sX),
                 static_cast<double>(p.sY));
     return f;
 }
