@@ -29,8 +29,8 @@ Author: The Partiscope developers
 Maintainer: The Partiscope developers
 Title: In-line digital holography of small spherical particles
 Description: Hologram models of spherical particles, FFT detection maps,
- simulated holograms and Cramer-Rao precision bounds, as compiled MEX
- modules built for this machine.
+ simulated holograms, Cramer-Rao precision bounds and least-squares
+ measurement of particles, as compiled MEX modules built for this machine.
 Depends: octave (>= 7.0.0)
 License: BSD-3-Clause for the source; the detectscan module contains FFTW,
  so this binary package as a whole is under the GNU GPL, version 2 or later

@@ -568,16 +568,18 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         // A start a percent off in depth puts the Fresnel phase pi rho^2/(lambda z)
         // off by a percent of itself: within 16 zones (rho^2 = 16 lambda z) that
         // stays near half a radian, and the fit's quadratic model holds. The
-        // fit starts there and doubles the windows until they are whole.
+        // fit starts there and widens the windows four times (sixteen times
+        // the zones) a stage until they are whole: each stage ends within
+        // about a standard error, far inside the next one's reach.
         first_half[k] = std::min(full_half[k], std::max(24.0, std::sqrt(16.0 * in.lambda * p.z[k]) / in.pix));
-        stages_needed = std::max(stages_needed, 1.0 + std::ceil(std::log2(full_half[k] / first_half[k])));
+        stages_needed = std::max(stages_needed, 1.0 + std::ceil(0.5 * std::log2(full_half[k] / first_half[k])));
     }
     const int stages = static_cast<int>(stages_needed);
     const auto windows_at = [&](int stage) {
         std::vector<NodeWindow> w(n);
         for (std::size_t k = 0; k < n; ++k) {
             const double half = stage + 1 >= stages ? full_half[k]
-                                                    : std::min(full_half[k], first_half[k] * std::ldexp(1.0, stage));
+                                                    : std::min(full_half[k], first_half[k] * std::ldexp(1.0, 2 * stage));
             w[k] = window_around(p.x[k] + h, p.y[k] + g, half, M, N);
         }
         return w;
@@ -669,15 +671,20 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
             }
             // A Levenberg-Marquardt step: (N + lambda diag N) delta = J^T W r,
             // made shorter until it lowers chi^2 and keeps z and r positive.
+            // A step with a short enough damping is taken at once, so the
+            // trial point's sums are those of the next iteration; after a
+            // refused step only chi^2 is wanted.
             bool accepted = false;
             Params trial;
+            Sums next;
             for (int attempt = 0; attempt < 30 && !accepted; ++attempt, lambda *= 10.0) {
                 std::vector<double> A = cur.N;
                 for (std::size_t j = 0; j < P; ++j) A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
                 if (!cholesky(A, P)) continue;
                 trial = stepped(p, layout, cholesky_solve(A, P, cur.g));
                 if (!physical(trial)) continue;
-                accepted = problem.pass(trial, Pass::cost).chi2 < cur.chi2;
+                next = problem.pass(trial, attempt == 0 ? Pass::jacobian : Pass::cost);
+                accepted = next.chi2 < cur.chi2;
             }
             if (!accepted) {
                 // No step, however short, lowers chi^2: the estimate is at its
@@ -689,7 +696,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
             ++iterations;
             lambda = std::max(lambda / 100.0, 1e-12);
             p = trial;
-            cur = problem.pass(p, Pass::jacobian);
+            cur = next.N.empty() ? problem.pass(p, Pass::jacobian) : std::move(next);
         }
         if (!done && close_enough(cur, tolerance)) {
             done = true;

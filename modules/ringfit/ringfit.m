@@ -85,9 +85,10 @@
 %   Each pattern is evaluated only where it informs the fit: within the
 %   square outside which it would change no standard error by more than
 %   about 1%. The fit starts on the central 16 Fresnel zones of each pattern
-%   and doubles that window until it is whole, so that a start a percent off
-%   in depth stays within reach. Work is split over the cores
-%   (PARTISCOPE_NUM_THREADS); results do not depend on the thread count.
+%   and widens that window fourfold a stage until it is whole, so that a
+%   start a percent off in depth stays within reach. Work is split over the
+%   cores (PARTISCOPE_NUM_THREADS); results do not depend on the thread
+%   count.
 %
 %   Errors (the call returns nothing; the module stays usable):
 %     fewer than four arguments    "Usage: [p,se,info]=ringfit(hol,lambda,pix,p0,Name,Value,...)"

@@ -2,7 +2,7 @@
 % and compare with the precision limit.
 %
 %   Shell:   tools/demo                      (builds first, writes partiscope-demo.png)
-%   Octave or MATLAB, from the repository:   addpath build/mex; run examples/demo.m
+%   Octave or MATLAB, from the repository:   addpath build/mex examples; partiscope_demo
 %
 % Change the parameters below to match your own setup.
 
