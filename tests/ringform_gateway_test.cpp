@@ -5,55 +5,11 @@
 #include <limits>
 #include <string>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
-#endif
-
+#include "licence_box.h"
 #include "testhost.h"
 
 namespace {
 
-#ifdef _WIN32
-// The Windows build shows its licence in a message box on the first call
-// after loading and waits for it: this presses Cancel as soon as the box
-// appears (or gives up after 20 s), as a user might.
-class LicenceBoxCloser {
-public:
-    LicenceBoxCloser()
-        : thread_([this] {
-              const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-              while (!stop_ && std::chrono::steady_clock::now() < until) {
-                  if (HWND box = FindWindowA(nullptr, "About the License : ")) {
-                      PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-                      closed_ = true;
-                      return;
-                  }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-              }
-          }) {}
-    ~LicenceBoxCloser() {
-        stop_ = true;
-        thread_.join();
-    }
-    bool closed() {
-        stop_ = true;
-        thread_.join();
-        thread_ = std::thread([] {});
-        return closed_;
-    }
-
-private:
-    std::atomic<bool> stop_{false}, closed_{false};
-    std::thread thread_;
-};
-#endif
 
 using testhost::Array;
 using testhost::Module;
@@ -78,7 +34,7 @@ struct Args {
 class Ringform : public ::testing::Test {
 protected:
 #ifdef _WIN32
-    LicenceBoxCloser closer;  // for the first call of each load
+    test::LicenceBoxCloser closer;  // for the first call of each load
 #endif
     Module module{RINGFORM_MODULE};
     testhost::CallResult call(const Args& a, int nlhs = 3) { return module.call(nlhs, a.list()); }
