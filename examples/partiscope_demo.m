@@ -51,32 +51,44 @@ opt.background = Mean;                % the plain background's intensity
 tic;
 [found, first_map] = find_particles(hol, opt);
 t_find = toc;
+% Measure them all at once: a joint least-squares fit of every particle, the
+% background level and the offset, from the finder's estimates.
+tic;
+start = [[found.x]' [found.y]' [found.z]' [found.r]'];
+[fitted, se, info] = ringfit(hol, lambda, pix, start);
+t_fit = toc;
 
 %% Match each true particle with the nearest detection and bound its precision
 sigma = I0 / SNR;
 h = floor(sensor / 2);
-fprintf('\nSimulated %dx%d plate with %d particles in %.2f s; found %d in %.1f s.\n', ...
-        sensor, sensor, count, t_sim, numel(found), t_find);
-fx = [found.x]; fy = [found.y];
-rows = zeros(count, 17);
+status = 'converged';
+if ~all(info.converged), status = ['NOT converged: ' info.message]; end
+fprintf(['\nSimulated %dx%d plate with %d particles in %.2f s; found %d in %.1f s,' ...
+         ' measured them jointly in %.1f s (%s).\n'], sensor, sensor, count, t_sim, ...
+        numel(found), t_find, t_fit, status);
+fx = fitted(:, 1); fy = fitted(:, 2);
+rows = zeros(count, 21);
 for k = 1:count
   t = particles(k, :);
   [~, j] = min(hypot(fx - t(1), fy - t(2)));
-  f = found(j);
-  A = abs(f.amplitude) * pi * t(4)^2 / (2 * lambda * t(3));   % the pattern's amplitude in the data
+  f = fitted(j, :); s = se(j, :);
+  % The pattern's amplitude in the data: the fitted background times the
+  % model's pi r^2/(lambda z).
+  A = info.background * pi * t(4)^2 / (lambda * t(3));
   [dx, dy, dz, dr] = precbound(t(1) * pix, t(2) * pix, t(3), t(4), pix, lambda, ...
                                [sensor sensor], sigma, 0, A);
-  rows(k, :) = [k, t(1), f.x, f.x - t(1), dx / pix, t(2), f.y, f.y - t(2), dy / pix, ...
-                t(3) * 1e3, f.z * 1e3, (f.z - t(3)) * 1e3, dz * 1e3, ...
-                t(4) * 1e6, f.r * 1e6, (f.r - t(4)) * 1e6, dr * 1e6];
+  rows(k, :) = [k, t(1), f(1), f(1) - t(1), s(1), dx / pix, t(2), f(2), f(2) - t(2), s(2), dy / pix, ...
+                t(3) * 1e3, f(3) * 1e3, (f(3) - t(3)) * 1e3, s(3) * 1e3, dz * 1e3, ...
+                t(4) * 1e6, (f(4) - t(4)) * 1e6, s(4) * 1e6, dr * 1e6, f(4) * 1e6];
 end
-fprintf(['\n  #   x true   x found  err    CRB  |  y true   y found  err    CRB  |' ...
-         '  z true  z found   err    CRB  |  r true r found  err   CRB\n']);
-fprintf(['      (pixels)                        (pixels)                       |' ...
-         '  (mm)                          |  (um)\n']);
-fprintf(['%3d %8.2f %8.2f %5.2f %5.3f | %8.2f %8.2f %5.2f %5.3f |' ...
-         ' %7.2f %7.2f %6.2f %6.3f | %6.1f %6.1f %5.2f %5.3f\n'], rows');
-fprintf('\nerr: found minus true; CRB: the Cramer-Rao bound (one standard deviation).\n');
+fprintf(['\n  #  x true   x fit   err    SE    CRB  |  y true   y fit   err    SE    CRB  |' ...
+         ' z true   z fit    err     SE    CRB  | r true   err    SE   CRB\n']);
+fprintf(['      (pixels)                             (pixels)                            |' ...
+         ' (mm)                                 | (um)\n']);
+fprintf(['%3d %7.2f %7.2f %5.2f %5.3f %5.3f | %7.2f %7.2f %5.2f %5.3f %5.3f |' ...
+         ' %6.2f %7.3f %6.3f %6.3f %6.3f | %5.1f %5.2f %5.3f %5.3f\n'], rows(:, 1:20)');
+fprintf(['\nerr: fitted minus true; SE: the standard error ringfit reports; CRB: the\n' ...
+         'Cramer-Rao bound of precbound (one standard deviation).\n']);
 
 %% Figure: hologram, first detection map, positions
 if exist('OCTAVE_VERSION', 'builtin')
@@ -94,7 +106,7 @@ subplot(1, 3, 3);
 imagesc(hol); axis image; hold on;
 plot(particles(:, 2) + h + 1, particles(:, 1) + h + 1, 'go', 'markersize', 10, 'linewidth', 2);
 plot(fy + h + 1, fx + h + 1, 'r+', 'markersize', 10, 'linewidth', 2);
-title('true (o) and found (+)');
+title('true (o) and measured (+)');
 if exist('OCTAVE_VERSION', 'builtin')
   state = warning();
   warning('off', 'all');               % print's note about Ghostscript: pngcairo needs none
