@@ -43,8 +43,8 @@ struct Tally {
     }
 
     void print(const char* title, double rms_target) const {
-        std::printf("\n%s: %d particles, %d not converged, %.0f ms a particle\n", title, count, failed,
-                    1e3 * seconds / (count > 0 ? count : 1));
+        std::printf("\n%s: %d particles, %d not converged, %.0f ms a particle\n", title, count,
+                    failed, 1e3 * seconds / (count > 0 ? count : 1));
         std::printf("%-4s %12s %12s %9s %11s %12s %14s\n", "", "RMS error", "mean SE", "RMS/SE",
                     "bias/SE", "spread/SE", "RMS(err/SE)");
         const char* names[4] = {"x", "y", "z", "r"};
@@ -91,7 +91,8 @@ Plate render(const std::vector<double>& table, std::uint32_t seed) {
 }
 
 double seconds_now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
@@ -130,12 +131,13 @@ int main(int argc, char** argv) {
         tally.add(r, p.particles, in.n);
     };
 
-    std::printf("512x512, pitch 6.7 um, 632.8 nm, z 5-15 cm, r 20-60 um, SNR 3; starts 0.5-1 px,\n"
-                "1%% in z and 10%% in r off; intensity model, b and c fitted, contrast 1\n");
+    std::printf(
+        "512x512, pitch 6.7 um, 632.8 nm, z 5-15 cm, r 20-60 um, SNR 3; starts 0.5-1 px,\n"
+        "1%% in z and 10%% in r off; intensity model, b and c fitted, contrast 1\n");
     Tally single;
     for (int t = 0; t < plates; ++t) {
-        const std::vector<double> table = {uniform(-100, 100), uniform(-100, 100), uniform(0.05, 0.15),
-                                           uniform(20e-6, 60e-6)};
+        const std::vector<double> table = {uniform(-100, 100), uniform(-100, 100),
+                                           uniform(0.05, 0.15), uniform(20e-6, 60e-6)};
         const Plate p = render(table, static_cast<std::uint32_t>(1000 + t));
         fit(p, start_of(p.particles), single);
     }
@@ -145,9 +147,14 @@ int main(int argc, char** argv) {
     for (int t = 0; t < pairs; ++t) {
         const double d = uniform(30, 80), a = uniform(0, 2 * 3.141592653589793);
         const double x = uniform(-60, 60), y = uniform(-60, 60);
-        const std::vector<double> table = {x, x + d * std::cos(a), y, y + d * std::sin(a),
-                                           uniform(0.05, 0.15), uniform(0.05, 0.15),
-                                           uniform(20e-6, 60e-6), uniform(20e-6, 60e-6)};
+        const std::vector<double> table = {x,
+                                           x + d * std::cos(a),
+                                           y,
+                                           y + d * std::sin(a),
+                                           uniform(0.05, 0.15),
+                                           uniform(0.05, 0.15),
+                                           uniform(20e-6, 60e-6),
+                                           uniform(20e-6, 60e-6)};
         const Plate p = render(table, static_cast<std::uint32_t>(5000 + t));
         fit(p, start_of(p.particles), pair);
     }

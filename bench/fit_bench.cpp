@@ -69,7 +69,12 @@ void BM_RealModel(benchmark::State& state) {
         benchmark::DoNotOptimize(real.data());
     }
 }
-BENCHMARK(BM_RealModel)->Name("ringform/real")->Arg(512)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RealModel)
+    ->Name("ringform/real")
+    ->Arg(512)
+    ->Arg(1024)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Fit(benchmark::State& state) {
     const std::size_t side = static_cast<std::size_t>(state.range(0));
@@ -90,6 +95,11 @@ void BM_Fit(benchmark::State& state) {
     }
     state.counters["iterations"] = iterations;
 }
-BENCHMARK(BM_Fit)->Name("ringfit")->Args({512, 1})->Args({1024, 10})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Fit)
+    ->Name("ringfit")
+    ->Args({512, 1})
+    ->Args({1024, 10})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -79,7 +79,8 @@ inline NodeJacobian node_jacobian(const JacobianConstants& t, double dx, double 
     n.s = {A * e.re, A * e.im};
     n.d[0] = {-dx * lateral.re, -dx * lateral.im};
     n.d[1] = {-dy * lateral.re, -dy * lateral.im};
-    n.d[2] = {-(amplitude_z * e.re + phase_z * ie.re) / t.z, -(amplitude_z * e.im + phase_z * ie.im) / t.z};
+    n.d[2] = {-(amplitude_z * e.re + phase_z * ie.re) / t.z,
+              -(amplitude_z * e.im + phase_z * ie.im) / t.z};
     const double amplitude_r = t.A0 * J0 / t.r;
     n.d[3] = {amplitude_r * e.re, amplitude_r * e.im};
     return n;

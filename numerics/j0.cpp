@@ -13,7 +13,7 @@ namespace {
 using namespace j0_tables;
 
 constexpr double kInvSqrtPi = 0.5641895835477563;  // 1/sqrt(pi)
-constexpr double kHuge = 1e300;                     // beyond: 2x may overflow
+constexpr double kHuge = 1e300;                    // beyond: 2x may overflow
 
 // c[0] + t (c[1] + t (c[2] + ...)), written out so that it stays straight
 // code inside vector loops.

@@ -48,9 +48,10 @@ TEST(Frame, RefusesSparseStorageInEveryArgument) {
             }
             const auto r = module.call(1, args);
             const std::string& name = m.arguments[k];
-            EXPECT_EQ(r.error, "Error: " + name +
-                                   " must be a full (not sparse) double array (convert it with full(" +
-                                   name + "))")
+            EXPECT_EQ(r.error,
+                      "Error: " + name +
+                          " must be a full (not sparse) double array (convert it with full(" +
+                          name + "))")
                 << m.path;
             EXPECT_EQ(r.arrays_reclaimed, 0u);
         }

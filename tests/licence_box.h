@@ -17,7 +17,7 @@ namespace test {
 // Presses Cancel as soon as the box appears (or gives up after 20 s), as a
 // user might.
 class LicenceBoxCloser {
-public:
+   public:
     LicenceBoxCloser()
         : thread_([this] {
               const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -41,7 +41,7 @@ public:
         return closed_;
     }
 
-private:
+   private:
     std::atomic<bool> stop_{false}, closed_{false};
     std::thread thread_;
 };

@@ -1,5 +1,7 @@
 // The fit: the model's derivatives against central differences, noiseless
 // plates recovered, standard errors against the precision bound, bad input.
+#include "modules/ringfit/ring_fit.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 
 #include "model/particle_model.h"
 #include "modules/precbound/precision_bound.h"
-#include "modules/ringfit/ring_fit.h"
 #include "modules/synthplate/plate_synthesis.h"
 #include "numerics/error.h"
 #include "platform.h"
@@ -57,7 +58,8 @@ std::vector<Columns> jacobian_of(const ModelParams& p) {
     const JacobianAxesPtr axes = jacobian_axes(p, w);
     std::vector<Columns> cols(w.cols, Columns(w.rows));
     JacobianScratch scratch;
-    for (std::size_t j = 0; j < w.cols; ++j) model_jacobian_column(p, *axes, j, cols[j].out(), scratch);
+    for (std::size_t j = 0; j < w.cols; ++j)
+        model_jacobian_column(p, *axes, j, cols[j].out(), scratch);
     return cols;
 }
 
@@ -88,7 +90,8 @@ Plate plate_of(std::size_t M, std::size_t N, const std::vector<double>& table, d
     plate.hologram.resize(M * N);
     plate.noise.resize(M * N);
     plate.particles.resize(table.size());
-    synthesize_plate(s, 1, {plate.hologram.data(), plate.particles.data(), &plate.Mean, plate.noise.data()});
+    synthesize_plate(
+        s, 1, {plate.hologram.data(), plate.particles.data(), &plate.Mean, plate.noise.data()});
     return plate;
 }
 
@@ -145,13 +148,15 @@ TEST(FitModel, JacobianMatchesCentralDifferences) {
             double largest = 0;
             for (const Columns& c : J)
                 for (int part = 0; part < 2; ++part)
-                    for (double v : c.v[2 + 2 * q + part]) largest = std::max(largest, std::fabs(v));
+                    for (double v : c.v[2 + 2 * q + part])
+                        largest = std::max(largest, std::fabs(v));
             for (std::size_t j = 0; j < 40; ++j) {
                 for (int part = 0; part < 2; ++part) {
                     for (std::size_t i = 0; i < 48; ++i) {
                         const double fd = (H[j].v[part][i] - L[j].v[part][i]) / (2 * steps[q]);
                         ASSERT_NEAR(J[j].v[2 + 2 * q + part][i], fd, 2e-4 * largest)
-                            << "K " << K << " parameter " << q << " part " << part << " at " << i << "," << j;
+                            << "K " << K << " parameter " << q << " part " << part << " at " << i
+                            << "," << j;
                     }
                 }
             }
@@ -176,8 +181,10 @@ TEST(RingFit, RecoversNoiselessPlates) {
         for (std::size_t k = 0; k < n; ++k) {
             EXPECT_NEAR(fit.p[k], plate.particles[k], 1e-6);
             EXPECT_NEAR(fit.p[k + n], plate.particles[k + n], 1e-6);
-            EXPECT_NEAR(fit.p[k + 2 * n], plate.particles[k + 2 * n], 1e-9 * plate.particles[k + 2 * n]);
-            EXPECT_NEAR(fit.p[k + 3 * n], plate.particles[k + 3 * n], 1e-9 * plate.particles[k + 3 * n]);
+            EXPECT_NEAR(fit.p[k + 2 * n], plate.particles[k + 2 * n],
+                        1e-9 * plate.particles[k + 2 * n]);
+            EXPECT_NEAR(fit.p[k + 3 * n], plate.particles[k + 3 * n],
+                        1e-9 * plate.particles[k + 3 * n]);
         }
         const double zmin = std::min(table[2 * n], table[3 * n - 1]);
         const double rmax = std::max(table[3 * n], table[4 * n - 1]);
@@ -193,7 +200,8 @@ TEST(RingFit, RecoversNoiselessPlates) {
 // no longer informs the fit).
 TEST(RingFit, StandardErrorsAreThePrecisionBound) {
     const std::size_t M = 160, N = 128;
-    for (const auto& t : {std::vector<double>{0.0, 0.0, 0.08, 4e-5}, std::vector<double>{20.5, -31.0, 0.05, 2.5e-5}}) {
+    for (const auto& t : {std::vector<double>{0.0, 0.0, 0.08, 4e-5},
+                          std::vector<double>{20.5, -31.0, 0.05, 2.5e-5}}) {
         const double b = 2.5, sigma = 0.3;
         // Data: the linear model itself, so that the fit stays at the truth.
         std::vector<double> re(M * N), im(M * N);
@@ -253,7 +261,9 @@ TEST(RingFit, MasksAndBadInput) {
         ring_fit(input_of(dead, 64, 64, p0), FitOptions());
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Error: hol has 3 non-finite pixels with non-zero weight; give them weight 0 in Weights");
+        EXPECT_STREQ(e.what(),
+                     "Error: hol has 3 non-finite pixels with non-zero weight; give them weight 0 "
+                     "in Weights");
     }
     const auto fails = [&](std::vector<double> start, FitOptions o, const char* message) {
         try {
@@ -266,7 +276,8 @@ TEST(RingFit, MasksAndBadInput) {
     fails({1, 2, 0.0, 3e-5}, FitOptions(), "Error: p0 must have z > 0 and r > 0 in every row");
     fails({1, 2, 0.07, -3e-5}, FitOptions(), "Error: p0 must have z > 0 and r > 0 in every row");
     fails({1, INFINITY, 0.07, 3e-5}, FitOptions(), "Error: p0 must hold finite values");
-    fails({1, 65, 0.07, 3e-5}, FitOptions(), "Error: p0's x and y must lie within one sensor size of the grid centre");
+    fails({1, 65, 0.07, 3e-5}, FitOptions(),
+          "Error: p0's x and y must lie within one sensor size of the grid centre");
     std::vector<double> negative(64 * 64, 1.0), none(64 * 64, 0.0);
     negative[5] = -1;
     FitOptions o;

@@ -23,7 +23,8 @@ struct Args {
         std::vector<double> h(40 * 36);
         for (std::size_t j = 0; j < 36; ++j) {
             for (std::size_t i = 0; i < 40; ++i) {
-                const double x = (static_cast<double>(i) - 20) * 6.7e-6, y = (static_cast<double>(j) - 18) * 6.7e-6;
+                const double x = (static_cast<double>(i) - 20) * 6.7e-6,
+                             y = (static_cast<double>(j) - 18) * 6.7e-6;
                 h[i + 40 * j] = 2 + 0.3 * std::cos((x * x + y * y) * 1e8);
             }
         }
@@ -37,7 +38,7 @@ struct Args {
 };
 
 class Ringfit : public ::testing::Test {
-protected:
+   protected:
     Module module{RINGFIT_MODULE};
     testhost::CallResult call(const Args& a, int nlhs = 3) { return module.call(nlhs, a.list()); }
 };
@@ -55,11 +56,25 @@ TEST_F(Ringfit, CountsArgumentsAndOptions) {
         std::string message;
     };
     const Case cases[] = {
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Colour")); o.push_back(testhost::scalar(1)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Colour"));
+             o.push_back(testhost::scalar(1));
+             return o;
+         },
          "Error: unknown option 'Colour'; the options are " + options},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("model")); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("model"));
+             return o;
+         },
          "Error: option 'Model' needs a value"},
-        {[] { std::vector<Array> o; o.push_back(testhost::scalar(3)); o.push_back(testhost::scalar(1)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::scalar(3));
+             o.push_back(testhost::scalar(1));
+             return o;
+         },
          "Error: option names must be text, such as 'Model'"},
         {[] {
              std::vector<Array> o;
@@ -70,26 +85,77 @@ TEST_F(Ringfit, CountsArgumentsAndOptions) {
              return o;
          },
          "Error: option 'K' is given twice"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Model")); o.push_back(testhost::text("quadratic")); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Model"));
+             o.push_back(testhost::text("quadratic"));
+             return o;
+         },
          "Error: Model must be 'intensity' or 'linear'"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Contrast")); o.push_back(testhost::text("loose")); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Contrast"));
+             o.push_back(testhost::text("loose"));
+             return o;
+         },
          "Error: Contrast must be a finite non-zero number or 'free'"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Background")); o.push_back(testhost::row({1, 2})); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Background"));
+             o.push_back(testhost::row({1, 2}));
+             return o;
+         },
          "Error: Background must be a real number"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Weights")); o.push_back(testhost::real(36, 40)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Weights"));
+             o.push_back(testhost::real(36, 40));
+             return o;
+         },
          "Error: Weights must be a real array of the size of hol"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Weights")); o.push_back(testhost::real(40, 36)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Weights"));
+             o.push_back(testhost::real(40, 36));
+             return o;
+         },
          "Error: Weights must not all be zero"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Free")); o.push_back(testhost::row({1, 1, 1})); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Free"));
+             o.push_back(testhost::row({1, 1, 1}));
+             return o;
+         },
          "Error: Free must have four elements (x, y, z, r), true where fitted"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Sigma")); o.push_back(testhost::scalar(-1)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Sigma"));
+             o.push_back(testhost::scalar(-1));
+             return o;
+         },
          "Error: Sigma must be a positive finite number"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("MaxIter")); o.push_back(testhost::scalar(2.5)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("MaxIter"));
+             o.push_back(testhost::scalar(2.5));
+             return o;
+         },
          "Error: MaxIter must be a whole number from 0 to 10000"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Tolerance")); o.push_back(testhost::scalar(0)); return o; },
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Tolerance"));
+             o.push_back(testhost::scalar(0));
+             return o;
+         },
          "Error: Tolerance must be a positive finite number"},
-        {[] { std::vector<Array> o; o.push_back(testhost::text("Weights")); o.push_back(testhost::sparse(40, 36, {1.0})); return o; },
-         "Error: argument 6 must be a full (not sparse) double array (convert it with full(argument 6))"},
+        {[] {
+             std::vector<Array> o;
+             o.push_back(testhost::text("Weights"));
+             o.push_back(testhost::sparse(40, 36, {1.0}));
+             return o;
+         },
+         "Error: argument 6 must be a full (not sparse) double array (convert it with "
+         "full(argument 6))"},
     };
     for (const Case& c : cases) {
         Args b;
@@ -102,17 +168,26 @@ TEST_F(Ringfit, CountsArgumentsAndOptions) {
 
 TEST_F(Ringfit, RejectsUnusableArguments) {
     const std::pair<void (*)(Args&), std::string> cases[] = {
-        {[](Args& a) { a.hol = testhost::real(0, 0); }, "Error: hol must be a non-empty real double matrix"},
+        {[](Args& a) { a.hol = testhost::real(0, 0); },
+         "Error: hol must be a non-empty real double matrix"},
         {[](Args& a) { a.hol = testhost::of_class(testhost::Class::single, 4, 4); },
          "Error: hol must be a non-empty real double matrix"},
-        {[](Args& a) { a.p0 = testhost::real(4, 1, {0.5, -0.5, 0.05, 3e-5}); },
+        {[](Args& a) {
+             a.p0 = testhost::real(4, 1, {0.5, -0.5, 0.05, 3e-5});
+         },
          "Error: p0 must be an n-by-4 table [x y z r] with at least one row"},
         {[](Args& a) { a.p0 = testhost::real(0, 4); },
          "Error: p0 must be an n-by-4 table [x y z r] with at least one row"},
-        {[](Args& a) { a.p0 = testhost::real(1, 4, {0.5, NAN, 0.05, 3e-5}); }, "Error: p0 must hold finite values"},
-        {[](Args& a) { a.p0 = testhost::real(1, 4, {0.5, 0.5, 0.05, 0}); },
+        {[](Args& a) {
+             a.p0 = testhost::real(1, 4, {0.5, NAN, 0.05, 3e-5});
+         },
+         "Error: p0 must hold finite values"},
+        {[](Args& a) {
+             a.p0 = testhost::real(1, 4, {0.5, 0.5, 0.05, 0});
+         },
          "Error: p0 must have z > 0 and r > 0 in every row"},
-        {[](Args& a) { a.lambda = testhost::scalar(-1); }, "Error: lambda and pix must be positive finite lengths"},
+        {[](Args& a) { a.lambda = testhost::scalar(-1); },
+         "Error: lambda and pix must be positive finite lengths"},
         {[](Args& a) { a.pix = testhost::real(0, 0); }, "Error: pix must not be empty"},
     };
     for (const auto& [change, message] : cases) {
@@ -139,8 +214,9 @@ TEST_F(Ringfit, ResultsAndTheirSlots) {
     EXPECT_EQ(mxGetN(r.results[0].get()), 4u);
     EXPECT_EQ(mxGetN(r.results[1].get()), 4u);
     const mxArray* info = r.results[2].get();
-    for (const char* f : {"background", "background_se", "offset", "offset_se", "sigma", "chi2",
-                          "iterations", "zr_correlation", "contrast", "contrast_se", "pixels_ignored"}) {
+    for (const char* f :
+         {"background", "background_se", "offset", "offset_se", "sigma", "chi2", "iterations",
+          "zr_correlation", "contrast", "contrast_se", "pixels_ignored"}) {
         ASSERT_NE(testhost::field(info, f), nullptr) << f;
     }
     EXPECT_LE(testhost::values(testhost::field(info, "iterations"))[0], 3.0);

@@ -52,7 +52,8 @@ bool cholesky(std::vector<double>& a, std::size_t n) {
 }
 
 // Solves L L^T x = b with the factor from cholesky.
-std::vector<double> cholesky_solve(const std::vector<double>& L, std::size_t n, std::vector<double> b) {
+std::vector<double> cholesky_solve(const std::vector<double>& L, std::size_t n,
+                                   std::vector<double> b) {
     for (std::size_t i = 0; i < n; ++i) {
         for (std::size_t k = 0; k < i; ++k) b[i] -= L[i * n + k] * b[k];
         b[i] /= L[i * n + i];
@@ -92,8 +93,8 @@ std::vector<double> spd_inverse(std::vector<double> a, std::size_t n) {
 // sum a[i] b[i] c[i] over [lo, hi), in eight interleaved partial sums added
 // at the end: a fixed order that vector units can follow (one running sum
 // would have to be kept in order, one element at a time).
-PARTISCOPE_VECTOR_CLONES double dot3(const double* a, const double* b, const double* c, std::size_t lo,
-                                     std::size_t hi) {
+PARTISCOPE_VECTOR_CLONES double dot3(const double* a, const double* b, const double* c,
+                                     std::size_t lo, std::size_t hi) {
     double acc[8] = {};
     std::size_t i = lo;
     for (; i + 8 <= hi; i += 8)
@@ -103,7 +104,8 @@ PARTISCOPE_VECTOR_CLONES double dot3(const double* a, const double* b, const dou
     return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7])) + tail;
 }
 
-PARTISCOPE_VECTOR_CLONES double dot2(const double* a, const double* b, std::size_t lo, std::size_t hi) {
+PARTISCOPE_VECTOR_CLONES double dot2(const double* a, const double* b, std::size_t lo,
+                                     std::size_t hi) {
     double acc[8] = {};
     std::size_t i = lo;
     for (; i + 8 <= hi; i += 8)
@@ -148,7 +150,8 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
     for (std::size_t k = 0; k < l.particle.size(); ++k) {
         std::vector<double>* field[5] = {&t.x, &t.y, &t.z, &t.r, &t.a};
         for (int q = 0; q < 5; ++q) {
-            if (l.particle[k][q] >= 0) (*field[q])[k] += delta[static_cast<std::size_t>(l.particle[k][q])];
+            if (l.particle[k][q] >= 0)
+                (*field[q])[k] += delta[static_cast<std::size_t>(l.particle[k][q])];
         }
     }
     if (l.b >= 0) t.b += delta[static_cast<std::size_t>(l.b)];
@@ -158,8 +161,9 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
 
 bool physical(const Params& p) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
-        if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) || !std::isfinite(p.y[k]) ||
-            !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) || !std::isfinite(p.a[k]))
+        if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
+            !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
+            !std::isfinite(p.a[k]))
             return false;
     }
     return std::isfinite(p.b) && std::isfinite(p.c);
@@ -192,7 +196,7 @@ struct Sums {
 };
 
 class Problem {
-public:
+   public:
     // data: the hologram with 0 where the weight is 0 (whatever it held).
     // coupled: n-by-n, whether the steps take the terms between two
     // particles into account.
@@ -203,7 +207,7 @@ public:
 
     Sums pass(const Params& p, Pass what) const;
 
-private:
+   private:
     ModelParams model_params(const Params& p, std::size_t k) const {
         ModelParams m;
         // To metres as synthplate takes its table.
@@ -238,7 +242,8 @@ Sums Problem::pass(const Params& p, Pass what) const {
     std::vector<ModelParams> models(n);
     for (std::size_t k = 0; k < n; ++k) {
         models[k] = model_params(p, k);
-        if (windows_[k].rows > 0 && windows_[k].cols > 0) axes[k] = jacobian_axes(models[k], windows_[k]);
+        if (windows_[k].rows > 0 && windows_[k].cols > 0)
+            axes[k] = jacobian_axes(models[k], windows_[k]);
     }
     constexpr std::size_t kBlockColumns = 32;
     const std::size_t blocks = (N + kBlockColumns - 1) / kBlockColumns;
@@ -260,8 +265,8 @@ Sums Problem::pass(const Params& p, Pass what) const {
         std::vector<double> Fre(M), Fim(M), f(M), res(M), wres(M), ones(M, 1.0);
         struct Entry {
             int index;
-            std::size_t lo, hi;  // the rows it spans
-            const double* v;     // values, indexed by row
+            std::size_t lo, hi;    // the rows it spans
+            const double* v;       // values, indexed by row
             std::size_t particle;  // n for b and c
         };
         std::vector<Entry> entries;
@@ -345,10 +350,12 @@ Sums Problem::pass(const Params& p, Pass what) const {
                     // Contrast: the derivative of s along a is s itself.
                     const double* dre = q < 4 ? B + (2 + 2 * q) * R : B;
                     const double* dim = q < 4 ? B + (3 + 2 * q) * R : B + R;
-                    const double scale = -2.0 * b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
+                    const double scale =
+                        -2.0 * b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
                     double* v = slope[k].data() + static_cast<std::size_t>(q) * R;
                     if (intensity) {
-                        for (std::size_t i = 0; i < R; ++i) v[i] = scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
+                        for (std::size_t i = 0; i < R; ++i)
+                            v[i] = scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
                     } else {
                         for (std::size_t i = 0; i < R; ++i) v[i] = scale * dre[i];
                     }
@@ -364,12 +371,14 @@ Sums Problem::pass(const Params& p, Pass what) const {
                         !coupled_[u.particle * n + v.particle])
                         continue;
                     const std::size_t lo = std::max(u.lo, v.lo), hi = std::min(u.hi, v.hi);
-                    const double dot = lo >= hi ? 0.0
+                    const double dot = lo >= hi     ? 0.0
                                        : o_.weights ? dot3(u.v, wt, v.v, lo, hi)
                                                     : dot2(u.v, v.v, lo, hi);
-                    s.N[static_cast<std::size_t>(u.index) * P + static_cast<std::size_t>(v.index)] += dot;
+                    s.N[static_cast<std::size_t>(u.index) * P +
+                        static_cast<std::size_t>(v.index)] += dot;
                     if (u.index != v.index)
-                        s.N[static_cast<std::size_t>(v.index) * P + static_cast<std::size_t>(u.index)] += dot;
+                        s.N[static_cast<std::size_t>(v.index) * P +
+                            static_cast<std::size_t>(u.index)] += dot;
                 }
             }
         }
@@ -387,7 +396,8 @@ Sums Problem::pass(const Params& p, Pass what) const {
 
 void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
     if (in.M == 0 || in.N == 0) throw Error("Error: hol must not be empty");
-    if (!(in.lambda > 0.0) || !std::isfinite(in.lambda) || !(in.pix > 0.0) || !std::isfinite(in.pix))
+    if (!(in.lambda > 0.0) || !std::isfinite(in.lambda) || !(in.pix > 0.0) ||
+        !std::isfinite(in.pix))
         throw Error("Error: lambda and pix must be positive finite lengths");
     if (in.n == 0) throw Error("Error: p0 must be an n-by-4 table [x y z r] with at least one row");
     for (std::size_t k = 0; k < 4 * in.n; ++k) {
@@ -406,7 +416,8 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
         throw Error("Error: Contrast must be a finite non-zero number or 'free'");
     if (o.background_fixed && !std::isfinite(o.background))
         throw Error("Error: Background must be a finite number");
-    if (o.offset_fixed && !std::isfinite(o.offset)) throw Error("Error: Offset must be a finite number");
+    if (o.offset_fixed && !std::isfinite(o.offset))
+        throw Error("Error: Offset must be a finite number");
     if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
         throw Error("Error: Sigma must be a positive finite number");
     if (!(o.K >= 0.0 || o.K < 0.0)) throw Error("Error: K must be a number");
@@ -418,7 +429,8 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
     pixels_used = 0;
     for (std::size_t k = 0; k < n; ++k) {
         const double w = o.weights ? o.weights[k] : 1.0;
-        if (!(w >= 0.0) || !std::isfinite(w)) throw Error("Error: Weights must be finite and non-negative");
+        if (!(w >= 0.0) || !std::isfinite(w))
+            throw Error("Error: Weights must be finite and non-negative");
         if (w == 0.0) continue;
         ++pixels_used;
         if (!std::isfinite(in.hol[k])) ++bad_data;
@@ -434,8 +446,10 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
 NodeWindow window_around(double row, double col, double half, std::size_t M, std::size_t N) {
     const double rows = 2.0 * std::floor(static_cast<double>(M) * 0.5);
     const double cols = 2.0 * std::floor(static_cast<double>(N) * 0.5);
-    const double r0 = std::max(0.0, std::floor(row - half)), r1 = std::min(rows, std::ceil(row + half) + 1.0);
-    const double c0 = std::max(0.0, std::floor(col - half)), c1 = std::min(cols, std::ceil(col + half) + 1.0);
+    const double r0 = std::max(0.0, std::floor(row - half)),
+                 r1 = std::min(rows, std::ceil(row + half) + 1.0);
+    const double c0 = std::max(0.0, std::floor(col - half)),
+                 c1 = std::min(cols, std::ceil(col + half) + 1.0);
     NodeWindow w;
     if (r1 <= r0 || c1 <= c0) return w;
     w.row0 = static_cast<std::size_t>(r0);
@@ -451,7 +465,8 @@ NodeWindow window_around(double row, double col, double half, std::size_t M, std
 
 double pattern_half_width(double x, double y, double z, double r, std::size_t M, std::size_t N,
                           double lambda, double pix, const bool free[4], bool contrast_free) {
-    const double h = std::floor(static_cast<double>(M) * 0.5), g = std::floor(static_cast<double>(N) * 0.5);
+    const double h = std::floor(static_cast<double>(M) * 0.5),
+                 g = std::floor(static_cast<double>(N) * 0.5);
     const double far_x = std::max(std::fabs(-h - x), std::fabs(h - 1 - x));
     const double far_y = std::max(std::fabs(-g - y), std::fabs(g - 1 - y));
     const double reach = std::sqrt(far_x * far_x + far_y * far_y);  // pixels
@@ -470,46 +485,65 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
     // each radius: the pattern's radial derivatives, weighted by the part
     // of the ring on the sensor.
     std::vector<std::array<double, 15>> ring(steps);
-    for (std::size_t s = 0; s < steps; ++s) {
-        const double rho_px = (static_cast<double>(s) + 0.5) * kStep, rho = rho_px * pix;
-        const double u = k * rho;
-        const double J = besscylone(static_cast<float>(u), kCylThresholdFine, Quotient::double_precision);
-        const double J0 = library_j0(u);
-        const double phi = kPi * c * rho * rho, sp = std::sin(phi), cp = std::cos(phi);
-        const double m = A0 * J * sp;
-        const double drho = (u > 0 ? A0 * k * (J0 - 2 * J) / u : 0.0) * sp + A0 * J * cp * 2 * kPi * c * rho;
-        const double dz = -(A0 * (J0 - J) * sp + A0 * J * phi * cp) / z;
-        const double dr = A0 * J0 * sp / r;
-        double s0 = 0, sc = 0, ss = 0, scc = 0, sss = 0, scs = 0;
-        for (int t = 0; t < kAngles; ++t) {
-            const double th = 2 * kPi * (t + 0.5) / kAngles, ct = std::cos(th), st = std::sin(th);
-            const double px = x + rho_px * ct, py = y + rho_px * st;
-            if (px < -h || px > h - 1 || py < -g || py > g - 1) continue;
-            s0 += 1;
-            sc += ct;
-            ss += st;
-            scc += ct * ct;
-            sss += st * st;
-            scs += ct * st;
-        }
-        const double area = 2 * kPi * rho_px * kStep / kAngles;  // pixels per angle
-        // Derivatives along x and y: -cos and -sin of the direction times drho.
-        const double d[5] = {0, 0, dz, dr, m};
-        std::array<double, 15>& f = ring[s];
-        int e = 0;
-        for (int a = 0; a < 5; ++a) {
-            for (int b = a; b < 5; ++b, ++e) {
-                double v;
-                if (a == 0 && b == 0) v = drho * drho * scc;
-                else if (a == 0 && b == 1) v = drho * drho * scs;
-                else if (a == 1 && b == 1) v = drho * drho * sss;
-                else if (a == 0) v = -drho * d[b] * sc;
-                else if (a == 1) v = -drho * d[b] * ss;
-                else v = d[a] * d[b] * s0;
-                f[e] = v * area;
-            }
-        }
+    double cos_t[kAngles], sin_t[kAngles];
+    for (int t = 0; t < kAngles; ++t) {
+        const double th = 2 * kPi * (t + 0.5) / kAngles;
+        cos_t[t] = std::cos(th);
+        sin_t[t] = std::sin(th);
     }
+    parallel_for(
+        steps,
+        [&](std::size_t first, std::size_t last) {
+            for (std::size_t s = first; s < last; ++s) {
+                const double rho_px = (static_cast<double>(s) + 0.5) * kStep, rho = rho_px * pix;
+                const double u = k * rho;
+                const double J = besscylone(static_cast<float>(u), kCylThresholdFine,
+                                            Quotient::double_precision);
+                const double J0 = library_j0(u);
+                const double phi = kPi * c * rho * rho, sp = std::sin(phi), cp = std::cos(phi);
+                const double m = A0 * J * sp;
+                const double drho = (u > 0 ? A0 * k * (J0 - 2 * J) / u : 0.0) * sp +
+                                    A0 * J * cp * 2 * kPi * c * rho;
+                const double dz = -(A0 * (J0 - J) * sp + A0 * J * phi * cp) / z;
+                const double dr = A0 * J0 * sp / r;
+                double s0 = 0, sc = 0, ss = 0, scc = 0, sss = 0, scs = 0;
+                for (int t = 0; t < kAngles; ++t) {
+                    const double ct = cos_t[t], st = sin_t[t];
+                    const double px = x + rho_px * ct, py = y + rho_px * st;
+                    if (px < -h || px > h - 1 || py < -g || py > g - 1) continue;
+                    s0 += 1;
+                    sc += ct;
+                    ss += st;
+                    scc += ct * ct;
+                    sss += st * st;
+                    scs += ct * st;
+                }
+                const double area = 2 * kPi * rho_px * kStep / kAngles;  // pixels per angle
+                // Derivatives along x and y: -cos and -sin of the direction times drho.
+                const double d[5] = {0, 0, dz, dr, m};
+                std::array<double, 15>& f = ring[s];
+                int e = 0;
+                for (int a = 0; a < 5; ++a) {
+                    for (int b = a; b < 5; ++b, ++e) {
+                        double v;
+                        if (a == 0 && b == 0)
+                            v = drho * drho * scc;
+                        else if (a == 0 && b == 1)
+                            v = drho * drho * scs;
+                        else if (a == 1 && b == 1)
+                            v = drho * drho * sss;
+                        else if (a == 0)
+                            v = -drho * d[b] * sc;
+                        else if (a == 1)
+                            v = -drho * d[b] * ss;
+                        else
+                            v = d[a] * d[b] * s0;
+                        f[e] = v * area;
+                    }
+                }
+            }
+        },
+        256);
     const auto errors = [&](const std::array<double, 15>& f) {
         const std::size_t n = which.size();
         std::vector<double> a(n * n);
@@ -558,28 +592,37 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         p.a.push_back(o.contrast_free ? 1.0 : o.contrast);
     }
     // Where each pattern informs the fit, with room for the particle to move.
-    const double h = std::floor(static_cast<double>(M) * 0.5), g = std::floor(static_cast<double>(N) * 0.5);
+    const double h = std::floor(static_cast<double>(M) * 0.5),
+                 g = std::floor(static_cast<double>(N) * 0.5);
     std::vector<double> full_half(n), first_half(n);
     double stages_needed = 1;
     for (std::size_t k = 0; k < n; ++k) {
-        full_half[k] = o.cut_patterns ? pattern_half_width(p.x[k], p.y[k], p.z[k], p.r[k], M, N, in.lambda,
-                                                           in.pix, o.free, o.contrast_free) + 4.0
-                                      : 2.0 * static_cast<double>(std::max(M, N));
+        full_half[k] = o.cut_patterns
+                           ? pattern_half_width(p.x[k], p.y[k], p.z[k], p.r[k], M, N, in.lambda,
+                                                in.pix, o.free, o.contrast_free) +
+                                 4.0
+                           : 2.0 * static_cast<double>(std::max(M, N));
         // A start a percent off in depth puts the Fresnel phase pi rho^2/(lambda z)
         // off by a percent of itself: within 16 zones (rho^2 = 16 lambda z) that
         // stays near half a radian, and the fit's quadratic model holds. The
         // fit starts there and widens the windows four times (sixteen times
         // the zones) a stage until they are whole: each stage ends within
         // about a standard error, far inside the next one's reach.
-        first_half[k] = std::min(full_half[k], std::max(24.0, std::sqrt(16.0 * in.lambda * p.z[k]) / in.pix));
-        stages_needed = std::max(stages_needed, 1.0 + std::ceil(0.5 * std::log2(full_half[k] / first_half[k])));
+        first_half[k] =
+            std::min(full_half[k], std::max(24.0, std::sqrt(16.0 * in.lambda * p.z[k]) / in.pix));
+        // A stage whose window would reach half the whole one goes straight
+        // to the whole one.
+        stages_needed = std::max(
+            stages_needed, 1.0 + std::ceil(0.5 * std::log2(0.5 * full_half[k] / first_half[k])));
     }
     const int stages = static_cast<int>(stages_needed);
     const auto windows_at = [&](int stage) {
         std::vector<NodeWindow> w(n);
         for (std::size_t k = 0; k < n; ++k) {
-            const double half = stage + 1 >= stages ? full_half[k]
-                                                    : std::min(full_half[k], first_half[k] * std::ldexp(1.0, 2 * stage));
+            const double half =
+                stage + 1 >= stages
+                    ? full_half[k]
+                    : std::min(full_half[k], first_half[k] * std::ldexp(1.0, 2 * stage));
             w[k] = window_around(p.x[k] + h, p.y[k] + g, half, M, N);
         }
         return w;
@@ -622,7 +665,8 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     for (std::size_t k = 0; k < n; ++k) {
         for (std::size_t l = 0; l < n; ++l) {
             const double reach = first_half[k] + first_half[l];
-            coupled[k * n + l] = std::fabs(p.x[k] - p.x[l]) <= reach && std::fabs(p.y[k] - p.y[l]) <= reach;
+            coupled[k * n + l] =
+                std::fabs(p.x[k] - p.x[l]) <= reach && std::fabs(p.y[k] - p.y[l]) <= reach;
         }
     }
     // The background and offset that fit best with the particles at their
@@ -661,7 +705,10 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         if (P == 0) break;
         // Earlier stages only bring the estimate within the next one's reach.
         const double tolerance = last ? o.tolerance : std::max(o.tolerance, 1.0);
-        double lambda = 1e-3;
+        // Damping starts light: the start is near enough for Gauss-Newton
+        // steps, and a heavy start would hold back the steps along the
+        // correlated directions (depth against radius) for many iterations.
+        double lambda = 1e-7;
         bool done = false;
         while (!done && iterations < o.max_iter) {
             if (close_enough(cur, tolerance)) {
@@ -679,7 +726,8 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
             Sums next;
             for (int attempt = 0; attempt < 30 && !accepted; ++attempt, lambda *= 10.0) {
                 std::vector<double> A = cur.N;
-                for (std::size_t j = 0; j < P; ++j) A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
+                for (std::size_t j = 0; j < P; ++j)
+                    A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
                 if (!cholesky(A, P)) continue;
                 trial = stepped(p, layout, cholesky_solve(A, P, cur.g));
                 if (!physical(trial)) continue;
@@ -716,7 +764,8 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         return std::sqrt(s2 * inv[static_cast<std::size_t>(j) * P + static_cast<std::size_t>(j)]);
     };
     if (P > 0 && inv.empty())
-        message += "; the information matrix is singular: some parameter is not determined by the data";
+        message +=
+            "; the information matrix is singular: some parameter is not determined by the data";
     result.p.resize(4 * n);
     result.se.resize(4 * n);
     for (std::size_t k = 0; k < n; ++k) {
@@ -734,7 +783,8 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         result.converged.push_back(converged);
         double corr = kNaN;
         if (idx[2] >= 0 && idx[3] >= 0 && !inv.empty()) {
-            const std::size_t zi = static_cast<std::size_t>(idx[2]), ri = static_cast<std::size_t>(idx[3]);
+            const std::size_t zi = static_cast<std::size_t>(idx[2]),
+                              ri = static_cast<std::size_t>(idx[3]);
             corr = inv[zi * P + ri] / std::sqrt(inv[zi * P + zi] * inv[ri * P + ri]);
         }
         result.zr_correlation.push_back(corr);

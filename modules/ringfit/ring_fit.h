@@ -22,41 +22,41 @@ enum class FitModel { intensity, linear };
 // Every option of the fit, with its default.
 struct FitOptions {
     FitModel model = FitModel::intensity;  // which form of the hologram is fitted
-    bool contrast_free = false;   // true: one contrast a_k per particle, fitted
-    double contrast = 1.0;        // the contrast of every particle when not free
-    bool background_fixed = false;  // true: b = background, not fitted
+    bool contrast_free = false;            // true: one contrast a_k per particle, fitted
+    double contrast = 1.0;                 // the contrast of every particle when not free
+    bool background_fixed = false;         // true: b = background, not fitted
     double background = 0.0;
-    bool offset_fixed = false;      // true: c = offset, not fitted
+    bool offset_fixed = false;  // true: c = offset, not fitted
     double offset = 0.0;
     const double* weights = nullptr;  // M*N relative inverse variances (0 masks); null: all 1
     bool free[4] = {true, true, true, true};  // which of x, y, z, r are fitted
-    double sigma = 0.0;           // noise standard deviation at weight 1; 0: from the residual
-    double K = 0.0;               // > 0: pixels integrate the model over K pixels (synthplate's rule)
-    int max_iter = 50;            // most Levenberg-Marquardt iterations
-    double tolerance = 0.05;      // converged when no parameter moves by more than
-                                  // tolerance times its standard error
-    bool cut_patterns = true;     // evaluate each pattern only where it informs the fit
+    double sigma = 0.0;        // noise standard deviation at weight 1; 0: from the residual
+    double K = 0.0;            // > 0: pixels integrate the model over K pixels (synthplate's rule)
+    int max_iter = 50;         // most Levenberg-Marquardt iterations
+    double tolerance = 0.1;    // converged when no parameter moves by more than
+                               // tolerance times its standard error
+    bool cut_patterns = true;  // evaluate each pattern only where it informs the fit
 };
 
 struct FitInput {
     const double* hol = nullptr;  // M-by-N hologram, column-major (rows along x)
     std::size_t M = 0, N = 0;
     double lambda = 0.0, pix = 0.0;  // wavelength and pixel pitch, metres
-    const double* p0 = nullptr;   // n-by-4 start table [x y z r], column-major:
-    std::size_t n = 0;            // x, y in pixels from the grid centre, z, r in metres
+    const double* p0 = nullptr;      // n-by-4 start table [x y z r], column-major:
+    std::size_t n = 0;               // x, y in pixels from the grid centre, z, r in metres
 };
 
 struct FitResult {
-    std::vector<double> p, se;   // n-by-4 tables, column-major, as p0
+    std::vector<double> p, se;                  // n-by-4 tables, column-major, as p0
     std::vector<double> contrast, contrast_se;  // n each (se 0 when not fitted)
     double background = 0, background_se = 0, offset = 0, offset_se = 0;
-    double sigma = 0;            // the noise standard deviation used for se
-    double chi2 = 0;             // sum of weight * residual^2
+    double sigma = 0;  // the noise standard deviation used for se
+    double chi2 = 0;   // sum of weight * residual^2
     int iterations = 0;
-    std::vector<bool> converged;          // n
-    std::vector<double> zr_correlation;   // n
-    std::size_t pixels_ignored = 0;       // weight 0 (non-finite pixels included)
-    std::string message;                  // why the fit stopped
+    std::vector<bool> converged;         // n
+    std::vector<double> zr_correlation;  // n
+    std::size_t pixels_ignored = 0;      // weight 0 (non-finite pixels included)
+    std::string message;                 // why the fit stopped
 };
 
 // Checks the input and the options (throws Error with the reason) and fits.

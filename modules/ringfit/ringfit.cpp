@@ -34,9 +34,12 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
                   std::vector<double>& weights) {
     if (const mxArray* v = opts.find("Model")) {
         const std::string m = frame::lower(frame::is_text(v) ? frame::option_text(v, "Model") : "");
-        if (m == "intensity") o.model = FitModel::intensity;
-        else if (m == "linear") o.model = FitModel::linear;
-        else throw Error("Error: Model must be 'intensity' or 'linear'");
+        if (m == "intensity")
+            o.model = FitModel::intensity;
+        else if (m == "linear")
+            o.model = FitModel::linear;
+        else
+            throw Error("Error: Model must be 'intensity' or 'linear'");
     }
     if (const mxArray* v = opts.find("Contrast")) {
         if (frame::is_text(v)) {
@@ -71,7 +74,8 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
         const bool logical = mxIsLogical(v);
         if ((!logical && (!mxIsDouble(v) || mxIsComplex(v))) || frame::element_count(v) != 4)
             throw Error("Error: Free must have four elements (x, y, z, r), true where fitted");
-        for (int q = 0; q < 4; ++q) o.free[q] = logical ? mxGetLogicals(v)[q] != 0 : mxGetPr(v)[q] != 0.0;
+        for (int q = 0; q < 4; ++q)
+            o.free[q] = logical ? mxGetLogicals(v)[q] != 0 : mxGetPr(v)[q] != 0.0;
     }
     if (const mxArray* v = opts.find("Sigma")) {
         o.sigma = frame::option_number(v, "Sigma");
@@ -84,7 +88,8 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
             throw Error("Error: MaxIter must be a whole number from 0 to 10000");
         o.max_iter = static_cast<int>(m);
     }
-    if (const mxArray* v = opts.find("Tolerance")) o.tolerance = frame::option_number(v, "Tolerance");
+    if (const mxArray* v = opts.find("Tolerance"))
+        o.tolerance = frame::option_number(v, "Tolerance");
 }
 
 // The Windows host takes 32-bit counts; a table's rows are far fewer.
@@ -108,9 +113,10 @@ mxArray* scalar(double v) {
 
 // The info struct: every field the fit reports.
 mxArray* info_struct(const FitResult& r) {
-    const char* names[] = {"background", "background_se", "offset", "offset_se", "sigma",
-                           "chi2", "iterations", "converged", "zr_correlation", "contrast",
-                           "contrast_se", "pixels_ignored", "message"};
+    const char* names[] = {"background",     "background_se", "offset",      "offset_se",
+                           "sigma",          "chi2",          "iterations",  "converged",
+                           "zr_correlation", "contrast",      "contrast_se", "pixels_ignored",
+                           "message"};
     mxArray* s = mxCreateStructMatrix(1, 1, sizeof names / sizeof names[0], names);
     mxSetField(s, 0, "background", scalar(r.background));
     mxSetField(s, 0, "background_se", scalar(r.background_se));
@@ -120,7 +126,8 @@ mxArray* info_struct(const FitResult& r) {
     mxSetField(s, 0, "chi2", scalar(r.chi2));
     mxSetField(s, 0, "iterations", scalar(r.iterations));
     mxArray* converged = mxCreateLogicalMatrix(static_cast<Count>(r.converged.size()), 1);
-    for (std::size_t k = 0; k < r.converged.size(); ++k) mxGetLogicals(converged)[k] = r.converged[k];
+    for (std::size_t k = 0; k < r.converged.size(); ++k)
+        mxGetLogicals(converged)[k] = r.converged[k];
     mxSetField(s, 0, "converged", converged);
     mxSetField(s, 0, "zr_correlation", column(r.zr_correlation));
     mxSetField(s, 0, "contrast", column(r.contrast));
@@ -142,7 +149,8 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (mxGetN(prhs[3]) != 4) throw Error(kTable);
     in.n = mxGetM(prhs[3]);
     // The normal matrix is dense over every fitted parameter.
-    if (in.n > 200) throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
+    if (in.n > 200)
+        throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
     const frame::Options opts(prhs + 4, nrhs - 4,
                               {"Model", "Contrast", "Background", "Offset", "Weights", "Free",
                                "Sigma", "K", "MaxIter", "Tolerance"});
@@ -161,8 +169,7 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
 }  // namespace
 
 PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    frame::run_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs,
-                       [nrhs](frame::Results& results, const mxArray* args[]) {
-                           ringfit(results, args, nrhs);
-                       });
+    frame::run_gateway(
+        kInfo, flag_info, nlhs, plhs, nrhs, prhs,
+        [nrhs](frame::Results& results, const mxArray* args[]) { ringfit(results, args, nrhs); });
 }

@@ -60,7 +60,8 @@
 %                   pixel's model over K pixels (default 0, point samples)
 %     'MaxIter'     most Levenberg-Marquardt iterations (default 50)
 %     'Tolerance'   converged when a further step would move no parameter by
-%                   more than Tolerance standard errors (default 0.05)
+%                   more than Tolerance standard errors (default 0.1: what is
+%                   left adds at most 1% to the variance)
 %
 %   Results:
 %     p      n-by-4 fitted table [x y z r], the same units as p0
