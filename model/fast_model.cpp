@@ -292,6 +292,49 @@ JacobianAxesPtr jacobian_axes(const ModelParams& p, const NodeWindow& w) {
     return a;
 }
 
+namespace {
+
+// What the derivatives of one column share: the particle's constants, the
+// column's offset dy and its axis terms.
+struct JacobianRow {
+    JacobianConstants k;
+    double dy, c, z;
+    double sy, ys, yc, sy_slope;
+};
+
+// The derivatives of the nodes of one column, each array its own (the
+// restrict-qualified parameters let the loop run on vector units).
+PARTISCOPE_VECTOR_CLONES void jacobian_nodes(
+    std::size_t nr, const JacobianRow row, const double* __restrict xs,
+    const double* __restrict xsin, const double* __restrict xcos, const double* __restrict xd,
+    const double* __restrict xslope, const double* __restrict J, const double* __restrict J0,
+    double* __restrict r0, double* __restrict i0, double* __restrict r1, double* __restrict i1,
+    double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3) {
+    const double dy = row.dy, sy = row.sy, ys = row.ys, yc = row.yc, sy_slope = row.sy_slope;
+    for (std::size_t b = 0; b < nr; ++b) {
+        const double P = xs[b] * sy;
+        const double sinphi = xsin[b] * yc + xcos[b] * ys;
+        const double cosphi = xcos[b] * yc - xsin[b] * ys;
+        const double dx = xd[b];
+        const double phi = kPi * (dx * dx + dy * dy) * row.c;
+        const double u = row.k.k * std::sqrt(dx * dx + dy * dy);
+        const NodeJacobian n = node_jacobian(row.k, dx, dy, u, J[b], J0[b], phi, sinphi, cosphi);
+        const double sx = xs[b], sx_slope = xslope[b];
+        const double Px = -sx_slope * sy, Py = -sy_slope * sx;
+        const double Pz = -(dx * sx_slope * sy + dy * sy_slope * sx) / row.z;
+        r0[b] = P * n.d[0].re + Px * n.s.re;
+        i0[b] = P * n.d[0].im + Px * n.s.im;
+        r1[b] = P * n.d[1].re + Py * n.s.re;
+        i1[b] = P * n.d[1].im + Py * n.s.im;
+        r2[b] = P * n.d[2].re + Pz * n.s.re;
+        i2[b] = P * n.d[2].im + Pz * n.s.im;
+        r3[b] = P * n.d[3].re;
+        i3[b] = P * n.d[3].im;
+    }
+}
+
+}  // namespace
+
 // The values as particle_node_columns forms them; the derivatives from the
 // shared node Jacobian and, for s = P s0 with P = Sx Sy, the pixel factor's
 // own: dP/dx = -Sx' Sy and dP/dy = -Sx Sy' (the offsets fall as the particle
@@ -339,41 +382,10 @@ PARTISCOPE_VECTOR_CLONES void model_jacobian_column(const ModelParams& p, const 
     // J widened in place of u, no longer needed: the loop below then runs on
     // doubles alone.
     for (std::size_t b = 0; b < nr; ++b) ud[b] = static_cast<double>(J[b]);
-    const double* __restrict xd = X.d.data();
-    const double* __restrict xslope = a.X.slope.data();
-    const double* __restrict xs_ = xs;
-    const double* __restrict xsin_ = xsin;
-    const double* __restrict xcos_ = xcos;
-    const double* __restrict Jw = ud;
-    const double* __restrict J0r = J0;
-    double* __restrict r0 = out.d_re[0];
-    double* __restrict i0 = out.d_im[0];
-    double* __restrict r1 = out.d_re[1];
-    double* __restrict i1 = out.d_im[1];
-    double* __restrict r2 = out.d_re[2];
-    double* __restrict i2 = out.d_im[2];
-    double* __restrict r3 = out.d_re[3];
-    double* __restrict i3 = out.d_im[3];
-    for (std::size_t b = 0; b < nr; ++b) {
-        const double P = xs_[b] * sy;
-        const double sinphi = xsin_[b] * yc + xcos_[b] * ys;
-        const double cosphi = xcos_[b] * yc - xsin_[b] * ys;
-        const double dx = xd[b];
-        const double phi = kPi * (dx * dx + dy * dy) * c;
-        const double u = a.k.k * std::sqrt(dx * dx + dy * dy);
-        const NodeJacobian n = node_jacobian(a.k, dx, dy, u, Jw[b], J0r[b], phi, sinphi, cosphi);
-        const double sx = xs_[b], sx_slope = xslope[b];
-        const double Px = -sx_slope * sy, Py = -sy_slope * sx;
-        const double Pz = -(dx * sx_slope * sy + dy * sy_slope * sx) / p.z;
-        r0[b] = P * n.d[0].re + Px * n.s.re;
-        i0[b] = P * n.d[0].im + Px * n.s.im;
-        r1[b] = P * n.d[1].re + Py * n.s.re;
-        i1[b] = P * n.d[1].im + Py * n.s.im;
-        r2[b] = P * n.d[2].re + Pz * n.s.re;
-        i2[b] = P * n.d[2].im + Pz * n.s.im;
-        r3[b] = P * n.d[3].re;
-        i3[b] = P * n.d[3].im;
-    }
+    JacobianRow row{a.k, dy, c, p.z, sy, ys, yc, sy_slope};
+    jacobian_nodes(nr, row, xs, xsin, xcos, X.d.data(), a.X.slope.data(), ud, J0, out.d_re[0],
+                   out.d_im[0], out.d_re[1], out.d_im[1], out.d_re[2], out.d_im[2], out.d_re[3],
+                   out.d_im[3]);
 }
 
 }  // namespace partiscope

@@ -9,7 +9,7 @@
 // chosen when the library loads (ELF ifuncs). Every clone does the same
 // operations in the same order (no contraction into FMA), so they agree
 // bit for bit.
-#define PARTISCOPE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define PARTISCOPE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define PARTISCOPE_VECTOR_CLONES
 #endif

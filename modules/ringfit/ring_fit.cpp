@@ -90,29 +90,50 @@ std::vector<double> spd_inverse(std::vector<double> a, std::size_t n) {
 
 // ---- sums over rows ------------------------------------------------------
 
-// sum a[i] b[i] c[i] over [lo, hi), in eight interleaved partial sums added
-// at the end: a fixed order that vector units can follow (one running sum
-// would have to be kept in order, one element at a time).
+// Sums over [lo, hi) in 32 interleaved partial sums, added pairwise at the
+// end: a fixed order that vector units can follow with several registers
+// in flight (one running sum would have to be kept in order, one element at
+// a time).
+constexpr int kLanes = 32;
+
+double pairwise(double (&acc)[kLanes]) {
+    for (int width = kLanes / 2; width > 0; width /= 2)
+        for (int l = 0; l < width; ++l) acc[l] += acc[l + width];
+    return acc[0];
+}
+
 PARTISCOPE_VECTOR_CLONES double dot3(const double* a, const double* b, const double* c,
                                      std::size_t lo, std::size_t hi) {
-    double acc[8] = {};
+    double acc[kLanes] = {};
     std::size_t i = lo;
-    for (; i + 8 <= hi; i += 8)
-        for (int l = 0; l < 8; ++l) acc[l] += a[i + l] * b[i + l] * c[i + l];
+    for (; i + kLanes <= hi; i += kLanes)
+        for (int l = 0; l < kLanes; ++l) acc[l] += a[i + l] * b[i + l] * c[i + l];
     double tail = 0.0;
     for (; i < hi; ++i) tail += a[i] * b[i] * c[i];
-    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7])) + tail;
+    return pairwise(acc) + tail;
 }
 
 PARTISCOPE_VECTOR_CLONES double dot2(const double* a, const double* b, std::size_t lo,
                                      std::size_t hi) {
-    double acc[8] = {};
+    double acc[kLanes] = {};
     std::size_t i = lo;
-    for (; i + 8 <= hi; i += 8)
-        for (int l = 0; l < 8; ++l) acc[l] += a[i + l] * b[i + l];
+    for (; i + kLanes <= hi; i += kLanes)
+        for (int l = 0; l < kLanes; ++l) acc[l] += a[i + l] * b[i + l];
     double tail = 0.0;
     for (; i < hi; ++i) tail += a[i] * b[i];
-    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7])) + tail;
+    return pairwise(acc) + tail;
+}
+
+// The data's slope along one parameter from the model's: scale Re(conj(F)
+// ds) (F null: scale d(Re s)).
+PARTISCOPE_VECTOR_CLONES void data_slope(std::size_t n, double scale, const double* __restrict Fr,
+                                         const double* __restrict Fi, const double* __restrict dre,
+                                         const double* __restrict dim, double* __restrict v) {
+    if (Fr) {
+        for (std::size_t i = 0; i < n; ++i) v[i] = scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) v[i] = scale * dre[i];
+    }
 }
 
 // ---- the parameters ---------------------------------------------------------
@@ -353,12 +374,7 @@ Sums Problem::pass(const Params& p, Pass what) const {
                     const double scale =
                         -2.0 * b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
                     double* v = slope[k].data() + static_cast<std::size_t>(q) * R;
-                    if (intensity) {
-                        for (std::size_t i = 0; i < R; ++i)
-                            v[i] = scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
-                    } else {
-                        for (std::size_t i = 0; i < R; ++i) v[i] = scale * dre[i];
-                    }
+                    data_slope(R, scale, intensity ? Fr : nullptr, Fi, dre, dim, v);
                     entries.push_back({idx[q], w.row0, w.row0 + R, v - w.row0, k});
                 }
             }
@@ -657,14 +673,14 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     }
     std::vector<NodeWindow> windows = windows_at(0);
     // Particles are coupled, in the steps and in the standard errors, where
-    // their central patterns (the first stage's windows) overlap. Farther
+    // their central patterns (the first stage's windows) overlap by half. Farther
     // ones interact only through sums of unrelated fringes: leaving those
     // terms out changes where the steps end by nothing, and the standard
     // errors by far less than the cut of the patterns does.
     std::vector<char> coupled(n * n, 0);
     for (std::size_t k = 0; k < n; ++k) {
         for (std::size_t l = 0; l < n; ++l) {
-            const double reach = first_half[k] + first_half[l];
+            const double reach = 0.5 * (first_half[k] + first_half[l]);
             coupled[k * n + l] =
                 std::fabs(p.x[k] - p.x[l]) <= reach && std::fabs(p.y[k] - p.y[l]) <= reach;
         }
