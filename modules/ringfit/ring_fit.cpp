@@ -664,13 +664,16 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         return step <= tolerance * tolerance * s2;
     };
 
-    // Masked pixels enter as 0 at weight 0, whatever the hologram holds there.
-    std::vector<double> data(in.hol, in.hol + M * N);
+    // Masked pixels enter as 0 at weight 0, whatever the hologram holds
+    // there; without weights the hologram is used as it is.
+    std::vector<double> masked;
     if (o.weights) {
+        masked.assign(in.hol, in.hol + M * N);
         for (std::size_t i = 0; i < M * N; ++i) {
-            if (o.weights[i] == 0.0) data[i] = 0.0;
+            if (o.weights[i] == 0.0) masked[i] = 0.0;
         }
     }
+    const double* data = o.weights ? masked.data() : in.hol;
     std::vector<NodeWindow> windows = windows_at(0);
     // Particles are coupled, in the steps and in the standard errors, where
     // their central patterns (the first stage's windows) overlap by half. Farther
@@ -690,7 +693,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     p.b = o.background_fixed ? o.background : 1.0;
     p.c = o.offset_fixed ? o.offset : 0.0;
     if (!o.background_fixed || !o.offset_fixed) {
-        const Sums s = Problem(in, o, data.data(), windows, layout, coupled).pass(p, Pass::start);
+        const Sums s = Problem(in, o, data, windows, layout, coupled).pass(p, Pass::start);
         if (!o.background_fixed && !o.offset_fixed) {
             const double det = s.swff * s.sw - s.swf * s.swf;
             if (det != 0.0) {
@@ -716,7 +719,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     for (int stage = 0; stage < stages; ++stage) {
         const bool last = stage + 1 == stages;
         if (stage > 0) windows = windows_at(stage);
-        const Problem problem(in, o, data.data(), windows, layout, coupled);
+        const Problem problem(in, o, data, windows, layout, coupled);
         cur = problem.pass(p, Pass::jacobian);
         if (P == 0) break;
         // Earlier stages only bring the estimate within the next one's reach.
