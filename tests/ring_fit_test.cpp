@@ -194,6 +194,37 @@ TEST(RingFit, RecoversNoiselessPlates) {
     }
 }
 
+// A free contrast finds the model's own (1) on synthplate's plate, and twice
+// the field (an opaque disc's) is found as 2.
+TEST(RingFit, FreeContrastIsFound) {
+    const Plate plate = plate_of(96, 80, {3.25, -4.5, 0.07, 3.5e-5});
+    FitOptions o;
+    o.contrast_free = true;
+    const FitResult fit = ring_fit(input_of(plate.hologram, 96, 80, perturbed(plate.particles)), o);
+    ASSERT_TRUE(fit.converged[0]) << fit.message;
+    EXPECT_NEAR(fit.contrast[0], 1.0, 1e-7);
+    EXPECT_NEAR(fit.p[3], plate.particles[3], 1e-6 * plate.particles[3]);
+
+    // hol = b |1 - 2 s|^2 + c: the same particle at twice the field.
+    std::vector<double> re(96 * 80), im(96 * 80);
+    ModelParams m = particle(96, 80, 0);
+    m.x = 3.25 * kPix;
+    m.y = -4.5 * kPix;
+    m.z = 0.07;
+    m.r = 3.5e-5;
+    model_calc(re.data(), im.data(), m);
+    std::vector<double> hol(96 * 80);
+    for (std::size_t i = 0; i < hol.size(); ++i)
+        hol[i] = 3.0 * ((1 - 2 * re[i]) * (1 - 2 * re[i]) + 4 * im[i] * im[i]) - 0.5;
+    const FitResult disc =
+        ring_fit(input_of(hol, 96, 80, perturbed({3.25, -4.5, 0.07, 3.5e-5})), o);
+    ASSERT_TRUE(disc.converged[0]) << disc.message;
+    EXPECT_NEAR(disc.contrast[0], 2.0, 1e-7);
+    EXPECT_NEAR(disc.background, 3.0, 1e-7);
+    EXPECT_NEAR(disc.offset, -0.5, 1e-7);
+    EXPECT_NEAR(disc.p[2], 0.07, 1e-9);
+}
+
 // For one particle, the linear model with b and c held and no weights, the
 // standard errors are the precision bound of the same particle, whose
 // amplitude A is then b pi r^2/(lambda z) (1%: the pattern is cut where it
