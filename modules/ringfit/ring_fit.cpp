@@ -763,7 +763,15 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
             ++iterations;
             lambda = std::max(lambda / 100.0, 1e-12);
             p = trial;
+            // A step that lowers chi^2 by less than its rounding: the
+            // estimate is at the minimum (noiseless data end here).
+            const bool floor = cur.chi2 - next.chi2 <= 1e-12 * cur.chi2;
             cur = next.N.empty() ? problem.pass(p, Pass::jacobian) : std::move(next);
+            if (floor) {
+                done = true;
+                message = "converged: the residual no longer falls beyond its rounding";
+                break;
+            }
         }
         if (!done && close_enough(cur, tolerance)) {
             done = true;
