@@ -7,29 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "model/particle_jacobian.h"
 #include "model/particle_model.h"
 #include "numerics/bessel.h"
 #include "numerics/error.h"
+#include "numerics/j0.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
 
-#ifdef _WIN32
-extern "C" double _j0(double);
-#endif
 
 namespace partiscope {
 namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-double library_j0(double v) {
-#ifdef _WIN32
-    return _j0(v);
-#else
-    return j0(v);
-#endif
-}
 
 // ---- small dense algebra on symmetric positive definite matrices ---------
 
@@ -493,7 +484,7 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
     if (contrast_free) which.push_back(4);
     if (which.empty() || reach < 2.0) return reach;
 
-    const double c = 1.0 / lambda / z, k = 2.0 * kPi * r * c, A0 = kPi * r * r * c;
+    const JacobianConstants t = jacobian_constants(z, r, lambda);
     constexpr double kStep = 0.5;  // pixels
     constexpr int kAngles = 32;
     const std::size_t steps = static_cast<std::size_t>(reach / kStep) + 1;
@@ -512,16 +503,16 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
         [&](std::size_t first, std::size_t last) {
             for (std::size_t s = first; s < last; ++s) {
                 const double rho_px = (static_cast<double>(s) + 0.5) * kStep, rho = rho_px * pix;
-                const double u = k * rho;
+                const double u = t.k * rho;
                 const double J = besscylone(static_cast<float>(u), kCylThresholdFine,
                                             Quotient::double_precision);
-                const double J0 = library_j0(u);
-                const double phi = kPi * c * rho * rho, sp = std::sin(phi), cp = std::cos(phi);
-                const double m = A0 * J * sp;
-                const double drho = (u > 0 ? A0 * k * (J0 - 2 * J) / u : 0.0) * sp +
-                                    A0 * J * cp * 2 * kPi * c * rho;
-                const double dz = -(A0 * (J0 - J) * sp + A0 * J * phi * cp) / z;
-                const double dr = A0 * J0 * sp / r;
+                double J0;
+                j0_array(&u, &J0, 1);
+                const double phi = kPi * t.c * rho * rho;
+                // The node at distance rho along x: ds/dx there is -ds/drho.
+                const NodeJacobian n =
+                    node_jacobian(t, rho, 0.0, u, J, J0, phi, std::sin(phi), std::cos(phi));
+                const double m = n.s.re, drho = -n.d[0].re, dz = n.d[2].re, dr = n.d[3].re;
                 double s0 = 0, sc = 0, ss = 0, scc = 0, sss = 0, scs = 0;
                 for (int t = 0; t < kAngles; ++t) {
                     const double ct = cos_t[t], st = sin_t[t];
