@@ -215,6 +215,17 @@ std::string option_text(const mxArray* a, const char* name) {
     return text_value(a);
 }
 
+const double* option_grid(const mxArray* a, const char* name, std::size_t M, std::size_t N,
+                          std::vector<double>& storage) {
+    const bool logical = mxIsLogical(a);
+    if ((!logical && (!mxIsDouble(a) || mxIsComplex(a))) || mxGetM(a) != M || mxGetN(a) != N)
+        throw Error(std::string("Error: ") + name + " must be a real array of the size of hol");
+    if (!logical) return mxGetPr(a);
+    const mxLogical* l = mxGetLogicals(a);
+    storage.assign(l, l + M * N);
+    return storage.data();
+}
+
 Results::Results(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
 
 Results::~Results() {

@@ -108,6 +108,10 @@ private:
 double option_number(const mxArray* a, const char* name);             // a real scalar
 std::string option_text(const mxArray* a, const char* name);          // a text
 bool is_text(const mxArray* a);
+// A real or logical array of the hologram's size M by N, such as weights:
+// its doubles, or logicals copied into storage as 0 and 1.
+const double* option_grid(const mxArray* a, const char* name, std::size_t M, std::size_t N,
+                          std::vector<double>& storage);
 std::string lower(std::string s);
 
 // Steps before the module's own work: notice, counts, types, and the refusal

@@ -7,7 +7,8 @@
 %   cylzero    - J0(x)/x of every element of a real matrix.
 %
 % Detection
-%   detectscan - Detection-criterion map of a hologram for one particle size and depth.
+%   detectscan  - Detection-criterion map of a hologram for one particle size and depth.
+%   detectstack - Detection map over a stack of depths and radii, and its candidates.
 %
 % Simulation
 %   synthplate - Simulated noisy in-line hologram of spherical particles.
@@ -22,6 +23,6 @@
 % choose the count (results do not depend on it).
 %
 % Lengths are in metres, except the particle tables' x and y (synthplate,
-% ringfit), which are in pixels from the grid origin. x runs along the rows
+% ringfit, detectstack), which are in pixels from the grid origin. x runs along the rows
 % (first dimension), y along the columns; the grid origin of an M-by-N
 % sensor is its pixel (floor(M/2)+1, floor(N/2)+1).

@@ -30,6 +30,7 @@ TEST(Frame, RefusesSparseStorageInEveryArgument) {
          {"n", "lambda", "pix", "sX", "sY", "I0", "SNR", "rangeZ", "rangeR", "random_coordinates",
           "coordinates", "meanh", "K"}},
         {RINGFIT_MODULE, {"hol", "lambda", "pix", "p0"}},
+        {DETECTSTACK_MODULE, {"hol", "lambda", "pix", "depths", "radii"}},
     };
     for (const ModuleCase& m : modules) {
 #ifdef _WIN32

@@ -1,6 +1,5 @@
 #include "detection_map.h"
 
-#include <fftw3.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "modules/detectscan/fftw_buffers.h"
+#include "modules/detectstack/detection_stack.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
@@ -19,23 +20,10 @@ namespace {
 
 using Complex = std::complex<double>;
 
-struct FftwFree {
-    void operator()(fftw_complex* p) const { fftw_free(p); }
-};
-using ComplexBuffer = std::unique_ptr<fftw_complex[], FftwFree>;
-
-ComplexBuffer complex_buffer(std::size_t n) {
-    fftw_complex* p = fftw_alloc_complex(n);
-    if (!p) throw std::bad_alloc();
-    return ComplexBuffer(p);
-}
-
-Complex* as_complex(const ComplexBuffer& b) { return reinterpret_cast<Complex*>(b.get()); }
-
-struct PlanDestroy {
-    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
-};
-using Plan = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanDestroy>;
+using fftw::ComplexBuffer;
+using fftw::complex_buffer;
+using fftw::as_complex;
+using fftw::Plan;
 
 // A 2-D in-place transform over the column-major grid: the row index is the
 // contiguous dimension, which is FFTW's last (row-major) one. Planning
@@ -120,19 +108,21 @@ void ifftShift_in(Complex* a, std::size_t M, std::size_t N, Complex* scratch) {
     }
 }
 
-void check_masked_data(const DetectionInput& in) {
+void check_masked_data(const DetectionInput& in, const char* weights_name) {
     const std::size_t n = in.M * in.N;
     std::size_t bad_weights = 0, bad_data = 0;
     for (std::size_t k = 0; k < n; ++k) {
-        if (!std::isfinite(in.w[k])) ++bad_weights;
-        else if (in.w[k] != 0.0 && !std::isfinite(in.hol[k])) ++bad_data;
+        const double w = in.w ? in.w[k] : 1.0;
+        if (!std::isfinite(w)) ++bad_weights;
+        else if (w != 0.0 && !std::isfinite(in.hol[k])) ++bad_data;
     }
     if (bad_weights > 0)
-        throw Error("Error: w has " + std::to_string(bad_weights) +
+        throw Error("Error: " + std::string(weights_name) + " has " + std::to_string(bad_weights) +
                     " non-finite values; weights must be finite (0 masks a pixel)");
     if (bad_data > 0)
         throw Error("Error: hol has " + std::to_string(bad_data) +
-                    " non-finite pixels with non-zero weight; set w to 0 there to mask them");
+                    " non-finite pixels with non-zero weight; set " + weights_name +
+                    " to 0 there to mask them");
 }
 
 namespace {
@@ -212,166 +202,26 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
 
 }  // namespace reference
 
-namespace {
-
-// What FFTW's planner keeps between calls (it makes later calls of a size
-// plan at once) is released when the module is unloaded, so `clear
-// detectscan` leaves nothing behind.
-struct PlannerRelease {
-    ~PlannerRelease() { fftw_cleanup(); }
-} planner_release;
-
-// The default effort's planning time is bounded: the first call of a size
-// should take seconds, not a minute. A stronger effort asked for by name
-// plans without a bound.
-void bound_planning(unsigned flags) {
-    fftw_set_timelimit(flags == FFTW_MEASURE ? 0.9 : FFTW_NO_TIMELIMIT);
-}
-
-// A real grid of M rows by N columns stored for in-place real-to-complex
-// transforms: columns padded to 2 (M/2 + 1) doubles, so the same buffer
-// holds the M/2 + 1 complex rows of each column's half spectrum.
-struct HalfSpectrum {
-    std::size_t stride;
-    ComplexBuffer buffer;
-    HalfSpectrum(std::size_t M, std::size_t N)
-        : stride(2 * (M / 2 + 1)), buffer(complex_buffer((M / 2 + 1) * N)) {}
-    double* real() const { return reinterpret_cast<double*>(buffer.get()); }
-    fftw_complex* spectrum() const { return buffer.get(); }
-};
-
-}  // namespace
-
-// The same sums with real transforms: the three circular sums are real, so
-// half spectra suffice (four forward real-to-complex transforms, three
-// backward complex-to-real), all in place in four buffers of about 8 bytes a
-// pixel each. The transforms run side by side on our own threads (FFTW may
-// execute plans concurrently; only planning is single-threaded), and every
-// thread is joined before the call returns, so the module can be unloaded
-// at any time. The template is evaluated on one quadrant and mirrored; the
-// quadrant swap becomes an index shift in the scan.
+// The fast map is the stack's with a single pair: real transforms, the
+// template's spectrum from its quadrant, the transforms side by side.
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
-    check_masked_data(in);
-    const std::size_t M = in.M, N = in.N, n = M * N;
-    const std::size_t hM = M / 2, hN = N / 2;
-    const std::size_t half = (M / 2 + 1) * N;  // complex values of a half spectrum
-
-    // The template is even in both offsets; its offsets run over
-    // -hM .. M-1-hM, within +-hM (and +-hN for the columns).
-    std::vector<double> quadrant((hM + 1) * (hN + 1));
-    {
-        ModelParams p;
-        p.z = in.z;
-        p.r = in.r;
-        p.pix = in.pix;
-        p.lambda = in.lambda;
-        p.K = in.K;
-        model_calc_quadrant(quadrant.data(), hM + 1, hN + 1, p);
-    }
-
-    HalfSpectrum w(M, N), m(M, N), m2(M, N), wd(M, N);
-    bound_planning(planner_flags);
-    fftw_plan fp = fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), w.real(),
-                                        w.spectrum(), planner_flags);
-    if (!fp) throw Error("Error: FFTW could not make a transform plan");
-    const Plan forward(fp);
-    fftw_plan bp = fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M), m.spectrum(),
-                                        m.real(), planner_flags);
-    if (!bp) throw Error("Error: FFTW could not make a transform plan");
-    const Plan backward(bp);
-
-    // Fill, column by column; the total weight is summed per column and the
-    // columns' sums added in order.
-    std::vector<double> column_weight(N, 0.0);
-    parallel_for(N, [&](std::size_t first, std::size_t last) {
-        for (std::size_t j = first; j < last; ++j) {
-            const std::size_t oj = j >= hN ? j - hN : hN - j;
-            const double* Q = quadrant.data() + oj * (hM + 1);
-            const double* wj = in.w + j * M;
-            const double* dj = in.hol + j * M;
-            double* W = w.real() + j * w.stride;
-            double* Mo = m.real() + j * m.stride;
-            double* M2 = m2.real() + j * m2.stride;
-            double* WD = wd.real() + j * wd.stride;
-            double S = 0.0;
-            for (std::size_t i = 0; i < M; ++i) {
-                const double mi = Q[i >= hM ? i - hM : hM - i];
-                W[i] = wj[i];
-                Mo[i] = mi;
-                M2[i] = mi * mi;
-                WD[i] = weighted_data(wj[i], dj[i]);
-                S += wj[i];
-            }
-            column_weight[j] = S;
-        }
-    });
-    quadrant = std::vector<double>();
-    double S = 0.0;
-    for (double s : column_weight) S += s;
-
-    HalfSpectrum* const inputs[4] = {&w, &m, &m2, &wd};
-    parallel_for(4, [&](std::size_t first, std::size_t last) {
-        for (std::size_t t = first; t < last; ++t)
-            fftw_execute_dft_r2c(forward.get(), inputs[t]->real(), inputs[t]->spectrum());
-    });
-
-    // Cw = Fw Fm into w, Cwd = Fwd Fm into wd, Cwm2 = Fw Fm2 into m2.
-    Complex* Fw = as_complex(w.buffer);
-    Complex* Fm = as_complex(m.buffer);
-    Complex* Fm2 = as_complex(m2.buffer);
-    Complex* Fwd = as_complex(wd.buffer);
-    parallel_for(half, [&](std::size_t first, std::size_t last) {
-        for (std::size_t k = first; k < last; ++k) {
-            const Complex fw = Fw[k], fm = Fm[k];
-            Fw[k] = product(fw, fm);
-            Fwd[k] = product(Fwd[k], fm);
-            Fm2[k] = product(fw, Fm2[k]);
-        }
-    });
-    HalfSpectrum* const sums[3] = {&w, &wd, &m2};
-    parallel_for(3, [&](std::size_t first, std::size_t last) {
-        for (std::size_t t = first; t < last; ++t)
-            fftw_execute_dft_c2r(backward.get(), sums[t]->spectrum(), sums[t]->real());
-    });
-
-    // Score: the sums for the template centred on pixel (i, j) lie at
-    // ((i + hM) mod M, (j + hN) mod N) of the transformed-back grids.
-    const double nd = static_cast<double>(n);
-    const FieldOfView& v = in.fov;
-    const std::size_t nx = v.rows(), ny = v.cols();
-    std::vector<DetectionResult> best(ny);
-    parallel_for(ny, [&](std::size_t first, std::size_t last) {
-        for (std::size_t bcol = first; bcol < last; ++bcol) {
-            const std::size_t col = v.y0 - 1 + bcol;
-            const std::size_t shifted_col = col + hN;  // below 2N: one subtraction wraps it
-            const std::size_t src = (shifted_col >= N ? shifted_col - N : shifted_col) * w.stride;
-            const double* Cw = w.real() + src;
-            const double* Cwd = wd.real() + src;
-            const double* Cwm2 = m2.real() + src;
-            const double* wp = in.w_prim + col * M;
-            DetectionResult& b = best[bcol];
-            for (std::size_t a = 0; a < nx; ++a) {
-                const std::size_t row = v.x0 - 1 + a;
-                const std::size_t shifted = row + hM;
-                const std::size_t k = shifted >= M ? shifted - M : shifted;
-                const double e = Cw[k], f = Cwd[k], g = Cwm2[k];
-                const double q =
-                    ((S * f / nd) * f / nd) / ((S * g / nd) - (e * (e / nd)) / nd) * wp[row];
-                const std::size_t t = a + bcol * nx;
-                q0[t] = q;
-                if (q > b.maxim) {
-                    b.maxim = q;
-                    b.best = t;
-                }
-            }
-        }
-    });
-    // The first largest score in scan order wins.
-    DetectionResult result;
-    for (const DetectionResult& b : best) {
-        if (b.maxim > result.maxim) result = b;
-    }
-    return result;
+    StackInput s;
+    s.hol = in.hol;
+    s.M = in.M;
+    s.N = in.N;
+    s.w = in.w;
+    s.w_prim = in.w_prim;
+    s.lambda = in.lambda;
+    s.pix = in.pix;
+    s.K = in.K;
+    s.depths = &in.z;
+    s.nz = 1;
+    s.radii = &in.r;
+    s.nr = 1;
+    s.fov = in.fov;
+    StackMaps maps;
+    maps.best = q0;
+    return detection_stack(s, maps, planner_flags)[0];
 }
 
 }  // namespace partiscope

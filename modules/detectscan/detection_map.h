@@ -33,7 +33,7 @@ FieldOfView field_of_view(const double x[2], const double y[2], std::size_t M, s
 struct DetectionInput {
     const double* hol = nullptr;     // M-by-N hologram, column-major
     std::size_t M = 0, N = 0;
-    const double* w = nullptr;       // M*N weights
+    const double* w = nullptr;       // M*N weights (check_masked_data: null is all 1)
     const double* w_prim = nullptr;  // M*N per-position factors
     double lambda = 0, pix = 0, r = 0, z = 0, K = 0;
     FieldOfView fov{1, 1, 1, 1};
@@ -54,14 +54,14 @@ unsigned planner_flags_from_environment();
 // dead or saturated pixel masked by its weight). A non-finite weight, or a
 // non-finite data value under a non-zero weight, would turn every score
 // into NaN: both are Errors that say how many pixels are affected.
-void check_masked_data(const DetectionInput& in);
+void check_masked_data(const DetectionInput& in, const char* weights_name = "w");
 
 // Fills q0 (fov.rows() by fov.cols(), column-major) with the score of every
 // position and returns the first largest one in column-major order.
 // check_masked_data comes first.
 // Throws std::bad_alloc when memory runs out and Error when FFTW cannot plan;
 // nothing of its own is left behind either way. Real transforms run side by
-// side on threads joined before it returns, about 34 bytes of working
+// side on threads joined before it returns, about 36 bytes of working
 // memory a pixel; the map agrees with the reference to 1e-9 of its largest
 // magnitude.
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags);

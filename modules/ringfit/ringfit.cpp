@@ -58,18 +58,8 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
         o.offset_fixed = true;
         o.offset = frame::option_number(v, "Offset");
     }
-    if (const mxArray* v = opts.find("Weights")) {
-        const bool logical = mxIsLogical(v);
-        if ((!logical && (!mxIsDouble(v) || mxIsComplex(v))) || mxGetM(v) != M || mxGetN(v) != N)
-            throw Error("Error: Weights must be a real array of the size of hol");
-        if (logical) {
-            const mxLogical* l = mxGetLogicals(v);
-            weights.assign(l, l + M * N);
-            o.weights = weights.data();
-        } else {
-            o.weights = mxGetPr(v);
-        }
-    }
+    if (const mxArray* v = opts.find("Weights"))
+        o.weights = frame::option_grid(v, "Weights", M, N, weights);
     if (const mxArray* v = opts.find("Free")) {
         const bool logical = mxIsLogical(v);
         if ((!logical && (!mxIsDouble(v) || mxIsComplex(v))) || frame::element_count(v) != 4)

@@ -32,7 +32,8 @@ def sparse(rows, cols, values):
 
 
 WORDS = ["Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free", "Sigma", "K", "MaxIter",
-         "Tolerance", "intensity", "Linear", "free", "", "Colour"]
+         "Tolerance", "intensity", "Linear", "free", "", "Colour", "Threshold", "minseparation",
+         "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy"]
 
 
 def text(word):
@@ -83,6 +84,14 @@ SEEDS = {
         call(2, grid(9, 8, [1.0, 0.9, 1.5]), scalar(6.328e-7), scalar(6.7e-6),
              real(1, 4, [0.0, 1.0, 0.1, 5e-5]), text("Model"), text("Linear"), text("contrast"),
              text("free"), text("MaxIter"), scalar(3.0), text("Weights"), grid(9, 8, [1.0, 0.0])),
+    ],
+    "detectstack": [
+        call(4, grid(8, 8, [0.5, -0.9, 1.0, 0.0, 0.9]), scalar(6.328e-7), scalar(6.7e-6),
+             pair(0.02, 0.1), real(1, 3, [1e-5, 3e-5, 5e-5])),
+        call(2, grid(9, 7, [0.5, -0.9, 1.0]), scalar(6.328e-7), scalar(6.7e-6), scalar(0.02),
+             scalar(3e-5), text("Weights"), grid(9, 7, [1.0, 0.0]), text("MapFOVx"),
+             pair(2.0, 5.0), text("Threshold"), scalar(0.5), text("minseparation"), scalar(2.0),
+             text("MaxCount"), scalar(3.0), text("Sigma"), scalar(0.1)),
     ],
     "precbound": [
         call(4, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),

@@ -34,7 +34,8 @@ constexpr std::size_t kValueCount = sizeof kValues / sizeof kValues[0];
 // Text a user may pass as an option name or value, right and wrong.
 const char* const kWords[] = {"Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free",
                               "Sigma", "K", "MaxIter", "Tolerance", "intensity", "Linear",
-                              "free", "", "Colour"};
+                              "free", "", "Colour", "Threshold", "minseparation", "MaxCount",
+                              "PositionWeights", "MapFOVx", "MapFOVy"};
 constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 struct Bytes {
@@ -115,6 +116,13 @@ void check_shapes(const std::string& name, const std::vector<const mxArray*>& ar
         }
         if (r.results.size() > 2 && !testhost::field(r.results[2].get(), "message"))
             finding("info without its message");
+    } else if (name == "detectstack") {
+        if (mxGetN(r.results[0].get()) != 5) finding("candidates not n-by-5");
+        for (std::size_t k = 2; k < r.results.size(); ++k) {
+            if (mxGetM(r.results[k].get()) != mxGetM(r.results[1].get()) ||
+                mxGetN(r.results[k].get()) != mxGetN(r.results[1].get()))
+                finding("index map not the size of the best map");
+        }
     } else if (name == "ringform") {
         const double* size = mxGetPr(args[6]);
         const std::size_t M = static_cast<std::size_t>(size[0]), N = static_cast<std::size_t>(size[1]);

@@ -1,0 +1,108 @@
+// [cand,best,zidx,ridx] = detectstack(hol,lambda,pix,depths,radii,Name,Value,...):
+// the detection criterion over a stack of depths and radii, the best score
+// at every position with the pair that gave it, and the candidates.
+#include <cmath>
+#include <cstring>
+
+#include "frame/frame.h"
+#include "modules/detectstack/detection_stack.h"
+
+namespace {
+
+using namespace partiscope;
+
+int flag_info = 0;
+
+const frame::ModuleInfo kInfo = {
+    5,
+    4,
+    "Usage: [cand,best,zidx,ridx]=detectstack(hol,lambda,pix,depths,radii,Name,Value,...)",
+    "too many outputs for detectstack",
+    nullptr,
+    frame::LicenceShown::console,
+    true,
+};
+
+// A non-empty real double array, read in storage order.
+const double* values(const mxArray* a, const char* message) {
+    if (!mxIsDouble(a) || mxIsComplex(a) || frame::element_count(a) == 0) throw Error(message);
+    return mxGetPr(a);
+}
+
+void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
+    StackInput in;
+    in.hol = values(prhs[0], "Error: hol must be a non-empty real double matrix");
+    in.M = mxGetM(prhs[0]);
+    in.N = mxGetN(prhs[0]);
+    in.lambda = frame::read_scalar(prhs[1], "lambda");
+    in.pix = frame::read_scalar(prhs[2], "pix");
+    in.depths = values(prhs[3], "Error: depths must be a non-empty real vector (metres)");
+    in.nz = frame::element_count(prhs[3]);
+    in.radii = values(prhs[4], "Error: radii must be a non-empty real vector (metres)");
+    in.nr = frame::element_count(prhs[4]);
+
+    const frame::Options opts(prhs + 5, nrhs - 5,
+                              {"Weights", "PositionWeights", "MapFOVx", "MapFOVy", "K",
+                               "Threshold", "MinSeparation", "MaxCount", "Sigma"});
+    std::vector<double> weights, position_weights;
+    if (const mxArray* v = opts.find("Weights"))
+        in.w = frame::option_grid(v, "Weights", in.M, in.N, weights);
+    if (const mxArray* v = opts.find("PositionWeights"))
+        in.w_prim = frame::option_grid(v, "PositionWeights", in.M, in.N, position_weights);
+    double x[2] = {1.0, static_cast<double>(in.M)}, y[2] = {1.0, static_cast<double>(in.N)};
+    if (const mxArray* v = opts.find("MapFOVx")) {
+        const frame::Pair p = frame::read_pair(v, "MapFOVx");
+        x[0] = p.first;
+        x[1] = p.second;
+    }
+    if (const mxArray* v = opts.find("MapFOVy")) {
+        const frame::Pair p = frame::read_pair(v, "MapFOVy");
+        y[0] = p.first;
+        y[1] = p.second;
+    }
+    if (in.M > 0 && in.N > 0) in.fov = field_of_view(x, y, in.M, in.N);
+    if (const mxArray* v = opts.find("K")) in.K = frame::option_number(v, "K");
+    StackOptions o;
+    if (const mxArray* v = opts.find("Threshold")) o.threshold = frame::option_number(v, "Threshold");
+    if (const mxArray* v = opts.find("MinSeparation"))
+        o.min_separation = frame::option_number(v, "MinSeparation");
+    if (const mxArray* v = opts.find("MaxCount")) {
+        const double m = frame::option_number(v, "MaxCount");
+        if (!(m >= 0.0 && m <= 100000.0) || m != std::floor(m))
+            throw Error("Error: MaxCount must be a whole number from 0 to 100000");
+        o.max_count = static_cast<std::size_t>(m);
+    }
+    if (const mxArray* v = opts.find("Sigma")) {
+        o.sigma = frame::option_number(v, "Sigma");
+        if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
+    }
+    const unsigned planner = planner_flags_from_environment();
+
+    const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
+    std::vector<std::int32_t> pair(nx * ny);
+    StackMaps maps;
+    maps.best = mxGetPr(results.create(1, nx, ny, mxREAL));
+    maps.pair = pair.data();
+    const StackDetection d = detect_stack(in, o, maps, planner);
+
+    const std::size_t n = d.candidates.size();
+    double* cand = mxGetPr(results.create(0, n, 5, mxREAL));
+    if (n > 0) std::memcpy(cand, d.table.data(), d.table.size() * sizeof(double));
+    double* zidx = mxGetPr(results.create(2, nx, ny, mxREAL));
+    double* ridx = mxGetPr(results.create(3, nx, ny, mxREAL));
+    const double nan = std::nan("");
+    for (std::size_t t = 0; t < nx * ny; ++t) {
+        const std::int32_t p = pair[t];
+        const std::size_t u = static_cast<std::size_t>(p);
+        zidx[t] = p < 0 ? nan : static_cast<double>(u % in.nz + 1);
+        ridx[t] = p < 0 ? nan : static_cast<double>(u / in.nz + 1);
+    }
+}
+
+}  // namespace
+
+PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    frame::run_gateway(
+        kInfo, flag_info, nlhs, plhs, nrhs, prhs,
+        [nrhs](frame::Results& results, const mxArray* args[]) { detectstack(results, args, nrhs); });
+}
