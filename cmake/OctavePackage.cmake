@@ -32,7 +32,8 @@ Description: Hologram models of spherical particles, FFT detection maps,
  simulated holograms, Cramer-Rao precision bounds and least-squares
  measurement of particles, as compiled MEX modules built for this machine.
 Depends: octave (>= 7.0.0)
-License: BSD-3-Clause for the source; the detectscan module contains FFTW,
+License: BSD-3-Clause for the source; the detectscan, detectstack and
+ findparticles modules contain FFTW,
  so this binary package as a whole is under the GNU GPL, version 2 or later
  (see COPYING)
 ")
@@ -43,19 +44,20 @@ file(WRITE ${stage}/INDEX
 Particle model
  ringform cylone cylzero
 Detection
- detectscan
+ detectscan detectstack
 Simulation
  synthplate
 Precision
  precbound
 Measurement
- ringfit
+ ringfit findparticles
 ")
 
 file(READ ${SOURCE_DIR}/LICENSE licence)
 set(copying "${licence}
 --------------------------------------------------------------------------
-The module detectscan.mex of this package is linked with FFTW 3
+The modules detectscan.mex, detectstack.mex and findparticles.mex of this
+package are linked with FFTW 3
 (Copyright (c) 2003, 2007-14 Matteo Frigo, Copyright (c) 2003, 2007-14
 Massachusetts Institute of Technology), which is free software under the
 GNU General Public License, version 2 or (at your option) any later version.

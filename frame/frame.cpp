@@ -226,6 +226,31 @@ const double* option_grid(const mxArray* a, const char* name, std::size_t M, std
     return storage.data();
 }
 
+// The Windows host takes 32-bit counts; these columns are far shorter.
+#ifdef _WIN32
+using Count = int;
+#else
+using Count = std::size_t;
+#endif
+
+mxArray* scalar_array(double v) {
+    mxArray* a = mxCreateDoubleMatrix(1, 1, mxREAL);
+    *mxGetPr(a) = v;
+    return a;
+}
+
+mxArray* column_array(const std::vector<double>& v) {
+    mxArray* a = mxCreateDoubleMatrix(static_cast<Count>(v.size()), 1, mxREAL);
+    for (std::size_t k = 0; k < v.size(); ++k) mxGetPr(a)[k] = v[k];
+    return a;
+}
+
+mxArray* logical_column(const std::vector<bool>& v) {
+    mxArray* a = mxCreateLogicalMatrix(static_cast<Count>(v.size()), 1);
+    for (std::size_t k = 0; k < v.size(); ++k) mxGetLogicals(a)[k] = v[k];
+    return a;
+}
+
 Results::Results(int nlhs, mxArray** plhs) : slots_(nlhs > 1 ? nlhs : 1), plhs_(plhs) {}
 
 Results::~Results() {

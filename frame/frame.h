@@ -114,6 +114,12 @@ const double* option_grid(const mxArray* a, const char* name, std::size_t M, std
                           std::vector<double>& storage);
 std::string lower(std::string s);
 
+// Small results for info structs: a real scalar, a real column and a
+// logical column holding the values given.
+mxArray* scalar_array(double v);
+mxArray* column_array(const std::vector<double>& v);
+mxArray* logical_column(const std::vector<bool>& v);
+
 // Steps before the module's own work: notice, counts, types, and the refusal
 // of sparse storage ("Error: <name> must be a full (not sparse) double
 // array; ...", the name taken from the usage text). Returns the message to

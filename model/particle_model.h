@@ -80,8 +80,9 @@ void model_calc(double* field_re, double* field_im, const ModelParams& p);
 // passed to model_calc once per particle, bit for bit. The particles' grid
 // sizes M and N must be the ones given. A radius that is not positive is an
 // Error thrown before the field is touched.
+// amplitudes, when given, scales each particle's model (a fitted contrast).
 void model_field(double* field_re, double* field_im, const ModelParams* particles,
-                 std::size_t count, double M, double N);
+                 std::size_t count, double M, double N, const double* amplitudes = nullptr);
 
 // A rectangle of nodes: array rows [row0, row0 + rows) and columns
 // [col0, col0 + cols), within the model's grid (rows below 2 floor(M/2),

@@ -17,12 +17,13 @@
 %   precbound  - Cramer-Rao lower bounds on a particle's position, depth and radius.
 %
 % Measurement
-%   ringfit    - Measure particles by a joint least-squares fit to a recorded hologram.
+%   ringfit       - Measure particles by a joint least-squares fit to a recorded hologram.
+%   findparticles - Find every particle of a recorded hologram and measure it.
 %
 % Threads: every module uses all cores; set PARTISCOPE_NUM_THREADS to
 % choose the count (results do not depend on it).
 %
 % Lengths are in metres, except the particle tables' x and y (synthplate,
-% ringfit, detectstack), which are in pixels from the grid origin. x runs along the rows
-% (first dimension), y along the columns; the grid origin of an M-by-N
-% sensor is its pixel (floor(M/2)+1, floor(N/2)+1).
+% ringfit, detectstack, findparticles), which are in pixels from the grid
+% origin. x runs along the rows (first dimension), y along the columns; the
+% grid origin of an M-by-N sensor is its pixel (floor(M/2)+1, floor(N/2)+1).

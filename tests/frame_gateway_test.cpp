@@ -31,6 +31,7 @@ TEST(Frame, RefusesSparseStorageInEveryArgument) {
           "coordinates", "meanh", "K"}},
         {RINGFIT_MODULE, {"hol", "lambda", "pix", "p0"}},
         {DETECTSTACK_MODULE, {"hol", "lambda", "pix", "depths", "radii"}},
+        {FINDPARTICLES_MODULE, {"hol", "lambda", "pix", "depths", "radii"}},
     };
     for (const ModuleCase& m : modules) {
 #ifdef _WIN32

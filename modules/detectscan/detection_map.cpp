@@ -219,6 +219,7 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
     s.radii = &in.r;
     s.nr = 1;
     s.fov = in.fov;
+    s.weights_name = "w";
     StackMaps maps;
     maps.best = q0;
     return detection_stack(s, maps, planner_flags)[0];

@@ -57,7 +57,7 @@ std::vector<DetectionResult> detection_stack(const StackInput& in, const StackMa
         d.M = in.M;
         d.N = in.N;
         d.w = in.w;
-        check_masked_data(d, "Weights");
+        check_masked_data(d, in.weights_name);
     }
     const std::size_t M = in.M, N = in.N, n = M * N;
     const std::size_t hM = M / 2, hN = N / 2;
@@ -351,8 +351,7 @@ void check_grid(const double* v, std::size_t count, const char* name) {
 
 }  // namespace
 
-StackDetection detect_stack(const StackInput& in, const StackOptions& o, const StackMaps& maps,
-                            unsigned planner_flags) {
+void check_stack_input(const StackInput& in, const StackOptions& o) {
     if (in.M < 4 || in.N < 4) throw Error("Error: hol must be at least 4 by 4 pixels");
     // FFTW's sizes and our pair index are 32-bit.
     if (in.M * in.N > 2147483647u) throw Error("Error: hol must have fewer than 2^31 elements");
@@ -373,6 +372,11 @@ StackDetection detect_stack(const StackInput& in, const StackOptions& o, const S
             if (in.w[k] < 0.0) throw Error("Error: Weights must be finite and non-negative");
         }
     }
+}
+
+StackDetection detect_stack(const StackInput& in, const StackOptions& o, const StackMaps& maps,
+                            unsigned planner_flags) {
+    check_stack_input(in, o);
     StackDetection r;
     detection_stack(in, maps, planner_flags);
     r.sigma = o.sigma > 0.0 ? o.sigma : noise_sigma(in.hol, in.w, in.M, in.N);

@@ -32,6 +32,7 @@ struct StackInput {
     const double* radii = nullptr;      // nr radii, metres
     std::size_t nr = 0;
     FieldOfView fov{1, 1, 1, 1};
+    const char* weights_name = "Weights";  // how error messages name w
 };
 
 // Where the stack's scores go: both fov.rows() by fov.cols(), column-major.
@@ -87,6 +88,9 @@ struct StackDetection {
     std::vector<double> table;  // candidates as an n-by-5 table [x y z r score], column-major
     double sigma = 0.0;         // the noise level the scores are in units of
 };
+
+// The checks of the stack's input (see detect_stack); Error with the reason.
+void check_stack_input(const StackInput& in, const StackOptions& options);
 
 // The checks of the stack's input (depths and radii positive, finite and
 // increasing, a hologram of at least 4 by 4 pixels, positive lengths,

@@ -36,6 +36,10 @@ struct FitOptions {
     double tolerance = 0.1;    // converged when no parameter moves by more than
                                // tolerance times its standard error
     bool cut_patterns = true;  // evaluate each pattern only where it informs the fit
+    const bool* held = nullptr;  // n flags, true: that particle (x, y, z, r, contrast) held
+                                 // at its start; null: none held
+    const double* contrast_start = nullptr;  // n start contrasts when free; null: all 1
+    bool settled = false;  // the starts are an earlier fit's optimum: whole windows at once
 };
 
 struct FitInput {

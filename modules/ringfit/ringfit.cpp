@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "frame/frame.h"
+#include "modules/ringfit/fit_option_values.h"
 #include "modules/ringfit/ring_fit.h"
 
 namespace {
@@ -32,24 +33,8 @@ const double* matrix_argument(const mxArray* a, const char* message) {
 // when given as logicals.
 void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitOptions& o,
                   std::vector<double>& weights) {
-    if (const mxArray* v = opts.find("Model")) {
-        const std::string m = frame::lower(frame::is_text(v) ? frame::option_text(v, "Model") : "");
-        if (m == "intensity")
-            o.model = FitModel::intensity;
-        else if (m == "linear")
-            o.model = FitModel::linear;
-        else
-            throw Error("Error: Model must be 'intensity' or 'linear'");
-    }
-    if (const mxArray* v = opts.find("Contrast")) {
-        if (frame::is_text(v)) {
-            if (frame::lower(frame::option_text(v, "Contrast")) != "free")
-                throw Error("Error: Contrast must be a finite non-zero number or 'free'");
-            o.contrast_free = true;
-        } else {
-            o.contrast = frame::option_number(v, "Contrast");
-        }
-    }
+    if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
+    if (const mxArray* v = opts.find("Contrast")) contrast_option(v, o.contrast_free, o.contrast);
     if (const mxArray* v = opts.find("Background")) {
         o.background_fixed = true;
         o.background = frame::option_number(v, "Background");
@@ -72,33 +57,9 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
         if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     }
     if (const mxArray* v = opts.find("K")) o.K = frame::option_number(v, "K");
-    if (const mxArray* v = opts.find("MaxIter")) {
-        const double m = frame::option_number(v, "MaxIter");
-        if (!(m >= 0.0 && m <= 10000.0) || m != std::floor(m))
-            throw Error("Error: MaxIter must be a whole number from 0 to 10000");
-        o.max_iter = static_cast<int>(m);
-    }
+    if (const mxArray* v = opts.find("MaxIter")) o.max_iter = count_option(v, "MaxIter", 0, 10000);
     if (const mxArray* v = opts.find("Tolerance"))
         o.tolerance = frame::option_number(v, "Tolerance");
-}
-
-// The Windows host takes 32-bit counts; a table's rows are far fewer.
-#ifdef _WIN32
-using Count = int;
-#else
-using Count = std::size_t;
-#endif
-
-mxArray* column(const std::vector<double>& v) {
-    mxArray* a = mxCreateDoubleMatrix(static_cast<Count>(v.size()), 1, mxREAL);
-    for (std::size_t k = 0; k < v.size(); ++k) mxGetPr(a)[k] = v[k];
-    return a;
-}
-
-mxArray* scalar(double v) {
-    mxArray* a = mxCreateDoubleMatrix(1, 1, mxREAL);
-    *mxGetPr(a) = v;
-    return a;
 }
 
 // The info struct: every field the fit reports.
@@ -108,21 +69,18 @@ mxArray* info_struct(const FitResult& r) {
                            "zr_correlation", "contrast",      "contrast_se", "pixels_ignored",
                            "message"};
     mxArray* s = mxCreateStructMatrix(1, 1, sizeof names / sizeof names[0], names);
-    mxSetField(s, 0, "background", scalar(r.background));
-    mxSetField(s, 0, "background_se", scalar(r.background_se));
-    mxSetField(s, 0, "offset", scalar(r.offset));
-    mxSetField(s, 0, "offset_se", scalar(r.offset_se));
-    mxSetField(s, 0, "sigma", scalar(r.sigma));
-    mxSetField(s, 0, "chi2", scalar(r.chi2));
-    mxSetField(s, 0, "iterations", scalar(r.iterations));
-    mxArray* converged = mxCreateLogicalMatrix(static_cast<Count>(r.converged.size()), 1);
-    for (std::size_t k = 0; k < r.converged.size(); ++k)
-        mxGetLogicals(converged)[k] = r.converged[k];
-    mxSetField(s, 0, "converged", converged);
-    mxSetField(s, 0, "zr_correlation", column(r.zr_correlation));
-    mxSetField(s, 0, "contrast", column(r.contrast));
-    mxSetField(s, 0, "contrast_se", column(r.contrast_se));
-    mxSetField(s, 0, "pixels_ignored", scalar(static_cast<double>(r.pixels_ignored)));
+    mxSetField(s, 0, "background", frame::scalar_array(r.background));
+    mxSetField(s, 0, "background_se", frame::scalar_array(r.background_se));
+    mxSetField(s, 0, "offset", frame::scalar_array(r.offset));
+    mxSetField(s, 0, "offset_se", frame::scalar_array(r.offset_se));
+    mxSetField(s, 0, "sigma", frame::scalar_array(r.sigma));
+    mxSetField(s, 0, "chi2", frame::scalar_array(r.chi2));
+    mxSetField(s, 0, "iterations", frame::scalar_array(r.iterations));
+    mxSetField(s, 0, "converged", frame::logical_column(r.converged));
+    mxSetField(s, 0, "zr_correlation", frame::column_array(r.zr_correlation));
+    mxSetField(s, 0, "contrast", frame::column_array(r.contrast));
+    mxSetField(s, 0, "contrast_se", frame::column_array(r.contrast_se));
+    mxSetField(s, 0, "pixels_ignored", frame::scalar_array(static_cast<double>(r.pixels_ignored)));
     mxSetField(s, 0, "message", mxCreateString(r.message.c_str()));
     return s;
 }

@@ -33,7 +33,7 @@ def sparse(rows, cols, values):
 
 WORDS = ["Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free", "Sigma", "K", "MaxIter",
          "Tolerance", "intensity", "Linear", "free", "", "Colour", "Threshold", "minseparation",
-         "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy"]
+         "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses"]
 
 
 def text(word):
@@ -92,6 +92,14 @@ SEEDS = {
              scalar(3e-5), text("Weights"), grid(9, 7, [1.0, 0.0]), text("MapFOVx"),
              pair(2.0, 5.0), text("Threshold"), scalar(0.5), text("minseparation"), scalar(2.0),
              text("MaxCount"), scalar(3.0), text("Sigma"), scalar(0.1)),
+    ],
+    "findparticles": [
+        call(3, grid(12, 10, [1.0, 0.9, 1.5, 0.5]), scalar(6.328e-7), scalar(6.7e-6),
+             pair(0.02, 0.1), real(1, 2, [1e-5, 3e-5])),
+        call(2, grid(9, 8, [1.0, 0.9, 1.5]), scalar(6.328e-7), scalar(6.7e-6), scalar(0.02),
+             scalar(3e-5), text("Model"), text("Linear"), text("contrast"), scalar(2.0),
+             text("MaxPasses"), scalar(2.0), text("Weights"), grid(9, 8, [1.0, 0.0]),
+             text("Threshold"), scalar(3.0)),
     ],
     "precbound": [
         call(4, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),

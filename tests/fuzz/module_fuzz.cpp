@@ -35,7 +35,7 @@ constexpr std::size_t kValueCount = sizeof kValues / sizeof kValues[0];
 const char* const kWords[] = {"Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free",
                               "Sigma", "K", "MaxIter", "Tolerance", "intensity", "Linear",
                               "free", "", "Colour", "Threshold", "minseparation", "MaxCount",
-                              "PositionWeights", "MapFOVx", "MapFOVy"};
+                              "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses"};
 constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 struct Bytes {
@@ -123,6 +123,13 @@ void check_shapes(const std::string& name, const std::vector<const mxArray*>& ar
                 mxGetN(r.results[k].get()) != mxGetN(r.results[1].get()))
                 finding("index map not the size of the best map");
         }
+    } else if (name == "findparticles") {
+        for (std::size_t k = 0; k < r.results.size() && k < 2; ++k) {
+            if (mxGetN(r.results[k].get()) != 4 || mxGetM(r.results[k].get()) != mxGetM(r.results[0].get()))
+                finding("table or standard errors not n-by-4");
+        }
+        if (r.results.size() > 2 && !testhost::field(r.results[2].get(), "message"))
+            finding("info without its message");
     } else if (name == "ringform") {
         const double* size = mxGetPr(args[6]);
         const std::size_t M = static_cast<std::size_t>(size[0]), N = static_cast<std::size_t>(size[1]);

@@ -1,0 +1,64 @@
+// Finding every particle of a recorded hologram and measuring it: the
+// stack scan proposes candidates, each is brought within the fit's reach
+// by a fine scan of the criterion in depth and radius, all are fitted
+// jointly with the hologram's background level and offset, their patterns
+// are subtracted, and the residual is scanned again for the particles the
+// stronger ones hid, until no candidate passes the threshold.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "modules/detectstack/detection_stack.h"
+#include "modules/ringfit/ring_fit.h"
+
+namespace partiscope {
+
+// Every option of the search, with its default.
+struct FindOptions {
+    FitModel model = FitModel::intensity;  // the form of the hologram fitted
+    bool contrast_free = true;   // one fitted contrast per particle (recorded particles
+                                 // rarely match the model's amplitude)
+    double contrast = 1.0;       // every particle's contrast when not free
+    const double* weights = nullptr;  // M*N relative inverse variances (0 masks); null: all 1
+    double K = 0.0;              // > 0: pixels integrate the model over K pixels
+    double threshold = 6.5;      // least detection signal-to-noise ratio of a new particle
+    double min_separation = 8.0;  // pixels between candidates of one scan
+    std::size_t max_count = 100;  // most particles (the joint fit takes at most 200)
+    double sigma = 0.0;          // noise standard deviation at weight 1; 0: from the data
+    int max_passes = 10;         // most scans of the residual
+    int max_iter = 50;           // the fit's most iterations a pass
+    double tolerance = 0.1;      // the fit's convergence, in standard errors
+};
+
+struct FindInput {
+    const double* hol = nullptr;  // M-by-N hologram as recorded (after background division)
+    std::size_t M = 0, N = 0;
+    double lambda = 0.0, pix = 0.0;  // metres
+    const double* depths = nullptr;  // the scan's depths, increasing, metres
+    std::size_t nz = 0;
+    const double* radii = nullptr;  // the scan's radii, increasing, metres
+    std::size_t nr = 0;
+};
+
+struct FindResult {
+    std::size_t n = 0;                // particles found
+    std::vector<double> p, se;        // n-by-4 [x y z r], column-major, and standard errors
+    std::vector<double> score;        // each one's detection signal-to-noise ratio
+    std::vector<double> contrast, contrast_se;
+    std::vector<bool> converged;
+    std::vector<double> zr_correlation;
+    double background = 0, background_se = 0, offset = 0, offset_se = 0;
+    double sigma = 0;                 // the noise level the scores are in units of
+    int passes = 0;                   // scans made
+    std::size_t pixels_ignored = 0;   // weight 0 or not finite
+    std::string message;              // how the search ended
+};
+
+// Checks the input and options (throws Error with the reason), then
+// searches. A hologram without particles gives n = 0, not an error.
+FindResult find_particles(const FindInput& in, const FindOptions& options,
+                          unsigned planner_flags);
+
+}  // namespace partiscope

@@ -1,0 +1,106 @@
+// [p,se,info] = findparticles(hol,lambda,pix,depths,radii,Name,Value,...):
+// every particle of a recorded hologram found and measured.
+#include <cstring>
+
+#include "frame/frame.h"
+#include "modules/detectscan/detection_map.h"
+#include "modules/findparticles/find_particles.h"
+#include "modules/ringfit/fit_option_values.h"
+
+namespace {
+
+using namespace partiscope;
+
+int flag_info = 0;
+
+const frame::ModuleInfo kInfo = {
+    5,
+    3,
+    "Usage: [p,se,info]=findparticles(hol,lambda,pix,depths,radii,Name,Value,...)",
+    "too many outputs for findparticles",
+    nullptr,
+    frame::LicenceShown::console,
+    true,
+};
+
+const double* values(const mxArray* a, const char* message) {
+    if (!mxIsDouble(a) || mxIsComplex(a) || frame::element_count(a) == 0) throw Error(message);
+    return mxGetPr(a);
+}
+
+mxArray* info_struct(const FindResult& r) {
+    const char* names[] = {"score",      "converged",   "zr_correlation", "contrast",
+                           "contrast_se", "background", "background_se",  "offset",
+                           "offset_se",  "sigma",       "passes",         "pixels_ignored",
+                           "message"};
+    mxArray* s = mxCreateStructMatrix(1, 1, sizeof names / sizeof names[0], names);
+    mxSetField(s, 0, "score", frame::column_array(r.score));
+    mxSetField(s, 0, "converged", frame::logical_column(r.converged));
+    mxSetField(s, 0, "zr_correlation", frame::column_array(r.zr_correlation));
+    mxSetField(s, 0, "contrast", frame::column_array(r.contrast));
+    mxSetField(s, 0, "contrast_se", frame::column_array(r.contrast_se));
+    mxSetField(s, 0, "background", frame::scalar_array(r.background));
+    mxSetField(s, 0, "background_se", frame::scalar_array(r.background_se));
+    mxSetField(s, 0, "offset", frame::scalar_array(r.offset));
+    mxSetField(s, 0, "offset_se", frame::scalar_array(r.offset_se));
+    mxSetField(s, 0, "sigma", frame::scalar_array(r.sigma));
+    mxSetField(s, 0, "passes", frame::scalar_array(r.passes));
+    mxSetField(s, 0, "pixels_ignored", frame::scalar_array(static_cast<double>(r.pixels_ignored)));
+    mxSetField(s, 0, "message", mxCreateString(r.message.c_str()));
+    return s;
+}
+
+void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
+    FindInput in;
+    in.hol = values(prhs[0], "Error: hol must be a non-empty real double matrix");
+    in.M = mxGetM(prhs[0]);
+    in.N = mxGetN(prhs[0]);
+    in.lambda = frame::read_scalar(prhs[1], "lambda");
+    in.pix = frame::read_scalar(prhs[2], "pix");
+    in.depths = values(prhs[3], "Error: depths must be a non-empty real vector (metres)");
+    in.nz = frame::element_count(prhs[3]);
+    in.radii = values(prhs[4], "Error: radii must be a non-empty real vector (metres)");
+    in.nr = frame::element_count(prhs[4]);
+
+    const frame::Options opts(prhs + 5, nrhs - 5,
+                              {"Model", "Contrast", "Weights", "K", "Threshold", "MinSeparation",
+                               "MaxCount", "Sigma", "MaxPasses", "MaxIter", "Tolerance"});
+    FindOptions o;
+    std::vector<double> weights;
+    if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
+    if (const mxArray* v = opts.find("Contrast")) contrast_option(v, o.contrast_free, o.contrast);
+    if (const mxArray* v = opts.find("Weights"))
+        o.weights = frame::option_grid(v, "Weights", in.M, in.N, weights);
+    if (const mxArray* v = opts.find("K")) o.K = frame::option_number(v, "K");
+    if (const mxArray* v = opts.find("Threshold")) o.threshold = frame::option_number(v, "Threshold");
+    if (const mxArray* v = opts.find("MinSeparation"))
+        o.min_separation = frame::option_number(v, "MinSeparation");
+    if (const mxArray* v = opts.find("MaxCount"))
+        o.max_count = static_cast<std::size_t>(count_option(v, "MaxCount", 0, 200));
+    if (const mxArray* v = opts.find("Sigma")) {
+        o.sigma = frame::option_number(v, "Sigma");
+        if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
+    }
+    if (const mxArray* v = opts.find("MaxPasses")) o.max_passes = count_option(v, "MaxPasses", 1, 100);
+    if (const mxArray* v = opts.find("MaxIter")) o.max_iter = count_option(v, "MaxIter", 0, 10000);
+    if (const mxArray* v = opts.find("Tolerance"))
+        o.tolerance = frame::option_number(v, "Tolerance");
+
+    const FindResult r = find_particles(in, o, planner_flags_from_environment());
+    double* p = mxGetPr(results.create(0, r.n, 4, mxREAL));
+    double* se = mxGetPr(results.create(1, r.n, 4, mxREAL));
+    if (r.n > 0) {
+        std::memcpy(p, r.p.data(), r.p.size() * sizeof(double));
+        std::memcpy(se, r.se.data(), r.se.size() * sizeof(double));
+    }
+    results.store(2, info_struct(r));
+}
+
+}  // namespace
+
+PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    frame::run_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs,
+                       [nrhs](frame::Results& results, const mxArray* args[]) {
+                           findparticles(results, args, nrhs);
+                       });
+}

@@ -1,0 +1,81 @@
+% FINDPARTICLES  Find every particle of a recorded hologram and measure it.
+%
+%   [p,se,info] = findparticles(hol,lambda,pix,depths,radii,Name,Value,...)
+%
+%   Scans the hologram over the stack of depths and radii (detectstack's
+%   criterion), starts each candidate from a fine scan of the criterion in
+%   depth and radius at its peak, fits it among the particles found before
+%   (ringfit's model and fit), subtracts the fitted patterns, and scans the
+%   residual again for the particles the stronger ones hid, until no
+%   candidate reaches the threshold. At the end every particle is fitted
+%   jointly with the background level and the offset, and p and se are that
+%   fit's estimates and standard errors.
+%
+%   Arguments (real doubles, lengths in metres):
+%     hol      M-by-N hologram as recorded, divided by a background frame
+%              (mean about 1). The background level and an offset are fitted;
+%              pixels that are not finite (a zero in the background frame,
+%              a dead pixel) are ignored, and info.pixels_ignored counts them.
+%     lambda   wavelength in the medium the light crosses (vacuum wavelength
+%              over the medium's refractive index)
+%     pix      pixel pitch in the object's plane: the camera's pitch divided
+%              by the magnification of any optics in front of it
+%     depths   increasing depths (particle-to-sensor distances) to scan. The
+%              criterion keeps about half its peak within the Fresnel depth
+%              of focus of the pattern, so steps of about 10% of the depth
+%              (1 cm at 10 cm here) find particles; the fine scan and the fit
+%              then measure z continuously. Cover the whole volume, with a
+%              step beyond each end.
+%     radii    increasing radii to scan; the criterion depends little on the
+%              radius, so three or four values over the expected range do.
+%
+%   Options (Name, Value; names in any case):
+%     'Weights'        M-by-N relative inverse variances of the pixels (logical
+%                      masks too); 0 ignores a pixel. Default all 1.
+%     'Model'          'intensity' (default) or 'linear', as in ringfit
+%     'Contrast'       'free' (default): each particle's contrast is fitted,
+%                      since recorded particles rarely match the model's
+%                      amplitude; or a number fixing every contrast
+%     'Threshold'      least detection signal-to-noise ratio of a particle,
+%                      at least 3 (default 6.5, see below)
+%     'MinSeparation'  pixels between candidates of one scan (default 8)
+%     'MaxCount'       most particles, at most 200 (default 100)
+%     'Sigma'          the noise standard deviation of hol at weight 1;
+%                      default estimated from the data (the median difference
+%                      of neighbouring pixels, which fringes hardly change)
+%     'MaxPasses'      most scans of the residual (default 10)
+%     'K', 'MaxIter', 'Tolerance'  as in ringfit
+%
+%   Results:
+%     p     n-by-4 table [x y z r], strongest first within each scan: x and y
+%           in pixels from the grid centre (pixel floor(M/2)+1, floor(N/2)+1;
+%           row = x + floor(M/2) + 1), z and r in metres; 0-by-4 when there
+%           is no particle (not an error)
+%     se    n-by-4 standard errors of p (the joint fit's Cramer-Rao bound at
+%           the estimate, noise level from the residual)
+%     info  struct: score (each particle's detection signal-to-noise ratio),
+%           converged, zr_correlation, contrast, contrast_se (per particle);
+%           background, background_se, offset, offset_se; sigma (the noise
+%           level estimated from the data); passes (scans made);
+%           pixels_ignored; message (how the search ended)
+%
+%   The threshold: the score of a candidate is sqrt(q)/sigma, q being the
+%   criterion. On a hologram of pure noise it behaves like the magnitude of
+%   a standard normal variable at each position, so the largest score of a
+%   noise-only 1024-by-1024 plate scanned over 33 pairs is about 5.5. With
+%   the default 6.5, about 1 noise-only 1024-by-1024 plate in 100 gives a
+%   false particle (measured on 300 simulated plates). Raise it by about
+%   0.2 for every doubling of the sensor's pixels or the scan's pairs to
+%   keep that rate; lower it to find fainter particles, at the cost of
+%   false ones.
+%
+%   Preparing an image (see examples/find_particles_in_image.m):
+%     img = double(imread('frame.png'));        % not uint8: values above 255 matter
+%     bg  = double(imread('background.png'));   % the beam without particles
+%     hol = img ./ bg;                          % mean about 1; 0 in bg gives Inf: ignored
+%     w   = double(bg > 10 & img < 250);        % mask dark and saturated pixels
+%     [p, se, info] = findparticles(hol, 632.8e-9, 6.7e-6, 0.04:0.01:0.16, ...
+%                                   [20 40 60]*1e-6, 'Weights', w);
+%     xy_metres = p(:, 1:2) * 6.7e-6;           % positions on the sensor, metres
+%
+%   See also DETECTSTACK, RINGFIT, PRECBOUND, SYNTHPLATE.

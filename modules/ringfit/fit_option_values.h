@@ -1,0 +1,41 @@
+// The values of the fit's options that findparticles passes on to it, read
+// the same way by both gateways.
+#pragma once
+
+#include <string>
+
+#include "frame/frame.h"
+#include "modules/ringfit/ring_fit.h"
+
+namespace partiscope {
+
+inline FitModel model_option(const mxArray* v) {
+    const std::string m = frame::lower(frame::is_text(v) ? frame::option_text(v, "Model") : "");
+    if (m == "intensity") return FitModel::intensity;
+    if (m == "linear") return FitModel::linear;
+    throw Error("Error: Model must be 'intensity' or 'linear'");
+}
+
+// 'free', or the contrast every particle has.
+inline void contrast_option(const mxArray* v, bool& free, double& contrast) {
+    if (frame::is_text(v)) {
+        if (frame::lower(frame::option_text(v, "Contrast")) != "free")
+            throw Error("Error: Contrast must be a finite non-zero number or 'free'");
+        free = true;
+    } else {
+        free = false;
+        contrast = frame::option_number(v, "Contrast");
+    }
+}
+
+// A whole number of iterations or passes within [lo, hi].
+inline int count_option(const mxArray* v, const char* name, double lo, double hi) {
+    const double m = frame::option_number(v, name);
+    if (!(m >= lo && m <= hi) || m != static_cast<double>(static_cast<long long>(m)))
+        throw Error(std::string("Error: ") + name + " must be a whole number from " +
+                    std::to_string(static_cast<long long>(lo)) + " to " +
+                    std::to_string(static_cast<long long>(hi)));
+    return static_cast<int>(m);
+}
+
+}  // namespace partiscope

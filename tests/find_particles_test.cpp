@@ -1,0 +1,125 @@
+// Finding particles on small simulated plates: all found and measured
+// within their errors, no ghost of the wrap-around, nothing on noise.
+#include <gtest/gtest.h>
+
+#include "platform.h"
+
+#include <fftw3.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "modules/findparticles/find_particles.h"
+#include "modules/synthplate/plate_synthesis.h"
+#include "numerics/error.h"
+
+using namespace partiscope;
+
+namespace {
+
+constexpr double kLambda = 6.328e-7, kPix = 6.7e-6;
+constexpr std::size_t kSide = 192;
+
+// A plate as recorded: level kept, noise of standard deviation 1/20.
+std::vector<double> plate(const std::vector<double>& table) {
+    SynthParams s;
+    s.n = static_cast<int>(table.size() / 4);
+    s.lambda = kLambda;
+    s.pix = kPix;
+    s.sX = s.sY = kSide;
+    s.I0 = 1;
+    s.SNR = 20;
+    s.coordinates = table.data();
+    s.meanh = 1;
+    std::vector<double> hol(kSide * kSide), noise(hol.size()), particles(table.size());
+    double mean = 0;
+    synthesize_plate(s, 5, {hol.data(), particles.data(), &mean, noise.data()});
+    return hol;
+}
+
+struct Search {
+    std::vector<double> depths = {0.03, 0.04, 0.05, 0.06, 0.07}, radii = {2e-5, 4e-5};
+    FindInput input(const std::vector<double>& hol) const {
+        FindInput in;
+        in.hol = hol.data();
+        in.M = in.N = kSide;
+        in.lambda = kLambda;
+        in.pix = kPix;
+        in.depths = depths.data();
+        in.nz = depths.size();
+        in.radii = radii.data();
+        in.nr = radii.size();
+        return in;
+    }
+};
+
+}  // namespace
+
+// Two particles, one near an edge (its pattern wraps around in the scan's
+// circular correlation), a dead pixel: both found, each coordinate within
+// four standard errors, no ghost at the opposite edge.
+TEST(FindParticles, FindsAndMeasuresEveryParticle) {
+    const std::vector<double> table = {-30.4, 88.6, 25.2, -40.3, 0.045, 0.055, 3e-5, 2.5e-5};
+    std::vector<double> hol = plate(table);
+    hol[1234] = std::nan("");
+    const Search s;
+    const FindResult r = find_particles(s.input(hol), FindOptions(), FFTW_ESTIMATE);
+    ASSERT_EQ(r.n, 2u) << r.message;
+    EXPECT_EQ(r.pixels_ignored, 1u);
+    for (std::size_t k = 0; k < 2; ++k) {
+        // The found particle nearest to the true one.
+        std::size_t j = 0;
+        double best = 1e300;
+        for (std::size_t i = 0; i < r.n; ++i) {
+            const double d = std::hypot(r.p[i] - table[k], r.p[i + r.n] - table[k + 2]);
+            if (d < best) {
+                best = d;
+                j = i;
+            }
+        }
+        for (std::size_t q = 0; q < 4; ++q)
+            EXPECT_LE(std::fabs(r.p[j + q * r.n] - table[k + 2 * q]), 4 * r.se[j + q * r.n])
+                << "particle " << k << " coordinate " << q;
+        EXPECT_TRUE(r.converged[j]);
+        EXPECT_GT(r.score[j], FindOptions().threshold);
+    }
+    EXPECT_NEAR(r.sigma, 1.0 / 20, 0.005);
+}
+
+TEST(FindParticles, NoiseAloneGivesAnEmptyTable) {
+    std::mt19937 g(2);
+    std::normal_distribution<double> noise(1.3, 0.1);
+    std::vector<double> hol(kSide * kSide);
+    for (double& v : hol) v = noise(g);
+    const FindResult r = find_particles(Search().input(hol), FindOptions(), FFTW_ESTIMATE);
+    EXPECT_EQ(r.n, 0u);
+    EXPECT_TRUE(r.p.empty());
+    EXPECT_NEAR(r.background, 1.3, 0.01);
+    EXPECT_EQ(r.message, "no candidate reaches the threshold");
+}
+
+TEST(FindParticles, RefusesBadOptions) {
+    const std::vector<double> hol(kSide * kSide, 1.0);
+    const auto message = [&](FindOptions o) {
+        try {
+            find_particles(Search().input(hol), o, FFTW_ESTIMATE);
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    FindOptions o;
+    o.max_count = 201;
+    EXPECT_EQ(message(o), "Error: MaxCount may be at most 200 (the particles are fitted jointly)");
+    o = FindOptions();
+    o.tolerance = 0;
+    EXPECT_EQ(message(o), "Error: Tolerance must be a positive finite number");
+    o = FindOptions();
+    std::vector<double> w(kSide * kSide, 0.0);
+    o.weights = w.data();
+    EXPECT_EQ(message(o), "Error: hol has no pixel with a finite value and non-zero weight");
+    w[3] = -1;
+    EXPECT_EQ(message(o), "Error: Weights must be finite and non-negative");
+}
