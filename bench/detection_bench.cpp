@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modules/detectscan/detection_map.h"
+#include "modules/detectstack/detection_stack.h"
 
 namespace {
 
@@ -87,6 +88,48 @@ void BM_Steady(benchmark::State& state) {
 }
 BENCHMARK(BM_Steady<false>)->Name("detectscan/steady")->Apply(sizes);
 BENCHMARK(BM_Steady<true>)->Name("detectscan/steady/reference")->Apply(sizes);
+
+// A stack of 20 (depth, radius) pairs in one call against 20 single-pair
+// maps, the pairs of the stack: 5 depths by 4 radii.
+constexpr int kPairs = 20;
+const std::vector<double> kDepths = {0.06, 0.08, 0.10, 0.12, 0.14}, kRadii = {2e-5, 3e-5, 4e-5, 5e-5};
+
+void BM_StackOfPairs(benchmark::State& state) {
+    Sensor s(state);
+    StackInput in;
+    in.hol = s.hol.data();
+    in.M = s.M;
+    in.N = s.N;
+    in.lambda = 6.328e-7;
+    in.pix = 6.7e-6;
+    in.K = 1;
+    in.depths = kDepths.data();
+    in.nz = kDepths.size();
+    in.radii = kRadii.data();
+    in.nr = kRadii.size();
+    in.fov = {1, s.M, 1, s.N};
+    std::vector<std::int32_t> pair(s.M * s.N);
+    detection_stack(in, {s.q0.data(), pair.data()}, FFTW_MEASURE);  // learn the plans
+    for (auto _ : state)
+        benchmark::DoNotOptimize(detection_stack(in, {s.q0.data(), pair.data()}, FFTW_MEASURE));
+}
+BENCHMARK(BM_StackOfPairs)->Name("detectstack/20_pairs")->Apply(sizes);
+
+void BM_SinglePairMaps(benchmark::State& state) {
+    Sensor s(state);
+    DetectionInput in = s.input();
+    detection_map(in, s.q0.data(), FFTW_MEASURE);
+    for (auto _ : state) {
+        for (double r : kRadii) {
+            for (double z : kDepths) {
+                in.r = r;
+                in.z = z;
+                benchmark::DoNotOptimize(detection_map(in, s.q0.data(), FFTW_MEASURE));
+            }
+        }
+    }
+}
+BENCHMARK(BM_SinglePairMaps)->Name("detectscan/20_calls")->Apply(sizes);
 
 // Seven in-place complex transforms of the size, one thread, MEASURE plans.
 void BM_SevenComplexTransforms(benchmark::State& state) {

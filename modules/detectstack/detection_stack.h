@@ -60,7 +60,7 @@ std::vector<DetectionResult> detection_stack(const StackInput& in, const StackMa
 double noise_sigma(const double* hol, const double* w, std::size_t M, std::size_t N);
 
 struct CandidateOptions {
-    double threshold = 6.0;       // least detection signal-to-noise ratio sqrt(q)/sigma
+    double threshold = 6.5;       // least detection signal-to-noise ratio sqrt(q)/sigma
     double min_separation = 8.0;  // pixels: no two candidates closer
     std::size_t max_count = 100;  // most candidates
 };
