@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "modules/findparticles/find_particles.h"
@@ -57,14 +58,20 @@ int main(int argc, char** argv) {
     for (int k = 0; k <= 10; ++k) search.depths.push_back(0.05 + 0.01 * k);
     search.radii = {20e-6, 40e-6, 60e-6};
     const unsigned planner = FFTW_MEASURE;
-    const FindOptions options;
+    // A fourth argument "free" fits every particle's contrast (default: 1,
+    // the plates' own).
+    FindOptions options;
+    if (argc > 4 && std::string(argv[4]) == "free") options.contrast_free = true;
 
     std::printf("%dx%d, pitch 6.7 um, 632.8 nm, %d particles anywhere, z 5-15 cm, r 20-60 um,\n"
-                "SNR 3, background level kept; scan: 11 depths x 3 radii; threshold %.1f\n\n",
-                static_cast<int>(kSide), static_cast<int>(kSide), count, options.threshold);
+                "SNR 3, background level kept; scan: 11 depths x 3 radii; threshold %.1f;\n"
+                "contrast %s\n\n",
+                static_cast<int>(kSide), static_cast<int>(kSide), count, options.threshold,
+                options.contrast_free ? "free" : "fixed at 1");
     int truth_total = 0, matched = 0, false_total = 0, unconverged = 0;
     double seconds = 0, worst = 0;
-    std::vector<double> z2[4];
+    std::vector<double> z2[4], se_sum(4, 0.0);
+    double zr_sum = 0;
     for (int t = 0; t < plates; ++t) {
         SynthParams s;
         s.n = count;
@@ -111,7 +118,9 @@ int main(int argc, char** argv) {
             for (int q = 0; q < 4; ++q) {
                 const double e = (r.p[j + q * r.n] - truth[k + q * count]) / r.se[j + q * r.n];
                 z2[q].push_back(e * e);
+                se_sum[q] += r.se[j + q * r.n];
             }
+            zr_sum += std::fabs(r.zr_correlation[j]);
         }
         const int false_here = static_cast<int>(r.n) - found;
         truth_total += count;
@@ -135,6 +144,9 @@ int main(int argc, char** argv) {
                         std::sqrt(s / std::max<std::size_t>(1, z2[q].size())), "<= 1.3");
         }
         std::printf("%-44s %10d\n", "found particles whose fit did not converge", unconverged);
+        std::printf("%-44s %10.3f\n", "mean |correlation of z and r|", zr_sum / std::max(1, matched));
+        std::printf("mean SE: x %.4f px, y %.4f px, z %.2f um, r %.3f um\n", se_sum[0] / matched,
+                    se_sum[1] / matched, 1e6 * se_sum[2] / matched, 1e6 * se_sum[3] / matched);
         std::printf("%-44s %10.2f %10s\n", "seconds a plate (mean)", seconds / plates, "<= 10");
         std::printf("%-44s %10.2f\n", "seconds a plate (slowest)", worst);
         std::printf("(%d plates, %d particles)\n", plates, truth_total);

@@ -212,7 +212,15 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
                 p0[k + 2 * n] = found[k].z;
                 p0[k + 3 * n] = found[k].r;
                 a[k] = found[k].a;
-                held[k] = hold && found[k].settled;
+                // Those near a new particle are fitted again with it: an
+                // overlap the earlier fit did not know of moves them.
+                bool overlapped = false;
+                for (const Start& f : found) {
+                    overlapped = overlapped ||
+                                 (!f.settled && std::hypot(f.x - found[k].x, f.y - found[k].y) <
+                                                    std::sqrt(4.0 * in.lambda * f.z) / in.pix);
+                }
+                held[k] = hold && found[k].settled && !overlapped;
                 held_any = held_any || held[k];
                 all_settled = all_settled && found[k].settled;
             }
@@ -284,19 +292,36 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
         while (!cands.empty() && (cands.back().score < kTakenTogether * cands.front().score ||
                                   cands.size() > kMostAPass))
             cands.pop_back();
-        // A residual peak on a particle already fitted is what its fit left.
         std::vector<Start> fresh;
         for (const Candidate& c : cands) {
             const double x = static_cast<double>(c.row) - hM, y = static_cast<double>(c.col) - hN;
-            bool near = false;
-            for (const std::vector<Start>* list : {&found, &rejected}) {
-                for (const Start& f : *list)
-                    near = near || std::hypot(f.x - x, f.y - y) < std::max(o.min_separation, 2.0);
-            }
-            if (near) continue;
             const std::size_t t = c.row + c.col * M;
             const std::size_t iz = static_cast<std::size_t>(c.pair) % in.nz,
                               ir = static_cast<std::size_t>(c.pair) / in.nz;
+            double zlo, zhi, rlo, rhi;
+            bracket(in.depths, in.nz, iz, zlo, zhi);
+            bracket(in.radii, in.nr, ir, rlo, rhi);
+            // A residual peak on a particle already fitted (or dropped), at its
+            // depth, is what its fit left; a particle straight behind another
+            // one, at another depth, is new.
+            const double zc = in.depths[iz];
+            const double reach = 1.5 * std::max(zc - zlo, zhi - zc);
+            bool near = false;
+            for (const std::vector<Start>* list : {&found, &rejected}) {
+                for (const Start& f : *list)
+                    near = near || (std::hypot(f.x - x, f.y - y) < std::max(o.min_separation, 2.0) &&
+                                    std::fabs(f.z - zc) <= reach);
+            }
+            if (near) continue;
+            // Close to a stronger candidate of this scan, a peak may be a side
+            // lobe of its pattern: it waits for the next scan, on the residual
+            // with that pattern subtracted. Side lobes lie within the central
+            // Fresnel zones of the pattern that casts them (four here).
+            bool shadowed = false;
+            for (const Start& f : fresh)
+                shadowed = shadowed ||
+                           std::hypot(f.x - x, f.y - y) < std::sqrt(4.0 * in.lambda * f.z) / in.pix;
+            if (shadowed) continue;
             Start st{x, y, in.depths[iz], in.radii[ir], c.score};
             // Sub-pixel centre from the best map around the peak.
             if (c.row > 0 && c.row + 1 < M) st.x += vertex(best[t - 1], best[t], best[t + 1]);
@@ -305,9 +330,6 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
             // again, each by a fine scan of the criterion at the peak.
             const std::size_t H = static_cast<std::size_t>(
                 std::max(24.0, std::sqrt(16.0 * in.lambda * st.z) / in.pix));
-            double zlo, zhi, rlo, rhi;
-            bracket(in.depths, in.nz, iz, zlo, zhi);
-            bracket(in.radii, in.nr, ir, rlo, rhi);
             const auto by_z = [&](double z) {
                 return window_score(res, w, M, N, c.row, c.col, H, z, st.r, in, o.K, quad);
             };

@@ -18,9 +18,10 @@ namespace partiscope {
 // Every option of the search, with its default.
 struct FindOptions {
     FitModel model = FitModel::intensity;  // the form of the hologram fitted
-    bool contrast_free = true;   // one fitted contrast per particle (recorded particles
-                                 // rarely match the model's amplitude)
-    double contrast = 1.0;       // every particle's contrast when not free
+    bool contrast_free = false;  // true: one fitted contrast per particle; the level and
+                                 // the offset are then told apart only by the pattern's
+                                 // second-order term, and weakly
+    double contrast = 1.0;       // every particle's contrast when not free (an opaque disc's)
     const double* weights = nullptr;  // M*N relative inverse variances (0 masks); null: all 1
     double K = 0.0;              // > 0: pixels integrate the model over K pixels
     double threshold = 6.5;      // least detection signal-to-noise ratio of a new particle
