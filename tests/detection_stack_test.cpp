@@ -9,6 +9,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/particle_model.h"
@@ -240,4 +241,38 @@ TEST(DetectionStack, RefusesBadGridsAndTinyHolograms) {
     EXPECT_EQ(message(in, o), "Error: Threshold must be a non-negative finite number");
     // A plate without particles gives no candidate, not an error.
     EXPECT_EQ(message(p.input(true, true)), "no error");
+}
+
+// Calls from several threads at once (a Python program's threads, a host's
+// workers): FFTW's planner is shared, so planning and plan destruction take
+// turns; every call still gives the values of a call made alone.
+TEST(DetectionStack, CallsFromSeveralThreadsAtOnce) {
+    std::vector<Plate> plates;
+    for (std::size_t k = 0; k < 4; ++k)
+        plates.push_back(plate(40 + 6 * k, 36 + 4 * k, {{{1.0, -2.0, 0.045, 4e-5}}}, 0.1, 3));
+    std::vector<std::vector<double>> alone(plates.size());
+    for (std::size_t k = 0; k < plates.size(); ++k) {
+        const StackInput in = plates[k].input(true, false);
+        alone[k].resize(in.M * in.N);
+        std::vector<std::int32_t> pair(alone[k].size());
+        detection_stack(in, {alone[k].data(), pair.data()}, FFTW_ESTIMATE);
+    }
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round) {
+                const std::size_t k = static_cast<std::size_t>(t + round) % plates.size();
+                const StackInput in = plates[k].input(true, false);
+                std::vector<double> best(in.M * in.N);
+                std::vector<std::int32_t> pair(best.size());
+                detection_stack(in, {best.data(), pair.data()}, FFTW_ESTIMATE);
+                for (std::size_t i = 0; i < best.size(); ++i)
+                    mismatches[static_cast<std::size_t>(t)] +=
+                        std::fabs(best[i] - alone[k][i]) > 1e-12 * std::fabs(alone[k][i]);
+            }
+        });
+    }
+    for (std::thread& th : threads) th.join();
+    for (int m : mismatches) EXPECT_EQ(m, 0);
 }

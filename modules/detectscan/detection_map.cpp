@@ -29,10 +29,10 @@ using fftw::Plan;
 // contiguous dimension, which is FFTW's last (row-major) one. Planning
 // overwrites the array, so it is made before the array is filled.
 Plan plan_2d(const ComplexBuffer& on, std::size_t M, std::size_t N, int sign, unsigned flags) {
-    fftw_plan p = fftw_plan_dft_2d(static_cast<int>(N), static_cast<int>(M), on.get(), on.get(),
-                                   sign, flags);
-    if (!p) throw Error("Error: FFTW could not make a transform plan");
-    return Plan(p);
+    return fftw::make_plan(flags, [&] {
+        return fftw_plan_dft_2d(static_cast<int>(N), static_cast<int>(M), on.get(), on.get(), sign,
+                                flags);
+    });
 }
 
 // The template of a particle centred at offset (floor(M/2), floor(N/2)) from

@@ -7,6 +7,7 @@
 #include <complex>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <type_traits>
 
@@ -39,12 +40,36 @@ inline std::complex<double>* as_complex(const ComplexBuffer& b) {
     return reinterpret_cast<std::complex<double>*>(b.get());
 }
 
+// FFTW's planner is shared state and not thread-safe: making and
+// destroying plans (and the planner's time limit) go through one lock, so
+// that calls from several threads of one process (a host's workers, a
+// Python program's threads) cannot corrupt it. Executing plans needs none.
+inline std::mutex& planner_lock() {
+    static std::mutex m;
+    return m;
+}
+
 struct PlanDestroy {
-    void operator()(fftw_plan p) const { fftw_destroy_plan(p); }
+    void operator()(fftw_plan p) const {
+        const std::lock_guard<std::mutex> hold(planner_lock());
+        fftw_destroy_plan(p);
+    }
 };
 using Plan = std::unique_ptr<std::remove_pointer_t<fftw_plan>, PlanDestroy>;
 
-inline Plan checked(fftw_plan p) {
+// The default effort's planning time is bounded: the first call of a size
+// should take seconds, not a minute. A stronger effort asked for by name
+// plans without a bound.
+inline void bound_planning(unsigned flags) {
+    fftw_set_timelimit(flags == FFTW_MEASURE ? 0.9 : FFTW_NO_TIMELIMIT);
+}
+
+// A plan made by make() under the planner's lock, with the effort's bound.
+template <class Make>
+Plan make_plan(unsigned flags, Make make) {
+    const std::lock_guard<std::mutex> hold(planner_lock());
+    bound_planning(flags);
+    fftw_plan p = make();
     if (!p) throw Error("Error: FFTW could not make a transform plan");
     return Plan(p);
 }
@@ -61,13 +86,6 @@ struct HalfSpectrum {
     fftw_complex* spectrum() const { return buffer.get(); }
     std::complex<double>* values() const { return as_complex(buffer); }
 };
-
-// The default effort's planning time is bounded: the first call of a size
-// should take seconds, not a minute. A stronger effort asked for by name
-// plans without a bound.
-inline void bound_planning(unsigned flags) {
-    fftw_set_timelimit(flags == FFTW_MEASURE ? 0.9 : FFTW_NO_TIMELIMIT);
-}
 
 }  // namespace fftw
 }  // namespace partiscope

@@ -94,18 +94,20 @@ std::vector<DetectionResult> detection_stack(const StackInput& in, const StackMa
     // Plans are made before anything is written into their arrays (planning
     // overwrites them) and on this thread (FFTW plans on one thread only;
     // executing plans on other arrays is safe from any thread).
-    fftw::bound_planning(planner_flags);
-    const fftw::Plan forward = fftw::checked(fftw_plan_dft_r2c_2d(
-        static_cast<int>(N), static_cast<int>(M), fw.real(), fw.spectrum(), planner_flags));
-    const fftw::Plan backward =
-        fftw::checked(fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M),
-                                           lane[0].cwm2.spectrum(), lane[0].cwm2.real(),
-                                           planner_flags));
+    const fftw::Plan forward = fftw::make_plan(planner_flags, [&] {
+        return fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), fw.real(),
+                                    fw.spectrum(), planner_flags);
+    });
+    const fftw::Plan backward = fftw::make_plan(planner_flags, [&] {
+        return fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M),
+                                    lane[0].cwm2.spectrum(), lane[0].cwm2.real(), planner_flags);
+    });
     fftw::Plan dct;
     if (cosine)
-        dct = fftw::checked(fftw_plan_r2r_2d(static_cast<int>(qc), static_cast<int>(qr),
-                                             lane[0].k1.get(), lane[0].k1.get(), FFTW_REDFT00,
-                                             FFTW_REDFT00, planner_flags));
+        dct = fftw::make_plan(planner_flags, [&] {
+            return fftw_plan_r2r_2d(static_cast<int>(qc), static_cast<int>(qr), lane[0].k1.get(),
+                                    lane[0].k1.get(), FFTW_REDFT00, FFTW_REDFT00, planner_flags);
+        });
 
     // The data's half: w and w d, filled column by column; the total weight
     // is summed per column and the columns' sums added in order.
