@@ -1,5 +1,7 @@
 #include "frame.h"
 
+#include "numerics/sizes.h"
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -142,15 +144,7 @@ Pair read_sizes(const mxArray* a, const char* name) {
 }
 
 Pair checked_sizes(double rows, double cols, const std::string& message) {
-    // Bounds each dimension by the 32-bit index range and the element count
-    // by what a host array of doubles can address, so that truncating the
-    // sizes and forming trunc(M) * trunc(N) * 8 never overflows.
-    constexpr double kMaxDimension = 2147483647.0;
-    constexpr double kMaxElements = 281474976710656.0;  // 2^48
-    const bool valid = rows >= 0.0 && cols >= 0.0 && rows <= kMaxDimension &&
-                       cols <= kMaxDimension &&
-                       std::trunc(rows) * std::trunc(cols) <= kMaxElements;
-    if (!valid) throw Error(message);
+    check_sizes(rows, cols, message);
     return {rows, cols};
 }
 

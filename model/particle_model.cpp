@@ -146,4 +146,9 @@ void model_calc(double* field_re, double* field_im, const ModelParams& p) {
 }
 
 }  // namespace reference
+void check_depth_radius(double z, double r) {
+    if (z < 0.0) throw Error("Error: Z should be positive");
+    if (r < 0.0) throw Error("Error: R should be positive");
+}
+
 }  // namespace partiscope

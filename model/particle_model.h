@@ -36,6 +36,10 @@ struct ModelParams {
     double K = 0.0;  // pixel-factor parameter: its switch and, in two forms, its width
 };
 
+// The depth and the radius a model or a detection map takes: neither may be
+// negative ("Error: Z should be positive", then R; 0 and NaN pass).
+void check_depth_radius(double z, double r);
+
 // Destinations of model_grid, each trunc(M)-by-trunc(N), zero-filled by the
 // caller. Unused ones may be null.
 struct GridOutputs {

@@ -32,9 +32,8 @@ const double* grid_argument(const mxArray* a, std::size_t M, std::size_t N, cons
 void detectscan(frame::Results& results, const mxArray* prhs[]) {
     DetectionInput in;
     in.z = frame::read_scalar(prhs[5], "z");
-    if (in.z < 0.0) throw Error("Error: Z should be positive");
     in.r = frame::read_scalar(prhs[4], "r");
-    if (in.r < 0.0) throw Error("Error: R should be positive");
+    check_depth_radius(in.z, in.r);
 
     in.M = mxGetM(prhs[0]);
     in.N = mxGetN(prhs[0]);

@@ -30,9 +30,8 @@ mxArray* placeholder(frame::Results& results, int slot, mxComplexity complexity)
 void ringform(frame::Results& results, const mxArray* prhs[]) {
     ModelParams p;
     p.z = frame::read_scalar(prhs[2], "z");
-    if (p.z < 0.0) throw Error("Error: Z should be positive");
     p.r = frame::read_scalar(prhs[3], "r");
-    if (p.r < 0.0) throw Error("Error: R should be positive");
+    check_depth_radius(p.z, p.r);
     p.x = frame::read_scalar(prhs[0], "x");
     p.y = frame::read_scalar(prhs[1], "y");
     p.pix = frame::read_scalar(prhs[4], "pix");

@@ -1,0 +1,438 @@
+// The core on NumPy arrays: argument conversion, the interpreter's lock
+// released while the core computes, the core's errors as Python exceptions.
+// No numerics here; the package's Python layer names the results.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "model/particle_model.h"
+#include "modules/detectscan/detection_map.h"
+#include "modules/detectstack/detection_stack.h"
+#include "modules/findparticles/find_particles.h"
+#include "modules/precbound/precision_bound.h"
+#include "modules/ringfit/ring_fit.h"
+#include "modules/synthplate/plate_synthesis.h"
+#include "numerics/cylinder.h"
+#include "numerics/sizes.h"
+
+namespace py = pybind11;
+using namespace partiscope;
+
+namespace {
+
+// Any real array in, as column-major float64 (x, the first axis, fastest):
+// a copy only when the layout or the type does not fit already.
+using Grid = py::array_t<double, py::array::f_style | py::array::forcecast>;
+
+Grid grid(std::size_t M, std::size_t N) {
+    return Grid({static_cast<py::ssize_t>(M), static_cast<py::ssize_t>(N)});
+}
+
+std::size_t rows(const Grid& a) { return a.ndim() >= 1 ? static_cast<std::size_t>(a.shape(0)) : 1; }
+std::size_t cols(const Grid& a) { return a.ndim() >= 2 ? static_cast<std::size_t>(a.shape(1)) : 1; }
+
+// A hologram-like argument: two axes, not empty.
+void require_matrix(const Grid& a, const char* name) {
+    if (a.ndim() != 2 || a.size() == 0)
+        throw py::type_error(std::string(name) + " must be a non-empty 2-D array");
+}
+
+void require_shape(const Grid& a, std::size_t M, std::size_t N, const char* name) {
+    if (a.ndim() != 2 || rows(a) != M || cols(a) != N)
+        throw Error(std::string("Error: ") + name + " must be the size of hol");
+}
+
+
+py::tuple ringform(double x, double y, double z, double r, double pix, double lambda,
+                   std::pair<double, double> size, double flag, double K) {
+    check_depth_radius(z, r);
+    check_sizes(size.first, size.second,
+                "Error: sizeH must hold two non-negative finite sizes within the array limits");
+    ModelParams p;
+    p.x = x;
+    p.y = y;
+    p.z = z;
+    p.r = r;
+    p.pix = pix;
+    p.lambda = lambda;
+    p.M = size.first;
+    p.N = size.second;
+    p.K = K;
+    const std::size_t M = static_cast<std::size_t>(p.M), N = static_cast<std::size_t>(p.N);
+    const bool complex_model = !(flag > -1.0 && flag < 1.0);
+    Grid real = grid(complex_model ? 0 : M, complex_model ? 0 : N);
+    Grid re = grid(complex_model ? M : 0, complex_model ? N : 0), im = grid(re.shape(0), re.shape(1));
+    Grid jinc = grid(r > 0.0 ? M : 0, r > 0.0 ? N : 0);
+    GridOutputs out;
+    // The model writes only its nodes: zero first (an odd size's last row).
+    for (Grid* g : {&real, &re, &im, &jinc}) std::memset(g->mutable_data(), 0, g->nbytes());
+    out.real_p = complex_model ? nullptr : real.mutable_data();
+    out.complex_re = complex_model ? re.mutable_data() : nullptr;
+    out.complex_im = complex_model ? im.mutable_data() : nullptr;
+    out.jinc = r > 0.0 ? jinc.mutable_data() : nullptr;
+    {
+        py::gil_scoped_release unlocked;
+        model_grid(p, complex_model, out);
+    }
+    return py::make_tuple(real, re, im, jinc, complex_model);
+}
+
+py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, double r, double z,
+                     const Grid& w_prim, std::pair<double, double> fov_x,
+                     std::pair<double, double> fov_y, double K) {
+    require_matrix(hol, "hol");
+    check_depth_radius(z, r);
+    DetectionInput in;
+    in.M = rows(hol);
+    in.N = cols(hol);
+    if (in.M * in.N > 2147483647u) throw Error("Error: hol must have fewer than 2^31 elements");
+    require_shape(w, in.M, in.N, "w");
+    require_shape(w_prim, in.M, in.N, "w_prim");
+    in.hol = hol.data();
+    in.w = w.data();
+    in.w_prim = w_prim.data();
+    in.lambda = lambda;
+    in.pix = pix;
+    in.r = r;
+    in.z = z;
+    in.K = K;
+    const double x[2] = {fov_x.first, fov_x.second}, y[2] = {fov_y.first, fov_y.second};
+    in.fov = field_of_view(x, y, in.M, in.N);
+    const unsigned planner = planner_flags_from_environment();
+    Grid q0 = grid(in.fov.rows(), in.fov.cols());
+    DetectionResult best;
+    {
+        py::gil_scoped_release unlocked;
+        best = detection_map(in, q0.mutable_data(), planner);
+    }
+    const std::size_t nx = in.fov.rows();
+    return py::make_tuple(best.best % nx + 1, best.best / nx + 1, best.maxim, q0);
+}
+
+py::tuple synthplate(int n, double lambda, double pix, double sX, double sY, double I0, double SNR,
+                     std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
+                     int random_coordinates, py::object coordinates, int meanh, double K,
+                     py::object seed) {
+    if (n < 0) throw Error("Error: n must be a non-negative whole number");
+    check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
+    SynthParams p;
+    p.n = n;
+    p.lambda = lambda;
+    p.pix = pix;
+    p.sX = static_cast<std::size_t>(sX);
+    p.sY = static_cast<std::size_t>(sY);
+    p.I0 = I0;
+    p.SNR = SNR;
+    p.rangeZ[0] = rangeZ.first;
+    p.rangeZ[1] = rangeZ.second;
+    p.rangeR[0] = rangeR.first;
+    p.rangeR[1] = rangeR.second;
+    p.random_coordinates = random_coordinates;
+    p.meanh = meanh;
+    p.K = K;
+    Grid table;
+    if (random_coordinates != 1) {
+        if (coordinates.is_none())
+            throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
+        table = coordinates.cast<Grid>();
+        if (table.ndim() != 2 || cols(table) != 4 || rows(table) < static_cast<std::size_t>(n))
+            throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
+        p.coordinates = table.data();
+        p.coordinate_rows = rows(table);
+    }
+    const std::uint32_t s = seed.is_none() ? next_call_seed() : seed.cast<std::uint32_t>();
+    Grid hologram = grid(p.sX, p.sY), noise = grid(p.sX, p.sY),
+         particles = grid(static_cast<std::size_t>(n), 4);
+    double mean = 0.0;
+    for (Grid* g : {&hologram, &noise, &particles}) std::memset(g->mutable_data(), 0, g->nbytes());
+    {
+        py::gil_scoped_release unlocked;
+        synthesize_plate(p, s, {hologram.mutable_data(), particles.mutable_data(), &mean,
+                                noise.mutable_data()});
+    }
+    return py::make_tuple(hologram, particles, mean, noise);
+}
+
+py::tuple precbound(double x, double y, double z, double r, double pix, double lambda,
+                    std::pair<double, double> size, double sigm, double n, double A) {
+    check_sizes(size.first, size.second,
+                "Error: sizeH must hold two non-negative finite sizes within the array limits");
+    BoundParams p;
+    p.x = x;
+    p.y = y;
+    p.z = z;
+    p.r = r;
+    p.pix = pix;
+    p.lambda = lambda;
+    p.W = size.first;
+    p.H = size.second;
+    p.sigm = sigm;
+    p.n = n;
+    p.A = A;
+    Bounds b;
+    {
+        py::gil_scoped_release unlocked;
+        b = precision_bounds(p);
+    }
+    return py::make_tuple(b.deltax, b.deltay, b.deltaz, b.deltar);
+}
+
+template <void (*Elements)(const double*, double*, std::size_t)>
+py::array_t<double> elementwise(py::array_t<double, py::array::forcecast> X) {
+    py::array_t<double, py::array::f_style> in(X);  // the values in any order, once
+    py::array_t<double, py::array::f_style> out(std::vector<py::ssize_t>(in.shape(), in.shape() + in.ndim()));
+    {
+        py::gil_scoped_release unlocked;
+        Elements(in.data(), out.mutable_data(), static_cast<std::size_t>(in.size()));
+    }
+    return out;
+}
+
+// The fit's options from keyword values (None: the default).
+FitModel model_of(const std::string& m) {
+    if (m == "intensity") return FitModel::intensity;
+    if (m == "linear") return FitModel::linear;
+    throw Error("Error: Model must be 'intensity' or 'linear'");
+}
+
+void contrast_of(const py::object& c, bool& free, double& value) {
+    if (py::isinstance<py::str>(c)) {
+        if (c.cast<std::string>() != "free")
+            throw Error("Error: Contrast must be a finite non-zero number or 'free'");
+        free = true;
+    } else {
+        free = false;
+        value = c.cast<double>();
+    }
+}
+
+py::array_t<bool> flags(const std::vector<bool>& v) {
+    py::array_t<bool> a(static_cast<py::ssize_t>(v.size()));
+    bool* out = a.mutable_data();
+    for (std::size_t k = 0; k < v.size(); ++k) out[k] = v[k];
+    return a;
+}
+
+py::dict fit_info(const FitResult& r) {
+    py::dict d;
+    d["background"] = r.background;
+    d["background_se"] = r.background_se;
+    d["offset"] = r.offset;
+    d["offset_se"] = r.offset_se;
+    d["sigma"] = r.sigma;
+    d["chi2"] = r.chi2;
+    d["iterations"] = r.iterations;
+    d["converged"] = flags(r.converged);
+    d["zr_correlation"] = py::array_t<double>(r.zr_correlation.size(), r.zr_correlation.data());
+    d["contrast"] = py::array_t<double>(r.contrast.size(), r.contrast.data());
+    d["contrast_se"] = py::array_t<double>(r.contrast_se.size(), r.contrast_se.data());
+    d["pixels_ignored"] = r.pixels_ignored;
+    d["message"] = r.message;
+    return d;
+}
+
+Grid table(const std::vector<double>& v, std::size_t n) {
+    Grid t = grid(n, n > 0 ? v.size() / n : 4);
+    if (!v.empty()) std::memcpy(t.mutable_data(), v.data(), v.size() * sizeof(double));
+    return t;
+}
+
+py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, const std::string& model,
+                  const py::object& contrast, py::object background, py::object offset,
+                  py::object weights, std::vector<bool> free, double sigma, double K, int max_iter,
+                  double tolerance) {
+    require_matrix(hol, "hol");
+    FitInput in;
+    in.hol = hol.data();
+    in.M = rows(hol);
+    in.N = cols(hol);
+    in.lambda = lambda;
+    in.pix = pix;
+    if (p0.ndim() != 2 || cols(p0) != 4 || rows(p0) == 0)
+        throw Error("Error: p0 must be an n-by-4 table [x y z r] with at least one row");
+    in.p0 = p0.data();
+    in.n = rows(p0);
+    if (in.n > 200) throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
+    FitOptions o;
+    o.model = model_of(model);
+    contrast_of(contrast, o.contrast_free, o.contrast);
+    if (!background.is_none()) {
+        o.background_fixed = true;
+        o.background = background.cast<double>();
+    }
+    if (!offset.is_none()) {
+        o.offset_fixed = true;
+        o.offset = offset.cast<double>();
+    }
+    Grid w;
+    if (!weights.is_none()) {
+        w = weights.cast<Grid>();
+        require_shape(w, in.M, in.N, "Weights");
+        o.weights = w.data();
+    }
+    if (free.size() != 4) throw Error("Error: Free must have four elements (x, y, z, r), true where fitted");
+    for (int q = 0; q < 4; ++q) o.free[q] = free[static_cast<std::size_t>(q)];
+    if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
+    o.sigma = sigma;
+    o.K = K;
+    if (max_iter < 0 || max_iter > 10000) throw Error("Error: MaxIter must be a whole number from 0 to 10000");
+    o.max_iter = max_iter;
+    o.tolerance = tolerance;
+    FitResult r;
+    {
+        py::gil_scoped_release unlocked;
+        r = ring_fit(in, o);
+    }
+    return py::make_tuple(table(r.p, in.n), table(r.se, in.n), fit_info(r));
+}
+
+py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& depths,
+                      const Grid& radii, py::object weights, py::object position_weights,
+                      py::object fov_x, py::object fov_y, double K, double threshold,
+                      double min_separation, int max_count, double sigma) {
+    require_matrix(hol, "hol");
+    StackInput in;
+    in.hol = hol.data();
+    in.M = rows(hol);
+    in.N = cols(hol);
+    in.lambda = lambda;
+    in.pix = pix;
+    in.depths = depths.data();
+    in.nz = static_cast<std::size_t>(depths.size());
+    in.radii = radii.data();
+    in.nr = static_cast<std::size_t>(radii.size());
+    in.K = K;
+    Grid w, wp;
+    if (!weights.is_none()) {
+        w = weights.cast<Grid>();
+        require_shape(w, in.M, in.N, "Weights");
+        in.w = w.data();
+    }
+    if (!position_weights.is_none()) {
+        wp = position_weights.cast<Grid>();
+        require_shape(wp, in.M, in.N, "PositionWeights");
+        in.w_prim = wp.data();
+    }
+    const auto range = [](const py::object& r, double last) {
+        return r.is_none() ? std::pair<double, double>{1.0, last} : r.cast<std::pair<double, double>>();
+    };
+    const auto fx = range(fov_x, static_cast<double>(in.M)), fy = range(fov_y, static_cast<double>(in.N));
+    const double x[2] = {fx.first, fx.second}, y[2] = {fy.first, fy.second};
+    in.fov = field_of_view(x, y, in.M, in.N);
+    StackOptions o;
+    o.threshold = threshold;
+    o.min_separation = min_separation;
+    if (max_count < 0 || max_count > 100000) throw Error("Error: MaxCount must be a whole number from 0 to 100000");
+    o.max_count = static_cast<std::size_t>(max_count);
+    if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
+    o.sigma = sigma;
+    const unsigned planner = planner_flags_from_environment();
+    const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
+    Grid best = grid(nx, ny), zidx = grid(nx, ny), ridx = grid(nx, ny);
+    std::vector<std::int32_t> pair(nx * ny);
+    StackDetection d;
+    {
+        py::gil_scoped_release unlocked;
+        d = detect_stack(in, o, {best.mutable_data(), pair.data()}, planner);
+    }
+    double* zi = zidx.mutable_data();
+    double* ri = ridx.mutable_data();
+    for (std::size_t t = 0; t < nx * ny; ++t) {
+        const std::int32_t p = pair[t];
+        zi[t] = p < 0 ? NAN : static_cast<double>(static_cast<std::size_t>(p) % in.nz + 1);
+        ri[t] = p < 0 ? NAN : static_cast<double>(static_cast<std::size_t>(p) / in.nz + 1);
+    }
+    Grid cand = grid(d.candidates.size(), 5);
+    if (!d.table.empty()) std::memcpy(cand.mutable_data(), d.table.data(), d.table.size() * sizeof(double));
+    return py::make_tuple(cand, best, zidx, ridx);
+}
+
+py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& depths,
+                        const Grid& radii, const std::string& model, const py::object& contrast,
+                        py::object weights, double K, double threshold, double min_separation,
+                        int max_count, double sigma, int max_passes, int max_iter, double tolerance) {
+    require_matrix(hol, "hol");
+    FindInput in;
+    in.hol = hol.data();
+    in.M = rows(hol);
+    in.N = cols(hol);
+    in.lambda = lambda;
+    in.pix = pix;
+    in.depths = depths.data();
+    in.nz = static_cast<std::size_t>(depths.size());
+    in.radii = radii.data();
+    in.nr = static_cast<std::size_t>(radii.size());
+    FindOptions o;
+    o.model = model_of(model);
+    contrast_of(contrast, o.contrast_free, o.contrast);
+    Grid w;
+    if (!weights.is_none()) {
+        w = weights.cast<Grid>();
+        require_shape(w, in.M, in.N, "Weights");
+        o.weights = w.data();
+    }
+    o.K = K;
+    o.threshold = threshold;
+    o.min_separation = min_separation;
+    if (max_count < 0 || max_count > 200) throw Error("Error: MaxCount must be a whole number from 0 to 200");
+    o.max_count = static_cast<std::size_t>(max_count);
+    if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
+    o.sigma = sigma;
+    if (max_passes < 1 || max_passes > 100) throw Error("Error: MaxPasses must be a whole number from 1 to 100");
+    o.max_passes = max_passes;
+    o.max_iter = max_iter;
+    o.tolerance = tolerance;
+    const unsigned planner = planner_flags_from_environment();
+    FindResult r;
+    {
+        py::gil_scoped_release unlocked;
+        r = find_particles(in, o, planner);
+    }
+    py::dict d;
+    d["score"] = py::array_t<double>(r.score.size(), r.score.data());
+    d["converged"] = flags(r.converged);
+    d["zr_correlation"] = py::array_t<double>(r.zr_correlation.size(), r.zr_correlation.data());
+    d["contrast"] = py::array_t<double>(r.contrast.size(), r.contrast.data());
+    d["contrast_se"] = py::array_t<double>(r.contrast_se.size(), r.contrast_se.data());
+    d["background"] = r.background;
+    d["background_se"] = r.background_se;
+    d["offset"] = r.offset;
+    d["offset_se"] = r.offset_se;
+    d["sigma"] = r.sigma;
+    d["passes"] = r.passes;
+    d["pixels_ignored"] = r.pixels_ignored;
+    d["message"] = r.message;
+    Grid p = grid(r.n, 4), se = grid(r.n, 4);
+    if (r.n > 0) {
+        std::memcpy(p.mutable_data(), r.p.data(), r.p.size() * sizeof(double));
+        std::memcpy(se.mutable_data(), r.se.data(), r.se.size() * sizeof(double));
+    }
+    return py::make_tuple(p, se, d);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_partiscope, m) {
+    m.doc() = "The compiled core of partiscope; use the functions of the partiscope package.";
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const Error& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        }
+    });
+    m.def("ringform", &ringform);
+    m.def("detectscan", &detectscan);
+    m.def("synthplate", &synthplate);
+    m.def("precbound", &precbound);
+    m.def("cylzero", &elementwise<cylzero_elements>);
+    m.def("cylone", &elementwise<cylone_elements>);
+    m.def("ringfit", &ringfit);
+    m.def("detectstack", &detectstack);
+    m.def("findparticles", &findparticles);
+    m.attr("version") = PARTISCOPE_VERSION;
+}

@@ -1,0 +1,241 @@
+"""Partiscope: in-line digital holography of small spherical particles.
+
+The same compiled core as the MATLAB/Octave modules, on NumPy arrays: the
+hologram model of a particle (ringform), detection maps (detectscan,
+detectstack), simulated holograms (synthplate), precision bounds
+(precbound), Bessel quotients (cylzero, cylone), and the measurement of
+particles (ringfit, findparticles).
+
+Conventions, as in the modules: lengths in metres, except the particle
+tables' x and y, in pixels from the grid centre (the pixel
+(M // 2, N // 2), counted from 0); the first array axis is x (the rows).
+Every function takes float64 arrays of any layout (a copy is made only when
+the layout does not fit) and returns float64 arrays. Bad values raise
+ValueError with the modules' messages; arguments of the wrong kind raise
+TypeError. The computation runs without the interpreter's lock, so Python
+threads compute side by side; PARTISCOPE_NUM_THREADS sets the threads each
+call uses (default: every core).
+"""
+
+from collections import namedtuple
+
+import numpy as np
+
+from . import _partiscope as _core
+
+__version__ = _core.version
+__license__ = ("BSD-3-Clause for the source; the compiled extension contains FFTW 3 "
+               "and is therefore distributed under the GNU GPL, version 2 or later")
+
+__all__ = ["ringform", "detectscan", "synthplate", "precbound", "cylzero", "cylone",
+           "ringfit", "detectstack", "findparticles"]
+
+Ringform = namedtuple("Ringform", "real complex jinc")
+Detectscan = namedtuple("Detectscan", "row col maxim q0")
+Synthplate = namedtuple("Synthplate", "hologram particles mean noise")
+Precbound = namedtuple("Precbound", "deltax deltay deltaz deltar")
+Detectstack = namedtuple("Detectstack", "cand best zidx ridx")
+
+
+class FitResult:
+    """A fit's or a search's results: the table `p` (n-by-4 [x y z r]), its
+    standard errors `se`, and every info field as an attribute (the same
+    fields as the modules' info struct)."""
+
+    def __init__(self, p, se, info):
+        self.p = p
+        self.se = se
+        self.info = info
+        for key, value in info.items():
+            setattr(self, key, value)
+
+    def __iter__(self):
+        return iter((self.p, self.se, self.info))
+
+    def __repr__(self):
+        return "FitResult(n=%d, message=%r)" % (self.p.shape[0], self.info.get("message", ""))
+
+
+def _grid(a):
+    """Real numbers as float64 (no copy when they are already); anything else
+    is a TypeError."""
+    try:
+        a = np.asarray(a)
+    except Exception as e:  # a ragged list and the like
+        raise TypeError("expected an array of real numbers") from e
+    if a.dtype.kind not in "biuf":
+        raise TypeError("expected an array of real numbers, not %s" % a.dtype)
+    return a.astype(np.float64, copy=False)
+
+
+def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0):
+    """The hologram model of one particle on a sensor grid.
+
+    Arguments (metres): x, y the particle's position from the grid origin;
+    z its distance to the sensor; r its radius (0: the bare Fresnel kernel);
+    pix the pixel pitch; lambda_ the wavelength; sizeH = (M, N) the grid's
+    rows and columns; flag 0 for the real model, 1 for the complex one; K
+    the pixel-integration switch (0: point samples).
+
+    Returns Ringform(real, complex, jinc): the real M-by-N model (None for
+    flag 1), the complex model (None for flag 0) and the grid of the Bessel
+    factor J1(u)/u (None for r = 0). real[i, j] is the module's
+    real_p(i+1, j+1).
+
+    Raises ValueError for z < 0 ("Error: Z should be positive"), r < 0 or
+    sizes that are negative, not finite or too large.
+
+    Example: m = ringform(0, 0, 0.1, 50e-6, 10e-6, 632.8e-9, (256, 256)).real
+    """
+    real, re, im, jinc, complex_model = _core.ringform(
+        float(x), float(y), float(z), float(r), float(pix), float(lambda_),
+        tuple(float(v) for v in sizeH), float(flag), float(K))
+    return Ringform(None if complex_model else real,
+                    re + 1j * im if complex_model else None,
+                    jinc if r > 0 else None)
+
+
+def detectscan(hol, lambda_, pix, w=None, r=0.0, z=0.0, w_prim=None, MapFOVx=None,
+               MapFOVy=None, K=0.0):
+    """The detection-criterion map of a hologram for one particle radius r and
+    depth z (metres) over a field of view.
+
+    hol: the M-by-N hologram (its mean removed). w, w_prim: per-pixel weights
+    and per-position factors (default ones; a weight of 0 masks a pixel).
+    MapFOVx, MapFOVy: (first, last) rows and columns, 1-based and inclusive
+    as in the module (default the whole hologram). K: pixel-integration
+    switch.
+
+    Returns Detectscan(row, col, maxim, q0): the 1-based map row and column
+    of the largest score, the score (0 when none is positive), the map.
+    Raises ValueError with the module's messages.
+    """
+    hol = _grid(hol)
+    if hol.ndim != 2:
+        raise TypeError("hol must be a 2-D array")
+    M, N = hol.shape
+    ones = np.ones((M, N), order="F")
+    return Detectscan(*_core.detectscan(
+        hol, float(lambda_), float(pix), ones if w is None else _grid(w), float(r), float(z),
+        ones if w_prim is None else _grid(w_prim),
+        (1.0, float(M)) if MapFOVx is None else tuple(float(v) for v in MapFOVx),
+        (1.0, float(N)) if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K)))
+
+
+def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rangeR=(0.0, 0.0),
+               random_coordinates=1, coordinates=None, meanh=0, K=0.0, seed=None):
+    """A simulated noisy in-line hologram of n particles.
+
+    Arguments as the module's: sX-by-sY pixels of pitch pix, wavelength
+    lambda_; intensity scale I0, noise standard deviation I0/SNR (SNR 0: no
+    noise); random_coordinates 1 draws the particles within rangeZ and rangeR
+    (x and y anywhere on the sensor), otherwise coordinates (an n-by-4 table
+    [x y z r]) gives them; meanh 0 removes the hologram's mean; K the
+    pixel-integration width. seed makes the plate reproducible (default: the
+    clock, as in the module).
+
+    Returns Synthplate(hologram, particles, mean, noise).
+    """
+    return Synthplate(*_core.synthplate(
+        int(n), float(lambda_), float(pix), float(sX), float(sY), float(I0), float(SNR),
+        tuple(float(v) for v in rangeZ), tuple(float(v) for v in rangeR),
+        int(random_coordinates), None if coordinates is None else _grid(coordinates),
+        int(meanh), float(K), None if seed is None else int(seed)))
+
+
+def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0):
+    """Cramer-Rao lower bounds (metres) on the standard deviations of a
+    particle's x, y, z and r from one hologram with white Gaussian noise of
+    standard deviation sigm. x, y (metres) from the grid origin; sizeH =
+    (M, N); n the pixel-integration width (0: point samples); A the
+    pattern's amplitude in the data (0: the model's own).
+
+    Returns Precbound(deltax, deltay, deltaz, deltar).
+    """
+    return Precbound(*_core.precbound(float(x), float(y), float(z), float(r), float(pix),
+                                      float(lambda_), tuple(float(v) for v in sizeH),
+                                      float(sigm), float(n), float(A)))
+
+
+def cylzero(X):
+    """J0(x)/x of every element of a real array (the array's shape kept)."""
+    return _core.cylzero(_grid(X))
+
+
+def cylone(X):
+    """J1(x)/x of every element of a real array (the array's shape kept)."""
+    return _core.cylone(_grid(X))
+
+
+def ringfit(hol, lambda_, pix, p0, Model="intensity", Contrast=1.0, Background=None,
+            Offset=None, Weights=None, Free=(True, True, True, True), Sigma=0.0, K=0.0,
+            MaxIter=50, Tolerance=0.1):
+    """Measures particles: a joint least-squares fit of their positions,
+    depths and radii, with the hologram's level and offset, from a start
+    table p0 (n-by-4 [x y z r], x and y in pixels from the grid centre).
+
+    Keyword options as the module's Name-Value options (see the module's
+    help): Model 'intensity' or 'linear'; Contrast a number or 'free';
+    Background, Offset fixed values (None: fitted); Weights (M-by-N, 0
+    masks); Free which of x, y, z, r are fitted; Sigma the noise level (0:
+    from the residual); K; MaxIter; Tolerance (standard errors).
+
+    Returns a FitResult: .p, .se and the info fields (.background, .offset,
+    .sigma, .converged, .zr_correlation, .contrast, .message, ...);
+    `p, se, info = ringfit(...)` unpacks it.
+    """
+    p, se, info = _core.ringfit(
+        _grid(hol), float(lambda_), float(pix), _grid(p0).reshape(-1, 4) if np.ndim(p0) == 1 else _grid(p0),
+        str(Model).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
+        None if Background is None else float(Background), None if Offset is None else float(Offset),
+        None if Weights is None else _grid(Weights), [bool(v) for v in Free], float(Sigma),
+        float(K), int(MaxIter), float(Tolerance))
+    return FitResult(p, se, info)
+
+
+def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=None,
+                MapFOVx=None, MapFOVy=None, K=0.0, Threshold=6.5, MinSeparation=8.0,
+                MaxCount=100, Sigma=0.0):
+    """The detection map over a stack of depths and radii (increasing,
+    metres) in one call: the best score at every position, the pair that gave
+    it, and the candidates.
+
+    Returns Detectstack(cand, best, zidx, ridx): cand an n-by-5 table
+    [x y z r score] (score = sqrt(best)/sigma, a detection signal-to-noise
+    ratio), the best map, and 1-based indices into depths and radii (NaN
+    where no score is a number). Options as the module's.
+    """
+    return Detectstack(*_core.detectstack(
+        _grid(hol), float(lambda_), float(pix), _grid(depths).ravel(), _grid(radii).ravel(),
+        None if Weights is None else _grid(Weights),
+        None if PositionWeights is None else _grid(PositionWeights),
+        None if MapFOVx is None else tuple(float(v) for v in MapFOVx),
+        None if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K), float(Threshold),
+        float(MinSeparation), int(MaxCount), float(Sigma)))
+
+
+def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Contrast=1.0,
+                  Weights=None, K=0.0, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
+                  Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1):
+    """Finds every particle of a recorded hologram (as divided by a background
+    frame) and measures it: scans over depths and radii (increasing, metres),
+    fits, subtracts, scans again; then fits all jointly with the level and
+    offset. Non-finite pixels and pixels of weight 0 are ignored.
+
+    Returns a FitResult: .p (n-by-4 [x y z r]), .se, and .score, .converged,
+    .zr_correlation, .contrast, .background, .offset, .sigma, .passes,
+    .pixels_ignored, .message. No particle gives a 0-by-4 table.
+
+    Example:
+        plate = synthplate(3, 632.8e-9, 6.7e-6, 256, 256, 1, 20, (0.05, 0.1),
+                           (30e-6, 50e-6), meanh=1, seed=1)
+        found = findparticles(plate.hologram, 632.8e-9, 6.7e-6,
+                              np.arange(0.04, 0.115, 0.01), [20e-6, 40e-6, 60e-6])
+    """
+    p, se, info = _core.findparticles(
+        _grid(hol), float(lambda_), float(pix), _grid(depths).ravel(), _grid(radii).ravel(),
+        str(Model).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
+        None if Weights is None else _grid(Weights), float(K), float(Threshold),
+        float(MinSeparation), int(MaxCount), float(Sigma), int(MaxPasses), int(MaxIter),
+        float(Tolerance))
+    return FitResult(p, se, info)

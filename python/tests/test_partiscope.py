@@ -1,0 +1,212 @@
+"""The Python package against the modules (run in GNU Octave on the same
+inputs), its array layouts, its errors, and calls from several threads."""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+
+import numpy as np
+import pytest
+
+import partiscope as ps
+
+LAMBDA, PIX = 632.8e-9, 6.7e-6
+MEX_DIR = os.environ.get("PARTISCOPE_MEX_DIR", "")
+
+
+def plate(M=96, N=80, seed=3):
+    table = np.array([[-20.0, 15.0, 0.04, 3e-5], [18.0, -22.0, 0.06, 5e-5]])
+    hol = ps.synthplate(2, LAMBDA, PIX, M, N, 1, 0, random_coordinates=0, coordinates=table,
+                        meanh=1).hologram
+    rng = np.random.default_rng(seed)
+    return hol / hol.mean() + 0.05 * rng.standard_normal((M, N)), table
+
+
+def octave(script, arrays):
+    """Runs an Octave script on the given arrays (saved as variables) and
+    returns the variables it leaves in `out` (a cell of arrays), as doubles."""
+    if not MEX_DIR or shutil.which("octave-cli") is None:
+        pytest.skip("Octave and the built modules are needed (PARTISCOPE_MEX_DIR)")
+    with tempfile.TemporaryDirectory() as d:
+        loads = []
+        for name, a in arrays.items():
+            a = np.atleast_2d(np.asarray(a, dtype=np.float64))
+            a.ravel(order="F").tofile(os.path.join(d, name))
+            loads.append("f = fopen('%s'); %s = reshape(fread(f, Inf, 'double'), %d, %d); fclose(f);"
+                         % (os.path.join(d, name), name, a.shape[0], a.shape[1]))
+        code = ("addpath('%s'); %s\n%s\nfor k = 1:numel(out), f = fopen(sprintf('%s/out%%d', k), 'w'); "
+                "fwrite(f, size(out{k}), 'double'); fwrite(f, double(out{k}), 'double'); fclose(f); end"
+                % (MEX_DIR, "\n".join(loads), script, d))
+        env = dict(os.environ, PARTISCOPE_REPRODUCIBLE="1")
+        subprocess.run(["octave-cli", "--norc", "--quiet", "--eval", code], check=True, env=env,
+                       stdout=subprocess.DEVNULL)
+        results = []
+        k = 1
+        while os.path.exists(os.path.join(d, "out%d" % k)):
+            v = np.fromfile(os.path.join(d, "out%d" % k))
+            m, n = int(v[0]), int(v[1])
+            results.append(v[2:].reshape((m, n), order="F"))
+            k += 1
+        return results
+
+
+def test_values_are_the_modules():
+    hol, table = plate()
+    depths, radii = np.array([0.03, 0.04, 0.05, 0.06]), np.array([3e-5, 5e-5])
+    rf = ps.ringform(1.5e-5, -2e-5, 0.05, 4e-5, PIX, LAMBDA, (33, 40), 0, 1)
+    rc = ps.ringform(1.5e-5, -2e-5, 0.05, 4e-5, PIX, LAMBDA, (33, 40), 1, 0)
+    h = hol - hol.mean()  # one mean for both sides: NumPy's and Octave's sums round differently
+    ds = ps.detectscan(h, LAMBDA, PIX, r=4e-5, z=0.05, MapFOVx=(3, 90), MapFOVy=(2, 80))
+    pb = ps.precbound(1e-5, 2e-5, 0.08, 4e-5, PIX, LAMBDA, (128, 96), 0.3, 1, 0.5)
+    x = np.linspace(-20, 20, 77).reshape(7, 11)
+    st = ps.detectstack(h, LAMBDA, PIX, depths, radii)
+    fit = ps.ringfit(hol, LAMBDA, PIX, table + [[0.5, -0.5, 0.0005, 2e-6], [-0.5, 0.4, -0.0005, -2e-6]])
+    found = ps.findparticles(hol, LAMBDA, PIX, depths, radii)
+    out = octave(
+        "a = ringform(1.5e-5, -2e-5, 0.05, 4e-5, %r, %r, [33 40], 0, 1);\n"
+        "[~, c] = ringform(1.5e-5, -2e-5, 0.05, 4e-5, %r, %r, [33 40], 1, 0);\n"
+        "[row, col, maxim, q0] = detectscan(h, %r, %r, ones(size(hol)), 4e-5, 0.05, ones(size(hol)), [3 90], [2 80], 0);\n"
+        "[bx, by, bz, br] = precbound(1e-5, 2e-5, 0.08, 4e-5, %r, %r, [128 96], 0.3, 1, 0.5);\n"
+        "[cand, best] = detectstack(h, %r, %r, depths, radii);\n"
+        "p = ringfit(hol, %r, %r, p0);\n"
+        "q = findparticles(hol, %r, %r, depths, radii);\n"
+        "out = {a, real(c), imag(c), [row col maxim], q0, [bx by bz br], cylone(x), cylzero(x), cand, best, p, q};"
+        % ((PIX, LAMBDA) * 2 + (LAMBDA, PIX) + (PIX, LAMBDA) + (LAMBDA, PIX) * 3),
+        {"hol": hol, "h": h, "depths": depths, "radii": radii, "x": x,
+         "p0": table + [[0.5, -0.5, 0.0005, 2e-6], [-0.5, 0.4, -0.0005, -2e-6]]})
+    ours = [rf.real, rc.complex.real, rc.complex.imag, np.array([[ds.row, ds.col, ds.maxim]]), ds.q0,
+            np.array([list(pb)]), ps.cylone(x), ps.cylzero(x), st.cand, st.best, fit.p, found.p]
+    names = ["ringform real", "ringform complex re", "ringform complex im", "detectscan position",
+             "detectscan map", "precbound", "cylone", "cylzero", "detectstack candidates",
+             "detectstack best", "ringfit", "findparticles"]
+    for name, a, b in zip(names, ours, out):
+        assert a.shape == b.shape, name
+        assert np.array_equal(a, b, equal_nan=True), name
+
+
+@pytest.mark.parametrize("layout", ["C", "F", "view"])
+def test_any_layout_gives_the_same_values(layout):
+    hol, _ = plate()
+    base = ps.detectstack(hol - hol.mean(), LAMBDA, PIX, [0.04, 0.06], [3e-5, 5e-5])
+    h = hol - hol.mean()
+    if layout == "C":
+        h = np.ascontiguousarray(h)
+    elif layout == "F":
+        h = np.asfortranarray(h)
+    else:
+        big = np.zeros((2 * h.shape[0], 2 * h.shape[1]))
+        big[::2, ::2] = h
+        h = big[::2, ::2]
+    again = ps.detectstack(h, LAMBDA, PIX, [0.04, 0.06], [3e-5, 5e-5])
+    assert np.array_equal(base.best, again.best)
+    assert np.array_equal(base.cand, again.cand)
+    x = np.linspace(0, 30, 60).reshape(6, 10)
+    assert np.array_equal(ps.cylone(x), ps.cylone(np.asfortranarray(x)))
+    assert np.array_equal(ps.cylone(x[:, ::2]), ps.cylone(x)[:, ::2])
+    # x is the first axis: row i of the grid is x = (i - M // 2) pixels, and
+    # the Bessel factor J1(u)/u peaks on the particle's axis.
+    jinc = ps.ringform(3 * PIX, -5 * PIX, 0.05, 4e-5, PIX, LAMBDA, (32, 32)).jinc
+    assert np.unravel_index(np.argmax(jinc), jinc.shape) == (16 + 3, 16 - 5)
+
+
+def test_errors_are_exceptions_with_the_modules_messages():
+    hol, table = plate()
+    with pytest.raises(ValueError, match="Error: Z should be positive"):
+        ps.ringform(0, 0, -1, 1e-5, PIX, LAMBDA, (8, 8))
+    with pytest.raises(ValueError, match="sizeH must hold two non-negative finite sizes"):
+        ps.precbound(0, 0, 0.1, 1e-5, PIX, LAMBDA, (-1, 8), 1)
+    with pytest.raises(ValueError, match="Error: depths must be increasing"):
+        ps.findparticles(hol, LAMBDA, PIX, [0.05, 0.04], [3e-5])
+    with pytest.raises(ValueError, match="Error: MapFOVx must be a whole-number range"):
+        ps.detectscan(hol, LAMBDA, PIX, MapFOVx=(0, 10))
+    with pytest.raises(ValueError, match="Error: Weights must be the size of hol"):
+        ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5], Weights=np.ones((3, 3)))
+    with pytest.raises(ValueError, match="Error: p0 must be an n-by-4 table"):
+        ps.ringfit(hol, LAMBDA, PIX, np.zeros((2, 3)))
+    with pytest.raises(ValueError, match="Error: Contrast must be"):
+        ps.findparticles(hol, LAMBDA, PIX, [0.05], [3e-5], Contrast="big")
+    with pytest.raises(TypeError):
+        ps.detectstack("a hologram", LAMBDA, PIX, [0.05], [3e-5])
+    with pytest.raises(TypeError):
+        ps.cylone(np.array([1 + 2j]))
+
+
+def test_nothing_crashes_on_odd_inputs():
+    """Shapes, NaNs, infinities, empty and huge values in every argument:
+    a result or an exception, never a crash."""
+    rng = np.random.default_rng(7)
+    odd = [np.nan, np.inf, -np.inf, -1.0, 0.0, 1e300, 1e-300, 3.0, 0.5]
+    for _ in range(150):
+        M, N = int(rng.integers(0, 12)), int(rng.integers(0, 12))
+        hol = rng.standard_normal((M, N))
+        if M * N:
+            hol.flat[rng.integers(0, M * N)] = rng.choice(odd)
+        s = lambda: float(rng.choice(odd + [0.05, 3e-5, PIX, LAMBDA]))
+        calls = [
+            lambda: ps.ringform(s(), s(), s(), s(), s(), s(), (s(), s()), s(), s()),
+            lambda: ps.detectscan(hol, s(), s(), r=s(), z=s(), K=s()),
+            lambda: ps.detectstack(hol, s(), s(), [s(), s()], [s()], Threshold=s(), Sigma=abs(s())),
+            lambda: ps.findparticles(hol, s(), s(), [s()], [s()], Threshold=abs(s()) + 3),
+            lambda: ps.ringfit(hol, s(), s(), [[s(), s(), s(), s()]], MaxIter=3),
+            lambda: ps.precbound(s(), s(), s(), s(), s(), s(), (min(abs(s()), 64), 8), s(), abs(s())),
+            lambda: ps.synthplate(int(rng.integers(0, 3)), s(), s(), M, N, s(), s(), (s(), s()),
+                                  (s(), s()), seed=1),
+        ]
+        for call in calls:
+            try:
+                call()
+            except (ValueError, TypeError, OverflowError, MemoryError):
+                pass
+
+
+def test_threads_compute_side_by_side_with_the_same_values():
+    hol, _ = plate(64, 64)
+    h = hol - hol.mean()
+    alone = ps.detectstack(h, LAMBDA, PIX, [0.04, 0.05, 0.06], [3e-5, 5e-5]).best
+    results, failures = [], []
+
+    def work(k):
+        try:
+            size = 40 + 4 * k  # every thread plans its own size
+            results.append((k, ps.detectstack(h[:size, :size], LAMBDA, PIX, [0.04, 0.05], [3e-5]).best))
+            results.append((-1, ps.detectstack(h, LAMBDA, PIX, [0.04, 0.05, 0.06], [3e-5, 5e-5]).best))
+        except Exception as e:  # noqa: BLE001 - reported below
+            failures.append(e)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures
+    for k, best in results:
+        if k < 0:
+            assert np.array_equal(best, alone)
+
+
+def test_package_metadata():
+    assert ps.__version__ == "0.1.0"
+    assert "GPL" in ps.__license__
+    assert ps.findparticles.__doc__ and "Returns" in ps.findparticles.__doc__
+
+
+def test_example_runs_headless_and_writes_its_figure(tmp_path):
+    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "find_particles.py")
+    figure = tmp_path / "figure.png"
+    env = dict(os.environ, MPLBACKEND="Agg")
+    env.pop("DISPLAY", None)
+    run = subprocess.run([sys.executable, example, str(figure)], env=env, capture_output=True,
+                         text=True, check=True)
+    assert "found 8 of 8 particles" in run.stdout
+    assert figure.stat().st_size > 10000
+
+
+def test_readme_python_blocks_run_as_written():
+    readme = os.path.join(os.path.dirname(__file__), "..", "..", "README.md")
+    text = open(readme, encoding="utf-8").read()
+    blocks = [b.split("```")[0] for b in text.split("```python\n")[1:]]
+    assert blocks
+    for code in blocks:
+        exec(compile(code, "README.md", "exec"), {})
