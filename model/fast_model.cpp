@@ -124,6 +124,17 @@ void particle_columns(const ModelParams& p, const Form& f, Emit emit) {
 }  // namespace
 
 void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out) {
+    // An odd size's last row or column is no node of the model: it holds 0,
+    // whatever the caller's arrays held.
+    const std::size_t rows = static_cast<std::size_t>(p.M), cols = static_cast<std::size_t>(p.N);
+    const std::size_t node_rows = 2 * static_cast<std::size_t>(std::floor(p.M * 0.5));
+    const std::size_t node_cols = 2 * static_cast<std::size_t>(std::floor(p.N * 0.5));
+    for (double* a : {out.real_p, out.complex_re, out.complex_im, out.jinc}) {
+        if (!a) continue;
+        for (std::size_t j = 0; j < cols; ++j) {
+            for (std::size_t i = j < node_cols ? node_rows : 0; i < rows; ++i) a[i + j * rows] = 0.0;
+        }
+    }
     if (!(p.r > 0.0)) {
         // The bare kernel is a rare, cheap special case: the reference serves.
         reference::model_grid(p, complex_model, out);

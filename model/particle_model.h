@@ -40,8 +40,8 @@ struct ModelParams {
 // negative ("Error: Z should be positive", then R; 0 and NaN pass).
 void check_depth_radius(double z, double r);
 
-// Destinations of model_grid, each trunc(M)-by-trunc(N), zero-filled by the
-// caller. Unused ones may be null.
+// Destinations of model_grid, each trunc(M)-by-trunc(N), every element
+// written. Unused ones may be null.
 struct GridOutputs {
     double* real_p = nullptr;   // real model, when flag is 0
     double* complex_re = nullptr;  // complex model, when flag is not 0

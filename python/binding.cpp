@@ -68,8 +68,6 @@ py::tuple ringform(double x, double y, double z, double r, double pix, double la
     Grid re = grid(complex_model ? M : 0, complex_model ? N : 0), im = grid(re.shape(0), re.shape(1));
     Grid jinc = grid(r > 0.0 ? M : 0, r > 0.0 ? N : 0);
     GridOutputs out;
-    // The model writes only its nodes: zero first (an odd size's last row).
-    for (Grid* g : {&real, &re, &im, &jinc}) std::memset(g->mutable_data(), 0, g->nbytes());
     out.real_p = complex_model ? nullptr : real.mutable_data();
     out.complex_re = complex_model ? re.mutable_data() : nullptr;
     out.complex_im = complex_model ? im.mutable_data() : nullptr;

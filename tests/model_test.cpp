@@ -135,7 +135,7 @@ TEST(ModelGrid, RealModelIsRealPartOfComplexModel) {
     }
 }
 
-// Odd sizes leave the last row / column unwritten; a 1-row grid has no node.
+// Odd sizes' last row / column is no node and holds 0; a 1-row grid has no node.
 TEST(ModelGrid, OddAndDegenerateSizes) {
     const double marker = -7.0;
     for (auto [M, N] : {std::pair{5.0, 4.0}, std::pair{4.0, 5.0}, std::pair{1.0, 1.0},
@@ -153,7 +153,9 @@ TEST(ModelGrid, OddAndDegenerateSizes) {
         for (std::size_t c = 0; c < cols; ++c) {
             for (std::size_t r = 0; r < rows; ++r) {
                 const bool node = r < nodes_r && c < nodes_c;
-                EXPECT_EQ(v[r + c * rows] == marker, !node) << M << "x" << N << " " << r << "," << c;
+                EXPECT_EQ(v[r + c * rows], node ? v[r + c * rows] : 0.0)
+                    << M << "x" << N << " " << r << "," << c;
+                EXPECT_NE(v[r + c * rows], marker);
             }
         }
     }
@@ -386,4 +388,30 @@ TEST(FresnelKernel, SquareRootPrecisionOfThePlatform) {
     const double sx = std::sin(p.K * kPi * p.pix * (b * p.pix) * c) / (p.K * kPi * p.pix * (b * p.pix) * c);
     const double sy = std::sin(p.K * kPi * p.pix * (a * p.pix) * c) / (p.K * kPi * p.pix * (a * p.pix) * c);
     EXPECT_EQ(g.at(g.re, 32 + b, 32 + a), sx * sy * c * std::sin(phi));
+}
+
+// The grid is written whole: an odd size's last row and column (no node of
+// the model) hold 0 whatever the arrays held, so no host has to zero them.
+TEST(ModelGrid, WritesEveryElement) {
+    for (double r : {3e-5, 0.0}) {
+        ModelParams p;
+        p.z = 0.05;
+        p.r = r;
+        p.pix = 6.7e-6;
+        p.lambda = 6.328e-7;
+        p.M = 7;
+        p.N = 5;
+        std::vector<double> re(35, NAN), im(35, NAN), jinc(35, NAN);
+        GridOutputs out;
+        out.complex_re = re.data();
+        out.complex_im = im.data();
+        out.jinc = r > 0 ? jinc.data() : nullptr;
+        model_grid(p, true, out);
+        for (std::size_t k = 0; k < 35; ++k) {
+            const bool node = k % 7 < 6 && k / 7 < 4;
+            EXPECT_TRUE(std::isfinite(re[k]) && std::isfinite(im[k])) << k;
+            EXPECT_TRUE(node || re[k] == 0.0) << k;
+            EXPECT_TRUE(r == 0 || node || jinc[k] == 0.0) << k;
+        }
+    }
 }
