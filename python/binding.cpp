@@ -111,11 +111,11 @@ py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, 
     return py::make_tuple(best.best % nx + 1, best.best / nx + 1, best.maxim, q0);
 }
 
-py::tuple synthplate(int n, double lambda, double pix, double sX, double sY, double I0, double SNR,
+py::tuple synthplate(double count, double lambda, double pix, double sX, double sY, double I0, double SNR,
                      std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
                      int random_coordinates, py::object coordinates, int meanh, double K,
                      py::object seed) {
-    if (n < 0) throw Error("Error: n must be a non-negative whole number");
+    const int n = particle_count(count);
     check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
     SynthParams p;
     p.n = n;
@@ -134,13 +134,10 @@ py::tuple synthplate(int n, double lambda, double pix, double sX, double sY, dou
     p.K = K;
     Grid table;
     if (random_coordinates != 1) {
-        if (coordinates.is_none())
-            throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
+        if (coordinates.is_none()) throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
         table = coordinates.cast<Grid>();
-        if (table.ndim() != 2 || cols(table) != 4 || rows(table) < static_cast<std::size_t>(n))
-            throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
         p.coordinates = table.data();
-        p.coordinate_rows = rows(table);
+        p.coordinate_rows = coordinate_table_rows(n, rows(table), cols(table));
     }
     const std::uint32_t s = seed.is_none() ? next_call_seed() : seed.cast<std::uint32_t>();
     Grid hologram = grid(p.sX, p.sY), noise = grid(p.sX, p.sY),

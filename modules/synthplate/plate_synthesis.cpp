@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "model/particle_model.h"
+#include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
 
@@ -266,4 +267,20 @@ void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutpu
 }
 
 }  // namespace reference
+std::size_t coordinate_table_rows(int n, std::size_t rows, std::size_t cols) {
+    const std::size_t count = static_cast<std::size_t>(n);
+    if (rows * cols < 4 * count)
+        throw Error("Error: coordinates must hold at least 4*n doubles (x, y, z, r of each particle)");
+    if (count == 0 || rows == 1 || cols == 1) return 0;
+    if (cols != 4) throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
+    return rows;
+}
+
+int particle_count(double n) {
+    const double v = std::trunc(n);
+    if (!(v >= 0.0 && v <= 2147483647.0))
+        throw Error("Error: n must be a non-negative whole number of particles");
+    return static_cast<int>(v);
+}
+
 }  // namespace partiscope

@@ -30,6 +30,17 @@ struct SynthParams {
     double K = 0;          // > 0: pixel-integration factor of width K in the model
 };
 
+// The rows of a caller's particle table of rows-by-cols values for n
+// particles: 0 for a vector (its storage order: the n x values, then the
+// n y values, ...), the matrix's row count for an n-by-4 (or taller) table,
+// of which the first n rows are taken. Too few values, or a matrix without
+// four columns, is an Error.
+std::size_t coordinate_table_rows(int n, std::size_t rows, std::size_t cols);
+
+// The count of particles as the caller gave it (a double): a whole,
+// non-negative number within an int, truncated toward zero.
+int particle_count(double n);
+
 // The C library's generator, drawn from a private state so that the
 // generator the host and other libraries share is left alone: the sequence
 // of rand() after srand(seed). Linux: glibc's additive feedback generator,

@@ -31,9 +31,7 @@ int read_int(const mxArray* a, const char* name, const char* message) {
 
 void synthplate(frame::Results& results, const mxArray* prhs[]) {
     SynthParams p;
-    const char* kBadN = "Error: n must be a non-negative whole number of particles";
-    p.n = read_int(prhs[0], "n", kBadN);
-    if (p.n < 0) throw Error(kBadN);
+    p.n = particle_count(frame::read_scalar(prhs[0], "n"));
     p.lambda = frame::read_scalar(prhs[1], "lambda");
     p.pix = frame::read_scalar(prhs[2], "pix");
     const frame::Pair size = frame::checked_sizes(frame::read_scalar(prhs[3], "sX"),
@@ -56,18 +54,9 @@ void synthplate(frame::Results& results, const mxArray* prhs[]) {
         p.rangeR[1] = r.second;
     } else {
         const mxArray* table = prhs[10];
-        const std::size_t n = static_cast<std::size_t>(p.n);
-        const std::size_t rows = mxGetM(table), cols = mxGetN(table);
-        if (!mxIsDouble(table) || frame::element_count(table) < 4 * n) {
+        if (!mxIsDouble(table))
             throw Error("Error: coordinates must hold at least 4*n doubles (x, y, z, r of each particle)");
-        }
-        // A vector keeps its storage order (the n x values, then the n y
-        // values, ...); a matrix is a table with one particle per row, of
-        // which the first n rows are taken.
-        if (n > 0 && rows != 1 && cols != 1) {
-            if (cols != 4) throw Error("Error: coordinates must be an n-by-4 table [x y z r]");
-            p.coordinate_rows = rows;
-        }
+        p.coordinate_rows = coordinate_table_rows(p.n, mxGetM(table), mxGetN(table));
         p.coordinates = mxGetPr(table);
     }
     p.meanh = read_int(prhs[11], "meanh", "Error: meanh must be a finite number");

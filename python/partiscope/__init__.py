@@ -137,7 +137,7 @@ def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rang
     Returns Synthplate(hologram, particles, mean, noise).
     """
     return Synthplate(*_core.synthplate(
-        int(n), float(lambda_), float(pix), float(sX), float(sY), float(I0), float(SNR),
+        float(n), float(lambda_), float(pix), float(sX), float(sY), float(I0), float(SNR),
         tuple(float(v) for v in rangeZ), tuple(float(v) for v in rangeR),
         int(random_coordinates), None if coordinates is None else _grid(coordinates),
         int(meanh), float(K), None if seed is None else int(seed)))
