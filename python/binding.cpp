@@ -1,6 +1,7 @@
 // The core on NumPy arrays: argument conversion, the interpreter's lock
 // released while the core computes, the core's errors as Python exceptions.
 // No numerics here; the package's Python layer names the results.
+#include <fftw3.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -17,7 +18,9 @@
 #include "modules/ringfit/ring_fit.h"
 #include "modules/synthplate/plate_synthesis.h"
 #include "numerics/cylinder.h"
+#include "numerics/parallel.h"
 #include "numerics/sizes.h"
+#include "numerics/vecmath.h"
 
 namespace py = pybind11;
 using namespace partiscope;
@@ -47,8 +50,21 @@ void require_shape(const Grid& a, std::size_t M, std::size_t N, const char* name
 }
 
 
+// The effort of FFTW's planner by name; empty: the environment's default.
+// The reproducible arithmetic, when chosen, fixes the plans whatever is asked.
+unsigned planner_of(const std::string& name) {
+    unsigned flags = 0;
+    if (name.empty()) return planner_flags_from_environment();
+    if (name == "estimate") flags = FFTW_ESTIMATE;
+    else if (name == "measure") flags = FFTW_MEASURE;
+    else if (name == "patient") flags = FFTW_PATIENT;
+    else if (name == "exhaustive") flags = FFTW_EXHAUSTIVE;
+    else throw Error("Error: planner must be 'estimate', 'measure', 'patient' or 'exhaustive'");
+    return reproducible_arithmetic() ? planner_flags_from_environment() : flags;
+}
+
 py::tuple ringform(double x, double y, double z, double r, double pix, double lambda,
-                   std::pair<double, double> size, double flag, double K) {
+                   std::pair<double, double> size, double flag, double K, unsigned threads) {
     check_depth_radius(z, r);
     check_sizes(size.first, size.second,
                 "Error: sizeH must hold two non-negative finite sizes within the array limits");
@@ -74,6 +90,7 @@ py::tuple ringform(double x, double y, double z, double r, double pix, double la
     out.jinc = r > 0.0 ? jinc.mutable_data() : nullptr;
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         model_grid(p, complex_model, out);
     }
     return py::make_tuple(real, re, im, jinc, complex_model);
@@ -81,7 +98,8 @@ py::tuple ringform(double x, double y, double z, double r, double pix, double la
 
 py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, double r, double z,
                      const Grid& w_prim, std::pair<double, double> fov_x,
-                     std::pair<double, double> fov_y, double K) {
+                     std::pair<double, double> fov_y, double K, unsigned threads,
+                     const std::string& planner_name) {
     require_matrix(hol, "hol");
     check_depth_radius(z, r);
     DetectionInput in;
@@ -100,11 +118,12 @@ py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, 
     in.K = K;
     const double x[2] = {fov_x.first, fov_x.second}, y[2] = {fov_y.first, fov_y.second};
     in.fov = field_of_view(x, y, in.M, in.N);
-    const unsigned planner = planner_flags_from_environment();
+    const unsigned planner = planner_of(planner_name);
     Grid q0 = grid(in.fov.rows(), in.fov.cols());
     DetectionResult best;
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         best = detection_map(in, q0.mutable_data(), planner);
     }
     const std::size_t nx = in.fov.rows();
@@ -114,7 +133,7 @@ py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, 
 py::tuple synthplate(double count, double lambda, double pix, double sX, double sY, double I0, double SNR,
                      std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
                      int random_coordinates, py::object coordinates, int meanh, double K,
-                     py::object seed) {
+                     py::object seed, unsigned threads) {
     const int n = particle_count(count);
     check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
     SynthParams p;
@@ -146,6 +165,7 @@ py::tuple synthplate(double count, double lambda, double pix, double sX, double 
     for (Grid* g : {&hologram, &noise, &particles}) std::memset(g->mutable_data(), 0, g->nbytes());
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         synthesize_plate(p, s, {hologram.mutable_data(), particles.mutable_data(), &mean,
                                 noise.mutable_data()});
     }
@@ -153,7 +173,8 @@ py::tuple synthplate(double count, double lambda, double pix, double sX, double 
 }
 
 py::tuple precbound(double x, double y, double z, double r, double pix, double lambda,
-                    std::pair<double, double> size, double sigm, double n, double A) {
+                    std::pair<double, double> size, double sigm, double n, double A,
+                    unsigned threads) {
     check_sizes(size.first, size.second,
                 "Error: sizeH must hold two non-negative finite sizes within the array limits");
     BoundParams p;
@@ -171,17 +192,19 @@ py::tuple precbound(double x, double y, double z, double r, double pix, double l
     Bounds b;
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         b = precision_bounds(p);
     }
     return py::make_tuple(b.deltax, b.deltay, b.deltaz, b.deltar);
 }
 
 template <void (*Elements)(const double*, double*, std::size_t)>
-py::array_t<double> elementwise(py::array_t<double, py::array::forcecast> X) {
+py::array_t<double> elementwise(py::array_t<double, py::array::forcecast> X, unsigned threads) {
     py::array_t<double, py::array::f_style> in(X);  // the values in any order, once
     py::array_t<double, py::array::f_style> out(std::vector<py::ssize_t>(in.shape(), in.shape() + in.ndim()));
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         Elements(in.data(), out.mutable_data(), static_cast<std::size_t>(in.size()));
     }
     return out;
@@ -239,7 +262,7 @@ Grid table(const std::vector<double>& v, std::size_t n) {
 py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, const std::string& model,
                   const py::object& contrast, py::object background, py::object offset,
                   py::object weights, std::vector<bool> free, double sigma, double K, int max_iter,
-                  double tolerance) {
+                  double tolerance, unsigned threads) {
     require_matrix(hol, "hol");
     FitInput in;
     in.hol = hol.data();
@@ -280,6 +303,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
     FitResult r;
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         r = ring_fit(in, o);
     }
     return py::make_tuple(table(r.p, in.n), table(r.se, in.n), fit_info(r));
@@ -288,7 +312,8 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
 py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& depths,
                       const Grid& radii, py::object weights, py::object position_weights,
                       py::object fov_x, py::object fov_y, double K, double threshold,
-                      double min_separation, int max_count, double sigma) {
+                      double min_separation, int max_count, double sigma, unsigned threads,
+                      const std::string& planner_name) {
     require_matrix(hol, "hol");
     StackInput in;
     in.hol = hol.data();
@@ -325,13 +350,14 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
     o.max_count = static_cast<std::size_t>(max_count);
     if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
-    const unsigned planner = planner_flags_from_environment();
+    const unsigned planner = planner_of(planner_name);
     const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
     Grid best = grid(nx, ny), zidx = grid(nx, ny), ridx = grid(nx, ny);
     std::vector<std::int32_t> pair(nx * ny);
     StackDetection d;
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         d = detect_stack(in, o, {best.mutable_data(), pair.data()}, planner);
     }
     double* zi = zidx.mutable_data();
@@ -349,7 +375,8 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
 py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& depths,
                         const Grid& radii, const std::string& model, const py::object& contrast,
                         py::object weights, double K, double threshold, double min_separation,
-                        int max_count, double sigma, int max_passes, int max_iter, double tolerance) {
+                        int max_count, double sigma, int max_passes, int max_iter, double tolerance,
+                        unsigned threads, const std::string& planner_name) {
     require_matrix(hol, "hol");
     FindInput in;
     in.hol = hol.data();
@@ -381,10 +408,11 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.max_passes = max_passes;
     o.max_iter = max_iter;
     o.tolerance = tolerance;
-    const unsigned planner = planner_flags_from_environment();
+    const unsigned planner = planner_of(planner_name);
     FindResult r;
     {
         py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
         r = find_particles(in, o, planner);
     }
     py::dict d;

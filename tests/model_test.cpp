@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/particle_model.h"
+#include "numerics/parallel.h"
 #include "numerics/error.h"
 
 using namespace partiscope;
@@ -414,4 +415,20 @@ TEST(ModelGrid, WritesEveryElement) {
             EXPECT_TRUE(r == 0 || node || jinc[k] == 0.0) << k;
         }
     }
+}
+
+// A count chosen for a thread's calls holds there and in the parts they run
+// on other threads (a nested split), and lapses when the choice ends.
+TEST(ThreadCount, ChosenCountReachesNestedParts) {
+    const unsigned before = thread_count();
+    {
+        const ThreadCount chosen(3);
+        EXPECT_EQ(thread_count(), 3u);
+        std::vector<unsigned> seen(3, 0);
+        parallel_for(3, [&](std::size_t first, std::size_t last) {
+            for (std::size_t k = first; k < last; ++k) seen[k] = thread_count();
+        });
+        for (unsigned s : seen) EXPECT_EQ(s, 3u);
+    }
+    EXPECT_EQ(thread_count(), before);
 }

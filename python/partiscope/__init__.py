@@ -13,8 +13,11 @@ Every function takes float64 arrays of any layout (a copy is made only when
 the layout does not fit) and returns float64 arrays. Bad values raise
 ValueError with the modules' messages; arguments of the wrong kind raise
 TypeError. The computation runs without the interpreter's lock, so Python
-threads compute side by side; PARTISCOPE_NUM_THREADS sets the threads each
-call uses (default: every core).
+threads compute side by side. Every function takes `threads` (the threads a
+call uses; 0, the default: PARTISCOPE_NUM_THREADS, else every core); the
+FFT-based ones (detectscan, detectstack, findparticles) take `planner`
+('estimate', 'measure', 'patient' or 'exhaustive'; None: the
+PARTISCOPE_FFTW_PLANNER default, 'measure'). Results do not depend on either.
 """
 
 from collections import namedtuple
@@ -56,6 +59,21 @@ class FitResult:
         return "FitResult(n=%d, message=%r)" % (self.p.shape[0], self.info.get("message", ""))
 
 
+def _threads(threads):
+    """The thread count of a call: 0 for the default (PARTISCOPE_NUM_THREADS,
+    else every core)."""
+    threads = int(threads)
+    if not 0 <= threads <= 256:
+        raise ValueError("Error: threads must be a whole number from 0 to 256")
+    return threads
+
+
+def _planner(planner):
+    """FFTW's planning effort by name; None for the default
+    (PARTISCOPE_FFTW_PLANNER, else 'measure')."""
+    return "" if planner is None else str(planner).lower()
+
+
 def _grid(a):
     """Real numbers as float64 (no copy when they are already); anything else
     is a TypeError."""
@@ -68,7 +86,7 @@ def _grid(a):
     return a.astype(np.float64, copy=False)
 
 
-def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0):
+def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0, threads=0):
     """The hologram model of one particle on a sensor grid.
 
     Arguments (metres): x, y the particle's position from the grid origin;
@@ -89,14 +107,14 @@ def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0):
     """
     real, re, im, jinc, complex_model = _core.ringform(
         float(x), float(y), float(z), float(r), float(pix), float(lambda_),
-        tuple(float(v) for v in sizeH), float(flag), float(K))
+        tuple(float(v) for v in sizeH), float(flag), float(K), _threads(threads))
     return Ringform(None if complex_model else real,
                     re + 1j * im if complex_model else None,
                     jinc if r > 0 else None)
 
 
 def detectscan(hol, lambda_, pix, w=None, r=0.0, z=0.0, w_prim=None, MapFOVx=None,
-               MapFOVy=None, K=0.0):
+               MapFOVy=None, K=0.0, threads=0, planner=None):
     """The detection-criterion map of a hologram for one particle radius r and
     depth z (metres) over a field of view.
 
@@ -119,11 +137,12 @@ def detectscan(hol, lambda_, pix, w=None, r=0.0, z=0.0, w_prim=None, MapFOVx=Non
         hol, float(lambda_), float(pix), ones if w is None else _grid(w), float(r), float(z),
         ones if w_prim is None else _grid(w_prim),
         (1.0, float(M)) if MapFOVx is None else tuple(float(v) for v in MapFOVx),
-        (1.0, float(N)) if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K)))
+        (1.0, float(N)) if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K),
+        _threads(threads), _planner(planner)))
 
 
 def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rangeR=(0.0, 0.0),
-               random_coordinates=1, coordinates=None, meanh=0, K=0.0, seed=None):
+               random_coordinates=1, coordinates=None, meanh=0, K=0.0, seed=None, threads=0):
     """A simulated noisy in-line hologram of n particles.
 
     Arguments as the module's: sX-by-sY pixels of pitch pix, wavelength
@@ -140,10 +159,10 @@ def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rang
         float(n), float(lambda_), float(pix), float(sX), float(sY), float(I0), float(SNR),
         tuple(float(v) for v in rangeZ), tuple(float(v) for v in rangeR),
         int(random_coordinates), None if coordinates is None else _grid(coordinates),
-        int(meanh), float(K), None if seed is None else int(seed)))
+        int(meanh), float(K), None if seed is None else int(seed), _threads(threads)))
 
 
-def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0):
+def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0, threads=0):
     """Cramer-Rao lower bounds (metres) on the standard deviations of a
     particle's x, y, z and r from one hologram with white Gaussian noise of
     standard deviation sigm. x, y (metres) from the grid origin; sizeH =
@@ -154,22 +173,22 @@ def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0):
     """
     return Precbound(*_core.precbound(float(x), float(y), float(z), float(r), float(pix),
                                       float(lambda_), tuple(float(v) for v in sizeH),
-                                      float(sigm), float(n), float(A)))
+                                      float(sigm), float(n), float(A), _threads(threads)))
 
 
-def cylzero(X):
+def cylzero(X, threads=0):
     """J0(x)/x of every element of a real array (the array's shape kept)."""
-    return _core.cylzero(_grid(X))
+    return _core.cylzero(_grid(X), _threads(threads))
 
 
-def cylone(X):
+def cylone(X, threads=0):
     """J1(x)/x of every element of a real array (the array's shape kept)."""
-    return _core.cylone(_grid(X))
+    return _core.cylone(_grid(X), _threads(threads))
 
 
 def ringfit(hol, lambda_, pix, p0, Model="intensity", Contrast=1.0, Background=None,
             Offset=None, Weights=None, Free=(True, True, True, True), Sigma=0.0, K=0.0,
-            MaxIter=50, Tolerance=0.1):
+            MaxIter=50, Tolerance=0.1, threads=0):
     """Measures particles: a joint least-squares fit of their positions,
     depths and radii, with the hologram's level and offset, from a start
     table p0 (n-by-4 [x y z r], x and y in pixels from the grid centre).
@@ -189,13 +208,13 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Contrast=1.0, Background=N
         str(Model).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Background is None else float(Background), None if Offset is None else float(Offset),
         None if Weights is None else _grid(Weights), [bool(v) for v in Free], float(Sigma),
-        float(K), int(MaxIter), float(Tolerance))
+        float(K), int(MaxIter), float(Tolerance), _threads(threads))
     return FitResult(p, se, info)
 
 
 def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=None,
                 MapFOVx=None, MapFOVy=None, K=0.0, Threshold=6.5, MinSeparation=8.0,
-                MaxCount=100, Sigma=0.0):
+                MaxCount=100, Sigma=0.0, threads=0, planner=None):
     """The detection map over a stack of depths and radii (increasing,
     metres) in one call: the best score at every position, the pair that gave
     it, and the candidates.
@@ -211,12 +230,12 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
         None if PositionWeights is None else _grid(PositionWeights),
         None if MapFOVx is None else tuple(float(v) for v in MapFOVx),
         None if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K), float(Threshold),
-        float(MinSeparation), int(MaxCount), float(Sigma)))
+        float(MinSeparation), int(MaxCount), float(Sigma), _threads(threads), _planner(planner)))
 
 
 def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Contrast=1.0,
                   Weights=None, K=0.0, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
-                  Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1):
+                  Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None):
     """Finds every particle of a recorded hologram (as divided by a background
     frame) and measures it: scans over depths and radii (increasing, metres),
     fits, subtracts, scans again; then fits all jointly with the level and
@@ -237,5 +256,5 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Contrast=
         str(Model).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Weights is None else _grid(Weights), float(K), float(Threshold),
         float(MinSeparation), int(MaxCount), float(Sigma), int(MaxPasses), int(MaxIter),
-        float(Tolerance))
+        float(Tolerance), _threads(threads), _planner(planner))
     return FitResult(p, se, info)

@@ -290,3 +290,15 @@ def test_fuzz_corpus_through_the_bindings():
                     pass
                 calls += 1
     assert calls > 500
+
+
+def test_thread_count_and_planner_leave_the_values_alone():
+    hol, _ = plate()
+    one = ps.findparticles(hol, LAMBDA, PIX, [0.03, 0.05, 0.07], [3e-5, 5e-5], threads=1)
+    two = ps.findparticles(hol, LAMBDA, PIX, [0.03, 0.05, 0.07], [3e-5, 5e-5], threads=2,
+                           planner="measure")
+    assert np.array_equal(one.p, two.p) and np.array_equal(one.se, two.se)
+    with pytest.raises(ValueError, match="threads must be"):
+        ps.cylone([1.0], threads=-1)
+    with pytest.raises(ValueError, match="planner must be"):
+        ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5], planner="quick")
