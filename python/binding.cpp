@@ -162,7 +162,6 @@ py::tuple synthplate(double count, double lambda, double pix, double sX, double 
     Grid hologram = grid(p.sX, p.sY), noise = grid(p.sX, p.sY),
          particles = grid(static_cast<std::size_t>(n), 4);
     double mean = 0.0;
-    for (Grid* g : {&hologram, &noise, &particles}) std::memset(g->mutable_data(), 0, g->nbytes());
     {
         py::gil_scoped_release unlocked;
         const ThreadCount chosen(threads);

@@ -197,6 +197,8 @@ void render_hologram(const SynthParams& p, const double* re, const double* im, c
         parallel_for(N, [&](std::size_t first, std::size_t last) {
             for (std::size_t i = first; i < last; ++i) out.hologram[i] -= mean;
         });
+    } else {
+        *out.Mean = 0.0;  // the mean kept: none removed
     }
 }
 
@@ -263,6 +265,8 @@ void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutpu
         const double mean = sum / static_cast<double>(N);
         *out.Mean = mean;
         for (std::size_t i = 0; i < N; ++i) out.hologram[i] -= mean;
+    } else {
+        *out.Mean = 0.0;
     }
 }
 

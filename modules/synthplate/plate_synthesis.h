@@ -106,8 +106,8 @@ std::vector<std::int32_t> draw_noise(const SynthParams& p, Generator& g);
 void render_hologram(const SynthParams& p, const double* re, const double* im, const Extremes& e,
                      const std::vector<std::int32_t>& draws, const PlateOutputs& out);
 
-// The whole simulation with the generator seeded by `seed`. The outputs are
-// zero-filled by the caller. The models, the noise and the sums run on every
+// The whole simulation with the generator seeded by `seed`. Every element
+// of the outputs is written (Mean 0 when the mean is kept). The models, the noise and the sums run on every
 // core; the values agree with the reference to 1e-12 of the hologram's
 // largest magnitude, whatever the thread count.
 void synthesize_plate(const SynthParams& p, std::uint32_t seed, const PlateOutputs& out);

@@ -187,7 +187,10 @@ def test_threads_compute_side_by_side_with_the_same_values():
 
 
 def test_package_metadata():
+    import importlib.metadata
     assert ps.__version__ == "0.1.0"
+    assert importlib.metadata.version("partiscope") == ps.__version__
+    assert "GPL" in importlib.metadata.metadata("partiscope")["License"]
     assert "GPL" in ps.__license__
     assert ps.findparticles.__doc__ and "Returns" in ps.findparticles.__doc__
 
@@ -302,3 +305,43 @@ def test_thread_count_and_planner_leave_the_values_alone():
         ps.cylone([1.0], threads=-1)
     with pytest.raises(ValueError, match="planner must be"):
         ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5], planner="quick")
+
+
+def test_every_function_from_several_threads_at_once():
+    """Each function called from four threads at once gives what it gives
+    alone (FFTW's planner, the model's tables and the thread counts are
+    shared by the calls)."""
+    hol, table = plate(64, 56)
+    h = hol - hol.mean()
+    x = np.linspace(-9, 9, 40).reshape(5, 8)
+    calls = {
+        "ringform": lambda: ps.ringform(1e-5, 0, 0.05, 4e-5, PIX, LAMBDA, (33, 30)).real,
+        "detectscan": lambda: ps.detectscan(h, LAMBDA, PIX, r=3e-5, z=0.04).q0,
+        "synthplate": lambda: ps.synthplate(2, LAMBDA, PIX, 40, 36, 1, 5, (0.03, 0.06),
+                                            (2e-5, 4e-5), seed=5).hologram,
+        "precbound": lambda: np.array(ps.precbound(0, 0, 0.05, 4e-5, PIX, LAMBDA, (64, 64), 0.1)),
+        "cylzero": lambda: ps.cylzero(x),
+        "cylone": lambda: ps.cylone(x),
+        "ringfit": lambda: ps.ringfit(hol, LAMBDA, PIX, table + 0.3, MaxIter=5).p,
+        "detectstack": lambda: ps.detectstack(h, LAMBDA, PIX, [0.04, 0.06], [3e-5, 5e-5]).best,
+        "findparticles": lambda: ps.findparticles(hol, LAMBDA, PIX, [0.04, 0.06], [3e-5, 5e-5]).p,
+    }
+    alone = {name: call() for name, call in calls.items()}
+    mismatches, failures = [], []
+
+    def work(offset):
+        try:
+            names = list(calls)
+            for k in range(2 * len(names)):
+                name = names[(k + offset) % len(names)]
+                if not np.array_equal(calls[name](), alone[name], equal_nan=True):
+                    mismatches.append(name)
+        except Exception as e:  # noqa: BLE001 - reported below
+            failures.append(e)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures and not mismatches, (failures, mismatches)
