@@ -328,8 +328,10 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
             if (c.col > 0 && c.col + 1 < N) st.y += vertex(best[t - M], best[t], best[t + M]);
             // The stack's grid is coarse: depth, then radius, then depth
             // again, each by a fine scan of the criterion at the peak.
+            // Beyond the sensor a window has nothing to sum.
             const std::size_t H = static_cast<std::size_t>(
-                std::max(24.0, std::sqrt(16.0 * in.lambda * st.z) / in.pix));
+                std::min(static_cast<double>(std::max(M, N)),
+                         std::max(24.0, std::sqrt(16.0 * in.lambda * st.z) / in.pix)));
             const auto by_z = [&](double z) {
                 return window_score(res, w, M, N, c.row, c.col, H, z, st.r, in, o.K, quad);
             };
