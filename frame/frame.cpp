@@ -209,6 +209,11 @@ std::string option_text(const mxArray* a, const char* name) {
     return text_value(a);
 }
 
+const double* real_values(const mxArray* a, const char* message) {
+    if (!mxIsDouble(a) || mxIsComplex(a) || element_count(a) == 0) throw Error(message);
+    return mxGetPr(a);
+}
+
 const double* option_grid(const mxArray* a, const char* name, std::size_t M, std::size_t N,
                           std::vector<double>& storage) {
     const bool logical = mxIsLogical(a);

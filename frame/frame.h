@@ -66,6 +66,10 @@ Pair checked_sizes(double rows, double cols, const std::string& message);
 
 std::size_t element_count(const mxArray* a);
 
+// A non-empty real double array, its values in storage order; otherwise an
+// Error with the message given.
+const double* real_values(const mxArray* a, const char* message);
+
 // Creates the call's results. Every result is created and filled whatever
 // nlhs is, but only stored into the max(nlhs, 1) slots the host provides;
 // a result no slot receives is destroyed when the call's work is done.

@@ -50,6 +50,16 @@ void require_shape(const Grid& a, std::size_t M, std::size_t N, const char* name
 }
 
 
+// An optional per-pixel array (weights): null when not given, else its
+// values, which must be the hologram's size; `keep` holds the converted copy.
+const double* optional_grid(const py::object& a, std::size_t M, std::size_t N, const char* name,
+                            Grid& keep) {
+    if (a.is_none()) return nullptr;
+    keep = a.cast<Grid>();
+    require_shape(keep, M, N, name);
+    return keep.data();
+}
+
 // The effort of FFTW's planner by name; empty: the environment's default.
 // The reproducible arithmetic, when chosen, fixes the plans whatever is asked.
 unsigned planner_of(const std::string& name) {
@@ -234,6 +244,15 @@ py::array_t<bool> flags(const std::vector<bool>& v) {
     return a;
 }
 
+// The per-particle fields both the fit and the search report.
+template <class Result>
+void per_particle(py::dict& d, const Result& r) {
+    d["converged"] = flags(r.converged);
+    d["zr_correlation"] = py::array_t<double>(r.zr_correlation.size(), r.zr_correlation.data());
+    d["contrast"] = py::array_t<double>(r.contrast.size(), r.contrast.data());
+    d["contrast_se"] = py::array_t<double>(r.contrast_se.size(), r.contrast_se.data());
+}
+
 py::dict fit_info(const FitResult& r) {
     py::dict d;
     d["background"] = r.background;
@@ -243,10 +262,7 @@ py::dict fit_info(const FitResult& r) {
     d["sigma"] = r.sigma;
     d["chi2"] = r.chi2;
     d["iterations"] = r.iterations;
-    d["converged"] = flags(r.converged);
-    d["zr_correlation"] = py::array_t<double>(r.zr_correlation.size(), r.zr_correlation.data());
-    d["contrast"] = py::array_t<double>(r.contrast.size(), r.contrast.data());
-    d["contrast_se"] = py::array_t<double>(r.contrast_se.size(), r.contrast_se.data());
+    per_particle(d, r);
     d["pixels_ignored"] = r.pixels_ignored;
     d["message"] = r.message;
     return d;
@@ -286,11 +302,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
         o.offset = offset.cast<double>();
     }
     Grid w;
-    if (!weights.is_none()) {
-        w = weights.cast<Grid>();
-        require_shape(w, in.M, in.N, "Weights");
-        o.weights = w.data();
-    }
+    o.weights = optional_grid(weights, in.M, in.N, "Weights", w);
     if (free.size() != 4) throw Error("Error: Free must have four elements (x, y, z, r), true where fitted");
     for (int q = 0; q < 4; ++q) o.free[q] = free[static_cast<std::size_t>(q)];
     if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
@@ -326,16 +338,8 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
     in.nr = static_cast<std::size_t>(radii.size());
     in.K = K;
     Grid w, wp;
-    if (!weights.is_none()) {
-        w = weights.cast<Grid>();
-        require_shape(w, in.M, in.N, "Weights");
-        in.w = w.data();
-    }
-    if (!position_weights.is_none()) {
-        wp = position_weights.cast<Grid>();
-        require_shape(wp, in.M, in.N, "PositionWeights");
-        in.w_prim = wp.data();
-    }
+    in.w = optional_grid(weights, in.M, in.N, "Weights", w);
+    in.w_prim = optional_grid(position_weights, in.M, in.N, "PositionWeights", wp);
     const auto range = [](const py::object& r, double last) {
         return r.is_none() ? std::pair<double, double>{1.0, last} : r.cast<std::pair<double, double>>();
     };
@@ -391,11 +395,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.model = model_of(model);
     contrast_of(contrast, o.contrast_free, o.contrast);
     Grid w;
-    if (!weights.is_none()) {
-        w = weights.cast<Grid>();
-        require_shape(w, in.M, in.N, "Weights");
-        o.weights = w.data();
-    }
+    o.weights = optional_grid(weights, in.M, in.N, "Weights", w);
     o.K = K;
     o.threshold = threshold;
     o.min_separation = min_separation;
@@ -416,10 +416,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     }
     py::dict d;
     d["score"] = py::array_t<double>(r.score.size(), r.score.data());
-    d["converged"] = flags(r.converged);
-    d["zr_correlation"] = py::array_t<double>(r.zr_correlation.size(), r.zr_correlation.data());
-    d["contrast"] = py::array_t<double>(r.contrast.size(), r.contrast.data());
-    d["contrast_se"] = py::array_t<double>(r.contrast_se.size(), r.contrast_se.data());
+    per_particle(d, r);
     d["background"] = r.background;
     d["background_se"] = r.background_se;
     d["offset"] = r.offset;

@@ -125,14 +125,6 @@ void check_masked_data(const DetectionInput& in, const char* weights_name) {
                     " to 0 there to mask them");
 }
 
-namespace {
-
-// The weighted data w d of one pixel; a masked pixel contributes 0 even
-// when its value is not finite (0 * NaN would be NaN).
-double weighted_data(double w, double d) { return w * (w == 0.0 ? 0.0 : d); }
-
-}  // namespace
-
 namespace reference {
 
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {

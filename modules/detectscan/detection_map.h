@@ -56,6 +56,10 @@ unsigned planner_flags_from_environment();
 // into NaN: both are Errors that say how many pixels are affected.
 void check_masked_data(const DetectionInput& in, const char* weights_name = "w");
 
+// The weighted data w d of one pixel; a masked pixel contributes 0 even
+// when its value is not finite (0 * NaN would be NaN).
+inline double weighted_data(double w, double d) { return w * (w == 0.0 ? 0.0 : d); }
+
 // Fills q0 (fov.rows() by fov.cols(), column-major) with the score of every
 // position and returns the first largest one in column-major order.
 // check_masked_data comes first.

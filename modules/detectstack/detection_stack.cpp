@@ -23,10 +23,6 @@ struct PlannerRelease {
     ~PlannerRelease() { fftw_cleanup(); }
 } planner_release;
 
-// The weighted data w d of one pixel; a masked pixel contributes 0 even
-// when its value is not finite (0 * NaN would be NaN).
-double weighted_data(double w, double d) { return w * (w == 0.0 ? 0.0 : d); }
-
 // The better of two scores at a position: a number beats NaN, a larger one
 // a smaller, and between equal ones the lower pair: the same winner in
 // whatever order the pairs finish.
@@ -177,8 +173,9 @@ std::vector<DetectionResult> detection_stack(const StackInput& in, const StackMa
                     for (std::size_t i = 0; i < qr; ++i) k[i + j * qr] = g.values()[i + j * qr].real();
             }
         }
-        // The products of the spectra: Cw = Fw K1, Cwd = Fwd K1, Cwm2 = Fw K2.
-        // Alone, Cw and Cwd overwrite the data's spectra.
+        // Correlations as products of spectra: the weights with the template,
+        // the weighted data with the template, the weights with the template's
+        // square. Alone, the first two overwrite the data's spectra.
         fftw::HalfSpectrum& cw = alone ? fw : L.cw;
         fftw::HalfSpectrum& cwd = alone ? fwd : L.cwd;
         steps(N, [&](std::size_t first, std::size_t last) {

@@ -23,11 +23,6 @@ const frame::ModuleInfo kInfo = {
     true,
 };
 
-const double* values(const mxArray* a, const char* message) {
-    if (!mxIsDouble(a) || mxIsComplex(a) || frame::element_count(a) == 0) throw Error(message);
-    return mxGetPr(a);
-}
-
 mxArray* info_struct(const FindResult& r) {
     const char* names[] = {"score",      "converged",   "zr_correlation", "contrast",
                            "contrast_se", "background", "background_se",  "offset",
@@ -52,14 +47,14 @@ mxArray* info_struct(const FindResult& r) {
 
 void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FindInput in;
-    in.hol = values(prhs[0], "Error: hol must be a non-empty real double matrix");
+    in.hol = frame::real_values(prhs[0], "Error: hol must be a non-empty real double matrix");
     in.M = mxGetM(prhs[0]);
     in.N = mxGetN(prhs[0]);
     in.lambda = frame::read_scalar(prhs[1], "lambda");
     in.pix = frame::read_scalar(prhs[2], "pix");
-    in.depths = values(prhs[3], "Error: depths must be a non-empty real vector (metres)");
+    in.depths = frame::real_values(prhs[3], "Error: depths must be a non-empty real vector (metres)");
     in.nz = frame::element_count(prhs[3]);
-    in.radii = values(prhs[4], "Error: radii must be a non-empty real vector (metres)");
+    in.radii = frame::real_values(prhs[4], "Error: radii must be a non-empty real vector (metres)");
     in.nr = frame::element_count(prhs[4]);
 
     const frame::Options opts(prhs + 5, nrhs - 5,

@@ -208,6 +208,23 @@ struct Sums {
     }
 };
 
+// Particle k's model on the sensor: x and y to metres, as synthplate
+// takes its table.
+ModelParams model_params_of(const FitInput& in, const FitOptions& o, const Params& p,
+                            std::size_t k) {
+    ModelParams m;
+    m.x = p.x[k] * in.pix;
+    m.y = p.y[k] * in.pix;
+    m.z = p.z[k];
+    m.r = p.r[k];
+    m.pix = in.pix;
+    m.lambda = in.lambda;
+    m.M = static_cast<double>(in.M);
+    m.N = static_cast<double>(in.N);
+    m.K = o.K;
+    return m;
+}
+
 class Problem {
    public:
     // data: the hologram with 0 where the weight is 0 (whatever it held).
@@ -225,18 +242,7 @@ class Problem {
 
    private:
     ModelParams model_params(const Params& p, std::size_t k) const {
-        ModelParams m;
-        // To metres as synthplate takes its table.
-        m.x = p.x[k] * in_.pix;
-        m.y = p.y[k] * in_.pix;
-        m.z = p.z[k];
-        m.r = p.r[k];
-        m.pix = in_.pix;
-        m.lambda = in_.lambda;
-        m.M = static_cast<double>(in_.M);
-        m.N = static_cast<double>(in_.N);
-        m.K = o_.K;
-        return m;
+        return model_params_of(in_, o_, p, k);
     }
 
     const FitInput& in_;
@@ -670,17 +676,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         std::vector<double> amplitude;
         for (std::size_t k = 0; k < n; ++k) {
             if (!o.held[k]) continue;
-            ModelParams m;
-            m.x = p.x[k] * in.pix;
-            m.y = p.y[k] * in.pix;
-            m.z = p.z[k];
-            m.r = p.r[k];
-            m.pix = in.pix;
-            m.lambda = in.lambda;
-            m.M = static_cast<double>(M);
-            m.N = static_cast<double>(N);
-            m.K = o.K;
-            held.push_back(m);
+            held.push_back(model_params_of(in, o, p, k));
             amplitude.push_back(p.a[k]);
         }
         held_count = held.size();

@@ -23,12 +23,6 @@ const frame::ModuleInfo kInfo = {
     true,
 };
 
-// A real double matrix argument (not empty).
-const double* matrix_argument(const mxArray* a, const char* message) {
-    if (!mxIsDouble(a) || mxIsComplex(a) || frame::element_count(a) == 0) throw Error(message);
-    return mxGetPr(a);
-}
-
 // The options into the core's struct; the weights are copied to doubles
 // when given as logicals.
 void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitOptions& o,
@@ -87,13 +81,13 @@ mxArray* info_struct(const FitResult& r) {
 
 void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FitInput in;
-    in.hol = matrix_argument(prhs[0], "Error: hol must be a non-empty real double matrix");
+    in.hol = frame::real_values(prhs[0], "Error: hol must be a non-empty real double matrix");
     in.M = mxGetM(prhs[0]);
     in.N = mxGetN(prhs[0]);
     in.lambda = frame::read_scalar(prhs[1], "lambda");
     in.pix = frame::read_scalar(prhs[2], "pix");
     const char* kTable = "Error: p0 must be an n-by-4 table [x y z r] with at least one row";
-    in.p0 = matrix_argument(prhs[3], kTable);
+    in.p0 = frame::real_values(prhs[3], kTable);
     if (mxGetN(prhs[3]) != 4) throw Error(kTable);
     in.n = mxGetM(prhs[3]);
     // The normal matrix is dense over every fitted parameter.

@@ -216,12 +216,10 @@ def test_readme_python_blocks_run_as_written():
 
 
 def _load_seed_tables():
-    import importlib.util
+    import runpy
+    import types
     path = os.path.join(os.path.dirname(__file__), "..", "..", "tests", "fuzz", "make_seeds.py")
-    spec = importlib.util.spec_from_file_location("make_seeds", path)
-    seeds = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(seeds)
-    return seeds
+    return types.SimpleNamespace(**runpy.run_path(path))
 
 
 FIXED = {"cylzero": 1, "cylone": 1, "ringform": 9, "detectscan": 10, "synthplate": 13,
