@@ -17,7 +17,10 @@ threads compute side by side. Every function takes `threads` (the threads a
 call uses; 0, the default: PARTISCOPE_NUM_THREADS, else every core); the
 FFT-based ones (detectscan, detectstack, findparticles) take `planner`
 ('estimate', 'measure', 'patient' or 'exhaustive'; None: the
-PARTISCOPE_FFTW_PLANNER default, 'measure'). Results do not depend on either.
+PARTISCOPE_FFTW_PLANNER default, 'measure'). Results do not depend on the
+thread count. Plans chosen by timing ('measure' and above) may differ from
+process to process, and with them the last bits of the FFT-based results;
+'estimate' chooses the same plan in every process on one kind of machine.
 """
 
 from collections import namedtuple

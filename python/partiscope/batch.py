@@ -1,0 +1,239 @@
+"""Finding the particles of every frame of a recording: in this process, in
+local worker processes, or on a Dask cluster.
+
+Frames are independent, so they are handed out one at a time to whatever
+computes them. The workers read the frames themselves (a cluster's workers
+need the files at the same path), so the pixels never pass through this
+process. At most a few frames per worker are in flight, and results are
+written in the recording's order as soon as every earlier frame is written:
+the table is the same, byte for byte, whatever computed it, and memory does
+not grow with the recording's length.
+"""
+
+import multiprocessing
+import os
+import queue
+import signal
+import sys
+import time
+from concurrent.futures import ProcessPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
+
+from .recording import FrameError, hologram, read_image
+
+
+def find_in_frame(frame, settings, background, shape, threads):
+    """One frame's particles, or why the frame cannot be used. Never raises
+    for the frame's content: a bad frame is logged and the run goes on."""
+    from . import findparticles
+    try:
+        image = read_image(frame.path, frame.page)
+        if shape is not None and image.shape != shape:
+            raise FrameError("the image is %dx%d, the recording's frames %dx%d"
+                             % (image.shape + shape))
+        h = hologram(image, background, settings["saturation"])
+        found = findparticles(
+            h, settings["wavelength"], settings["pixel"], settings["depths"], settings["radii"],
+            Model=settings["model"], Contrast=settings["contrast"],
+            Threshold=settings["threshold"], MinSeparation=settings["min_separation"],
+            MaxCount=settings["max_count"], MaxPasses=settings["max_passes"], threads=threads,
+            planner="estimate")  # plans chosen by timing would differ from worker to worker
+    except (FrameError, ValueError) as e:
+        return {"status": "failed", "reason": str(e)}
+    except Exception as e:  # MemoryError and the like: this frame, not the run
+        return {"status": "failed", "reason": "%s: %s" % (type(e).__name__, e)}
+    return {"status": "done", "p": found.p, "se": found.se, "score": found.score,
+            "converged": found.converged, "contrast": found.contrast,
+            "zr_correlation": found.zr_correlation, "message": found.message}
+
+
+class _InProcess:
+    """Frames computed here, one after another, with every core."""
+
+    def __init__(self, job):
+        self.job, self.queued = job, []
+
+    def submit(self, index, frame):
+        self.queued.append((index, frame))
+
+    def next_done(self):
+        index, frame = self.queued.pop(0)
+        return index, find_in_frame(frame, *self.job)
+
+    def close(self, interrupted):
+        pass
+
+
+_worker_job = None
+
+
+def _start_worker(job):
+    global _worker_job
+    _worker_job = job
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C is the parent's to handle
+
+
+def _worker_task(frame):
+    return find_in_frame(frame, *_worker_job)
+
+
+class _Finished:
+    """Futures of any kind, collected as they finish."""
+
+    def __init__(self):
+        self.finished = queue.Queue()
+
+    def watch(self, index, future):
+        future.add_done_callback(lambda f: self.finished.put((index, f)))
+
+    def next_done(self):
+        while True:
+            try:  # a timeout, so that Ctrl-C is seen while waiting
+                index, future = self.finished.get(timeout=0.2)
+                break
+            except queue.Empty:
+                continue
+        try:
+            return index, future.result()
+        except Exception as e:
+            return index, {"status": "failed", "reason": self.lost(e)}
+
+
+class _LocalPool(_Finished):
+    """N worker processes on this machine, started afresh (not forked from a
+    process that holds threads), each given the job once."""
+
+    def __init__(self, job, workers):
+        super().__init__()
+        self.job, self.workers, self.broken = job, workers, False
+        self.pool = self._start()
+
+    def _start(self):
+        return ProcessPoolExecutor(self.workers, mp_context=multiprocessing.get_context("spawn"),
+                                   initializer=_start_worker, initargs=(self.job,))
+
+    def lost(self, e):
+        if isinstance(e, BrokenProcessPool):
+            self.broken = True
+            return "a worker process died while this frame was in flight (out of memory?)"
+        return "%s: %s" % (type(e).__name__, e)
+
+    def submit(self, index, frame):
+        if self.broken:  # later frames go to new workers
+            self.pool.shutdown(wait=True)
+            self.pool, self.broken = self._start(), False
+        self.watch(index, self.pool.submit(_worker_task, frame))
+
+    def close(self, interrupted):
+        if interrupted:  # stop the frames in flight now; the table holds those done
+            for process in list((getattr(self.pool, "_processes", None) or {}).values()):
+                process.terminate()
+        self.pool.shutdown(wait=True, cancel_futures=True)
+
+
+class _Dask(_Finished):
+    """The workers of a Dask cluster. Each task computes one frame with
+    `threads` threads; the background is sent to every worker once."""
+
+    def __init__(self, job, address):
+        super().__init__()
+        from distributed import Client
+        self.client = Client(address)
+        settings, background, shape, threads = job
+        if background is not None:
+            background = self.client.scatter(background, broadcast=True)
+        self.job = (settings, background, shape, threads)
+        self.slots = max(1, sum(self.client.nthreads().values()))
+        self.futures = {}
+
+    def lost(self, e):
+        return "%s on the cluster: %s" % (type(e).__name__, e)
+
+    def submit(self, index, frame):
+        future = self.client.submit(find_in_frame, frame, *self.job, pure=False)
+        self.futures[index] = future
+        self.watch(index, future)
+
+    def next_done(self):
+        index, result = super().next_done()
+        del self.futures[index]  # the cluster may forget it
+        return index, result
+
+    def close(self, interrupted):
+        if self.futures:
+            self.client.cancel(list(self.futures.values()))
+        self.client.close()
+
+
+def _in_order(executor, todo, limit):
+    """(frame, result) in the recording's order, with at most `limit` frames
+    between the last one written and the last one handed out."""
+    done, handed, written = {}, 0, 0
+    while written < len(todo):
+        while handed < len(todo) and handed - written < limit:
+            executor.submit(handed, todo[handed])
+            handed += 1
+        while written not in done:
+            index, result = executor.next_done()
+            done[index] = result
+        yield todo[written], done.pop(written)
+        written += 1
+
+
+class Summary:
+    def __init__(self, skipped):
+        self.frames = self.particles = self.failed = 0
+        self.skipped, self.interrupted, self.start = skipped, False, time.monotonic()
+
+    def line(self, output):
+        seconds = time.monotonic() - self.start
+        rate = self.frames / seconds if seconds > 0 else 0.0
+        return ("%s%d frames done (%d already in the table), %d particles, %d failed, %.1f s "
+                "(%.2f frames/s); table %s" % ("interrupted: " if self.interrupted else "",
+                                               self.frames, self.skipped, self.particles,
+                                               self.failed, seconds, rate, output))
+
+
+def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys.stderr):
+    """Processes the frames not yet in `table` and adds each as it is done.
+    job: (settings, background, shape, threads). Returns a Summary; Ctrl-C
+    stops the run with every frame written so far in the table."""
+    from tqdm import tqdm
+    todo = [f for f in frames if f.id not in table.done]
+    summary = Summary(len(frames) - len(todo))
+    if scheduler:
+        executor = _Dask(job, scheduler)
+        limit = 2 * executor.slots + 2
+    elif workers > 1:
+        executor, limit = _LocalPool(job, workers), 2 * workers + 2
+    else:
+        executor, limit = _InProcess(job), 1
+    bar = tqdm(total=len(todo), unit="frame", disable=not progress, file=report,
+               dynamic_ncols=True, smoothing=0.1)
+    try:
+        for frame, result in _in_order(executor, todo, limit):
+            table.add(frame.id, result)
+            if result["status"] == "done":
+                summary.frames += 1
+                summary.particles += result["p"].shape[0]
+            else:
+                summary.failed += 1
+                bar.write("%s: failed: %s" % (frame.id, result["reason"]), file=report)
+            bar.set_postfix(particles=summary.particles, failed=summary.failed, refresh=False)
+            bar.update()
+    except KeyboardInterrupt:
+        summary.interrupted = True
+    finally:
+        bar.close()
+        executor.close(summary.interrupted)
+        table.close()
+    return summary
+
+
+def default_threads(workers, scheduler):
+    """Threads a frame: every core for one local worker, the cores shared
+    among local workers, one on a cluster (a worker's thread slots are its
+    parallelism there)."""
+    if scheduler:
+        return 1
+    return 0 if workers <= 1 else max(1, (os.cpu_count() or 1) // workers)

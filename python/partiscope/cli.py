@@ -1,0 +1,297 @@
+"""The `partiscope` command: `partiscope find` finds and measures the
+particles of every frame of a recording; `partiscope plot` draws its table."""
+
+import argparse
+import json
+import math
+import os
+import signal
+import sys
+
+FIND_DESCRIPTION = """\
+Finds every particle of every frame of a recording and measures it
+(findparticles), writing one table row per particle per frame as frames
+complete. Each frame is divided by the background (--background, or
+--background-median N; without either, by its own mean), scaled to mean 1,
+and searched over the grid of depths and radii. Saturated pixels (at the
+largest value of the image type, or --saturation) and pixels whose
+background is not positive are ignored.
+
+INPUT: image files (TIFF, PNG, PGM, BMP, JPEG), folders of them (their files
+in natural order of the names, not subfolders), and multi-page TIFF stacks
+(each page a frame). A frame is named by its file as given (a folder's files
+as FOLDER/NAME), with :PAGE (from 1) for the pages of a stack.
+
+The table (CSV, or HDF5 for an --output ending in .h5 or .hdf5) has the
+columns frame,x,y,z,r,se_x,se_y,se_z,se_r,score,converged,contrast,
+zr_correlation: x and y in pixels from the grid centre (x along the image's
+rows: row = x + floor(rows/2) + 1), z and r in metres, se_* their standard
+errors, score the detection signal-to-noise ratio, converged 1 or 0. Beside a
+CSV table, TABLE.log lists each frame processed (done with its particle
+count, or failed with the reason). Rerunning the same command skips the
+frames already done and retries failed ones; Ctrl-C leaves a valid table.
+
+Settings may also come from --config FILE (JSON, or TOML for any other
+suffix), with the long options' names as keys (depths and radii as
+"START:STEP:STOP" or lists); the command line overrides the file."""
+
+FIND_EPILOG = """\
+examples:
+  partiscope find recording/ --wavelength 473.8e-9 --pixel 3.45e-6 \\
+      --depths 0.04:0.01:0.16 --radii 20e-6:20e-6:60e-6 --background-median 50
+  partiscope find stack.tif --config setup.toml --workers 2 --output run1.csv
+  partiscope find recording/ --config setup.toml --scheduler tcp://head:8786"""
+
+# Options that change what is computed; a table is resumed only with the same.
+_FIND_SETTINGS = ("wavelength", "pixel", "depths", "radii", "background", "background_median",
+                  "saturation", "model", "contrast", "threshold", "min_separation", "max_count",
+                  "max_passes")
+_DEFAULTS = {"output": "particles.csv", "workers": 1, "model": "intensity", "contrast": "1",
+             "threshold": 6.5, "min_separation": 8.0, "max_count": 100, "max_passes": 10}
+
+
+class UsageError(Exception):
+    pass
+
+
+def grid(text, name):
+    """START:STEP:STOP (STOP included when the steps reach it, as in
+    MATLAB), a comma-separated list, or a list of numbers from a settings
+    file, as increasing floats."""
+    if isinstance(text, (list, tuple)):
+        values = [float(v) for v in text]
+    elif isinstance(text, (int, float)):
+        values = [float(text)]
+    elif ":" in str(text):
+        parts = str(text).split(":")
+        if len(parts) != 3:
+            raise UsageError("--%s must be START:STEP:STOP, got %s" % (name, text))
+        start, step, stop = (_number(p, name) for p in parts)
+        if not step > 0 or stop < start:
+            raise UsageError("--%s needs a positive STEP and STOP >= START, got %s" % (name, text))
+        count = math.floor((stop - start) / step * (1 + 1e-12) + 1e-9) + 1
+        if count > 10000:
+            raise UsageError("--%s has %d values; at most 10000" % (name, count))
+        values = [start + k * step for k in range(count)]
+    else:
+        values = [_number(p, name) for p in str(text).split(",")]
+    if not values or any(b <= a for a, b in zip(values, values[1:])):
+        raise UsageError("--%s must be increasing, got %s" % (name, text))
+    return values
+
+
+def _number(text, name):
+    try:
+        return float(text)
+    except ValueError:
+        raise UsageError("--%s: %r is not a number" % (name, text))
+
+
+def _find_parser():
+    p = argparse.ArgumentParser(
+        prog="partiscope find", description=FIND_DESCRIPTION, epilog=FIND_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter, argument_default=None)
+    p.add_argument("inputs", nargs="+", metavar="INPUT",
+                   help="image files, folders of images, multi-page TIFF stacks")
+    a = p.add_argument_group("the setup (lengths in metres)")
+    a.add_argument("--wavelength", type=float, metavar="METRES",
+                   help="wavelength in the medium the light crosses (the vacuum wavelength over "
+                        "the medium's refractive index)")
+    a.add_argument("--pixel", type=float, metavar="METRES",
+                   help="pixel pitch in the object's plane (the camera's pitch over the "
+                        "magnification of any optics in front of it)")
+    a.add_argument("--depths", metavar="START:STEP:STOP",
+                   help="depths (particle-to-sensor distances, metres) to scan, increasing; "
+                        "steps of about 10%% of the depth, a step beyond each end of the volume; "
+                        "or a comma-separated list")
+    a.add_argument("--radii", metavar="START:STEP:STOP",
+                   help="particle radii (metres) to scan, increasing; three or four values over "
+                        "the expected range; or a comma-separated list")
+    b = p.add_mutually_exclusive_group()
+    b.add_argument("--background", metavar="FILE",
+                   help="background image each frame is divided by (a recording without "
+                        "particles; the mean of its pages for a TIFF stack)")
+    b.add_argument("--background-median", type=int, metavar="N",
+                   help="divide by the pixelwise median of the recording's first N frames (the "
+                        "still background of moving particles; holds N frames in memory)")
+    s = p.add_argument_group("the search (as findparticles' options)")
+    s.add_argument("--threshold", type=float, metavar="SNR",
+                   help="least detection signal-to-noise ratio of a particle, at least 3 "
+                        "(default 6.5: about one false particle in a thousand 1024x1024 frames)")
+    s.add_argument("--model", choices=("intensity", "linear"),
+                   help="hologram model (default intensity)")
+    s.add_argument("--contrast", metavar="C|free",
+                   help="every particle's contrast (default 1, an opaque disc), or 'free'")
+    s.add_argument("--min-separation", type=float, metavar="PIXELS",
+                   help="least distance of candidates of one scan (default 8)")
+    s.add_argument("--max-count", type=int, metavar="N",
+                   help="most particles a frame, at most 200 (default 100)")
+    s.add_argument("--max-passes", type=int, metavar="N",
+                   help="most scans of a frame's residual (default 10)")
+    s.add_argument("--saturation", type=float, metavar="VALUE",
+                   help="pixels at or above this value are ignored (default: the largest value "
+                        "of an integer image type, e.g. 4095 must be given for 12-bit data "
+                        "stored in 16 bits)")
+    o = p.add_argument_group("output and computing")
+    o.add_argument("--output", metavar="FILE",
+                   help="the table: CSV, or HDF5 if it ends in .h5 or .hdf5 (default "
+                        "particles.csv); resumed if it exists")
+    o.add_argument("--overwrite", action="store_true", default=None,
+                   help="start the table again instead of resuming it")
+    o.add_argument("--workers", type=int, metavar="N",
+                   help="local worker processes (default 1: frames computed in this process)")
+    o.add_argument("--scheduler", metavar="ADDRESS",
+                   help="a Dask scheduler (e.g. tcp://head:8786) whose workers compute the "
+                        "frames; they need partiscope installed and the input files at the "
+                        "same paths")
+    o.add_argument("--threads", type=int, metavar="N",
+                   help="threads a frame is computed with (default: every core for one local "
+                        "worker, the cores shared among local workers, 1 on a cluster)")
+    o.add_argument("--no-progress", action="store_true", default=None,
+                   help="no progress bar (the summary line is still printed)")
+    o.add_argument("--config", metavar="FILE",
+                   help="settings file (JSON, or TOML), long option names as keys")
+    return p
+
+
+def _read_config(path):
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+        if path.lower().endswith(".json"):
+            config = json.loads(data.decode("utf-8"))
+        else:
+            import tomllib
+            config = tomllib.loads(data.decode("utf-8"))
+    except (OSError, ValueError) as e:
+        raise UsageError("--config %s: %s" % (path, e))
+    if not isinstance(config, dict):
+        raise UsageError("--config %s: settings must be a table of names and values" % path)
+    return {k.replace("-", "_"): v for k, v in config.items()}
+
+
+def find_settings(args):
+    """The run's options: the command line over the settings file over the
+    defaults; checked, with the grids expanded."""
+    options = dict(_DEFAULTS)
+    if args.config:
+        config = _read_config(args.config)
+        known = set(vars(args)) - {"inputs", "config"}
+        unknown = sorted(set(config) - known)
+        if unknown:
+            raise UsageError("--config %s: unknown settings %s (known: %s)"
+                             % (args.config, ", ".join(unknown), ", ".join(sorted(known))))
+        options.update(config)
+    options.update({k: v for k, v in vars(args).items() if v is not None})
+    for name in ("wavelength", "pixel", "depths", "radii"):
+        if options.get(name) is None:
+            raise UsageError("--%s is needed (on the command line or in --config)" % name)
+    if options.get("background") and options.get("background_median"):
+        raise UsageError("give --background or --background-median, not both")
+    for name in ("wavelength", "pixel"):
+        options[name] = _number(options[name], name)
+        if not (options[name] > 0 and math.isfinite(options[name])):
+            raise UsageError("--%s must be a positive length in metres" % name)
+    options["depths"] = grid(options["depths"], "depths")
+    options["radii"] = grid(options["radii"], "radii")
+    contrast = str(options["contrast"]).lower()
+    options["contrast"] = "free" if contrast == "free" else _number(contrast, "contrast")
+    for name in ("workers", "background_median", "threads"):
+        if options.get(name) is not None and int(options[name]) < (0 if name == "threads" else 1):
+            raise UsageError("--%s must be at least %d" % (name.replace("_", "-"),
+                                                          0 if name == "threads" else 1))
+    if options.get("background"):
+        options["background"] = os.path.abspath(options["background"])
+    return options
+
+
+def find(argv):
+    from . import batch
+    from .recording import FrameError, background_image, list_frames, median_background, \
+        read_image
+    from .table import TableError, open_table
+
+    args = _find_parser().parse_args(argv)
+    try:
+        options = find_settings(args)
+        frames = list_frames(args.inputs)
+        if not frames:
+            raise UsageError("no image files in %s" % " ".join(args.inputs))
+        settings = {k: options.get(k) for k in _FIND_SETTINGS}
+        table = open_table(options["output"], settings, bool(options.get("overwrite")))
+    except (UsageError, TableError, FileNotFoundError) as e:
+        print("partiscope find: error: %s" % e, file=sys.stderr)
+        return 2
+
+    background, shape = None, None
+    try:
+        if options.get("background"):
+            background = background_image(options["background"], options.get("saturation"))
+            shape = background.shape
+        else:
+            shape = _first_shape(frames, read_image, FrameError)
+            if options.get("background_median"):
+                background, used = median_background(frames, options["background_median"], shape,
+                                                     options.get("saturation"))
+                if used < options["background_median"]:
+                    print("partiscope find: the median background is of %d readable frames, "
+                          "not %d" % (used, options["background_median"]), file=sys.stderr)
+    except FrameError as e:
+        table.close()
+        print("partiscope find: error: background: %s" % e, file=sys.stderr)
+        return 2
+
+    workers = int(options["workers"])
+    threads = options.get("threads")
+    if threads is None:
+        threads = batch.default_threads(workers, options.get("scheduler"))
+    job = (settings, background, shape, int(threads))
+    # A cluster's scheduler stopping the job sends SIGTERM: end as for Ctrl-C.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    summary = batch.run(frames, table, job, workers, options.get("scheduler"),
+                        progress=not options.get("no_progress"))
+    print(summary.line(options["output"]))
+    return 130 if summary.interrupted else 0
+
+
+def _first_shape(frames, read_image, FrameError):
+    """The recording's frame size: that of its first readable frame."""
+    for frame in frames:
+        try:
+            return read_image(frame.path, frame.page).shape
+        except FrameError:
+            continue
+    raise FrameError("no frame of the recording can be read")
+
+
+def plot(argv):
+    p = argparse.ArgumentParser(
+        prog="partiscope plot",
+        description="Draws a particle table of partiscope find (CSV or HDF5) to a PNG: the "
+                    "particles' positions in x and y coloured by depth, histograms of depth and "
+                    "radius, and the particles a frame.")
+    p.add_argument("table", metavar="TABLE")
+    p.add_argument("--output", metavar="PNG", help="the figure (default TABLE with .png)")
+    args = p.parse_args(argv)
+    from .plot import plot_table
+    from .table import TableError
+    output = args.output or os.path.splitext(args.table)[0] + ".png"
+    try:
+        n = plot_table(args.table, output)
+    except (TableError, OSError) as e:
+        print("partiscope plot: error: %s" % e, file=sys.stderr)
+        return 2
+    print("%d particles drawn to %s" % (n, output))
+    return 0
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    commands = {"find": find, "plot": plot}
+    if not argv or argv[0] not in commands:
+        print("usage: partiscope {find,plot} ...\n"
+              "  find   find and measure the particles of every frame of a recording\n"
+              "  plot   draw a particle table to a PNG\n"
+              "partiscope COMMAND --help for its options", file=sys.stderr)
+        return 0 if argv[:1] in (["-h"], ["--help"]) else 2
+    return commands[argv[0]](argv[1:])

@@ -1,0 +1,265 @@
+"""The particle table of a recording, written as frames complete and resumed
+by a rerun.
+
+CSV (the default): the table, one row per particle, and beside it
+TABLE.log, one line per frame processed (done with its particle count, or
+failed with the reason), headed by the settings of the run. A frame's rows
+are written before its log line, so after an interruption at any point the
+rows of a frame without a log line are the only ones that can be
+incomplete; a rerun removes them and does the frame again.
+
+HDF5 (a file ending in .h5 or .hdf5, with h5py): the same two tables as the
+groups /particles and /frames, one dataset a column, the settings in the
+file's attribute "settings".
+"""
+
+import csv
+import io
+import json
+import os
+
+import numpy as np
+
+COLUMNS = ("frame", "x", "y", "z", "r", "se_x", "se_y", "se_z", "se_r", "score", "converged",
+           "contrast", "zr_correlation")
+LOG_COLUMNS = ("frame", "status", "particles", "detail")
+_SETTINGS_MARK = "# partiscope find settings: "
+
+
+class TableError(Exception):
+    """An output that cannot be resumed or written."""
+
+
+def _mismatch(path, old, new):
+    keys = sorted(k for k in set(old) | set(new) if old.get(k) != new.get(k))
+    return TableError("%s was made with other settings (%s); rerun with those, or give another "
+                      "--output, or --overwrite to start again" % (path, ", ".join(keys)))
+
+
+def _particle_rows(frame_id, result):
+    """The table's rows of a frame: one list of values a particle."""
+    p, se = result["p"], result["se"]
+    return [[frame_id] + [float(v) for v in p[k]] + [float(v) for v in se[k]] +
+            [float(result["score"][k]), int(bool(result["converged"][k])),
+             float(result["contrast"][k]), float(result["zr_correlation"][k])]
+            for k in range(p.shape[0])]
+
+
+def open_table(path, settings, overwrite=False):
+    """The table to write to: a new one, or the one at `path` resumed (its
+    `done` holds the frames already in it). Its settings must be the same."""
+    if path.lower().endswith((".h5", ".hdf5")):
+        return Hdf5Table(path, settings, overwrite)
+    return CsvTable(path, settings, overwrite)
+
+
+class CsvTable:
+    def __init__(self, path, settings, overwrite=False):
+        self.path, self.log_path = path, path + ".log"
+        self.done = {}
+        if overwrite:
+            for p in (self.path, self.log_path):
+                if os.path.exists(p):
+                    os.remove(p)
+        if os.path.exists(self.path) or os.path.exists(self.log_path):
+            self._resume(settings)
+            self.rows = open(self.path, "a", newline="", encoding="utf-8")
+            self.log = open(self.log_path, "a", newline="", encoding="utf-8")
+        else:
+            self.rows = open(self.path, "w", newline="", encoding="utf-8")
+            self.log = open(self.log_path, "w", newline="", encoding="utf-8")
+            self._write(self.rows, [COLUMNS])
+            self.log.write(_SETTINGS_MARK + json.dumps(settings, sort_keys=True) + "\n")
+            self._write(self.log, [LOG_COLUMNS], delimiter="\t")
+
+    @staticmethod
+    def _write(f, rows, delimiter=","):
+        buf = io.StringIO()
+        csv.writer(buf, delimiter=delimiter, lineterminator="\n").writerows(rows)
+        f.write(buf.getvalue())  # a frame's lines in one write
+        f.flush()
+
+    @staticmethod
+    def _complete_lines(path):
+        """The file's complete lines and the byte offset after each; a last
+        line without its newline was cut by an interruption."""
+        with open(path, "rb") as f:
+            data = f.read()
+        lines, ends, start = [], [], 0
+        while True:
+            stop = data.find(b"\n", start)
+            if stop < 0:
+                return lines, ends
+            lines.append(data[start:stop].decode("utf-8"))
+            ends.append(stop + 1)
+            start = stop + 1
+
+    def _resume(self, settings):
+        if not (os.path.exists(self.path) and os.path.exists(self.log_path)):
+            missing = self.log_path if os.path.exists(self.path) else self.path
+            raise TableError("%s is missing, so the table cannot be resumed; give another "
+                             "--output, or --overwrite to start again" % missing)
+        lines, ends = self._complete_lines(self.log_path)
+        if len(lines) < 2 or not lines[0].startswith(_SETTINGS_MARK):
+            raise TableError("%s is not a partiscope log; give another --output" % self.log_path)
+        old = json.loads(lines[0][len(_SETTINGS_MARK):])
+        if old != settings:
+            raise _mismatch(self.path, old, settings)
+        for row in csv.reader(lines[2:], delimiter="\t"):
+            if len(row) == 4 and row[1] == "done":
+                self.done[row[0]] = int(row[2])
+        self._truncate(self.log_path, ends[-1])
+
+        lines, ends = self._complete_lines(self.path)
+        if not lines or next(csv.reader(lines[:1])) != list(COLUMNS):
+            raise TableError("%s is not a partiscope table; give another --output" % self.path)
+        seen, keep = {}, ends[0]
+        for row, end in zip(csv.reader(lines[1:]), ends[1:]):
+            frame = row[0] if row else None
+            if seen.get(frame, 0) >= self.done.get(frame, 0):
+                break  # rows of a frame not logged as done: it is done again
+            seen[frame] = seen[frame] + 1 if frame in seen else 1
+            keep = end
+        short = [f for f, n in self.done.items() if seen.get(f, 0) != n]
+        if short:
+            raise TableError("%s lacks rows of %d frames its log lists as done (%s, ...); give "
+                             "another --output, or --overwrite to start again"
+                             % (self.path, len(short), short[0]))
+        self._truncate(self.path, keep)
+
+    @staticmethod
+    def _truncate(path, size):
+        if os.path.getsize(path) != size:
+            with open(path, "r+b") as f:
+                f.truncate(size)
+
+    def add(self, frame_id, result):
+        """A frame's outcome: its particles, or its failure and reason."""
+        if result["status"] == "done":
+            rows = _particle_rows(frame_id, result)
+            if rows:
+                self._write(self.rows, rows)
+            self._write(self.log, [(frame_id, "done", len(rows), result["message"])], "\t")
+            self.done[frame_id] = len(rows)
+        else:
+            self._write(self.log, [(frame_id, "failed", 0, result["reason"])], "\t")
+
+    def close(self):
+        self.rows.close()
+        self.log.close()
+
+
+class Hdf5Table:
+    def __init__(self, path, settings, overwrite=False):
+        try:
+            import h5py
+        except ImportError:
+            raise TableError("HDF5 output needs h5py (Debian's python3-h5py); or write CSV")
+        self.path, self.done = path, {}
+        exists = os.path.exists(path) and not overwrite
+        try:
+            self.file = h5py.File(path, "a" if exists else "w")
+        except OSError as e:
+            raise TableError("%s cannot be opened as HDF5 (%s); give another --output" % (path, e))
+        if exists:
+            self._resume(settings)
+            return
+        text = h5py.string_dtype()
+        self.file.attrs["settings"] = json.dumps(settings, sort_keys=True)
+        for group, names in (("particles", COLUMNS), ("frames", LOG_COLUMNS)):
+            g = self.file.create_group(group)
+            for name in names:
+                kind = text if name in ("frame", "status", "detail") else (
+                    "i8" if name in ("converged", "particles") else "f8")
+                g.create_dataset(name, (0,), dtype=kind, maxshape=(None,), chunks=(1024,))
+
+    def _resume(self, settings):
+        f = self.file
+        if "settings" not in f.attrs or "particles" not in f or "frames" not in f:
+            f.close()
+            raise TableError("%s is not a partiscope table; give another --output" % self.path)
+        old = json.loads(f.attrs["settings"])
+        if old != settings:
+            f.close()
+            raise _mismatch(self.path, old, settings)
+        frames = f["frames"]
+        n = min(frames[c].shape[0] for c in LOG_COLUMNS)
+        for c in LOG_COLUMNS:
+            frames[c].resize((n,))  # a frame line cut short by an interruption
+        ids = frames["frame"].asstr()[:]
+        for frame, status, count in zip(ids, frames["status"].asstr()[:], frames["particles"][:]):
+            if status == "done":
+                self.done[frame] = int(count)
+        total = sum(self.done.values())
+        rows = min(f["particles"][c].shape[0] for c in COLUMNS)
+        if rows < total:
+            f.close()
+            raise TableError("%s lacks rows of frames it lists as done; give another --output, "
+                             "or --overwrite to start again" % self.path)
+        for c in COLUMNS:
+            f["particles"][c].resize((total,))  # rows of a frame not listed as done
+
+    @staticmethod
+    def _append(group, columns, rows):
+        for k, name in enumerate(columns):
+            d = group[name]
+            n = d.shape[0]
+            d.resize((n + len(rows),))
+            d[n:] = np.array([row[k] for row in rows], dtype=object if d.dtype.kind == "O"
+                             else d.dtype)
+
+    def add(self, frame_id, result):
+        if result["status"] == "done":
+            rows = _particle_rows(frame_id, result)
+            if rows:
+                self._append(self.file["particles"], COLUMNS, rows)
+            line = (frame_id, "done", len(rows), result["message"])
+            self.done[frame_id] = len(rows)
+        else:
+            line = (frame_id, "failed", 0, result["reason"])
+        self._append(self.file["frames"], LOG_COLUMNS, [line])
+        self.file.flush()
+
+    def close(self):
+        self.file.close()
+
+
+def read_table(path):
+    """A particle table (CSV or HDF5) as a dict of columns: `frame` a list
+    of names, the others float arrays."""
+    if path.lower().endswith((".h5", ".hdf5")):
+        import h5py
+        with h5py.File(path, "r") as f:
+            g = f["particles"]
+            return {c: (list(g[c].asstr()[:]) if c == "frame" else g[c][:].astype(float))
+                    for c in COLUMNS}
+    with open(path, newline="", encoding="utf-8") as f:
+        reader = csv.reader(f)
+        header = next(reader, None)
+        if header is None or header[:len(COLUMNS)] != list(COLUMNS):
+            raise TableError("%s is not a partiscope table" % path)
+        rows = list(reader)
+    return {c: ([r[k] for r in rows] if c == "frame" else
+                np.array([float(r[k]) for r in rows], dtype=float).reshape(-1))
+            for k, c in enumerate(COLUMNS)}
+
+
+def read_frames(path):
+    """The particle counts of the frames done, in the table's order: from
+    the CSV table's log (or the HDF5 table's /frames); from the table's own
+    rows when there is no log, which misses frames without particles."""
+    if path.lower().endswith((".h5", ".hdf5")):
+        import h5py
+        with h5py.File(path, "r") as f:
+            g = f["frames"]
+            return [int(n) for s, n in zip(g["status"].asstr()[:], g["particles"][:])
+                    if s == "done"]
+    if os.path.exists(path + ".log"):
+        with open(path + ".log", newline="", encoding="utf-8") as f:
+            lines = f.read().split("\n")[2:]
+        return [int(row[2]) for row in csv.reader(lines, delimiter="\t")
+                if len(row) == 4 and row[1] == "done"]
+    counts = {}
+    for frame in read_table(path)["frame"]:
+        counts[frame] = counts.get(frame, 0) + 1
+    return list(counts.values())
