@@ -72,7 +72,8 @@ def grid(text, name):
         count = math.floor((stop - start) / step * (1 + 1e-12) + 1e-9) + 1
         if count > 10000:
             raise UsageError("--%s has %d values; at most 10000" % (name, count))
-        values = [start + k * step for k in range(count)]
+        # to 12 digits, as typed: 0.11, not 0.11000000000000001
+        values = [float("%.12g" % (start + k * step)) for k in range(count)]
     else:
         values = [_number(p, name) for p in str(text).split(",")]
     if not values or any(b <= a for a, b in zip(values, values[1:])):

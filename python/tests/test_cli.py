@@ -1,0 +1,219 @@
+"""partiscope find and plot on a small synthetic recording: the same table
+from one worker, two workers and a Dask cluster; resuming after an
+interruption; bad frames logged while the run goes on."""
+import csv
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+import partiscope as ps
+
+LAMBDA, PIX = 632.8e-9, 6.7e-6
+SIZE, PAGES = 192, 6
+GRID = ["--wavelength", "632.8e-9", "--pixel", "6.7e-6", "--depths", "0.03:0.01:0.09",
+        "--radii", "20e-6:20e-6:60e-6", "--background", "background.tif"]
+
+
+def partiscope(*args, cwd, check=True):
+    run = subprocess.run([sys.executable, "-m", "partiscope", *args, "--no-progress"]
+                         if args[0] == "find" else [sys.executable, "-m", "partiscope", *args],
+                         cwd=cwd, capture_output=True, text=True, timeout=300)
+    if check:
+        assert run.returncode == 0, run.stderr
+    return run
+
+
+@pytest.fixture(scope="module")
+def recording(tmp_path_factory):
+    """A 16-bit camera recording under an uneven illumination: a TIFF stack
+    of PAGES frames, a folder of PNG frames with a corrupt file and a frame
+    of another size, and the background frame. Returns the folder and the
+    true particle tables by frame name."""
+    import tifffile
+    from PIL import Image
+    root = tmp_path_factory.mktemp("recording")
+    x = np.linspace(-1, 1, SIZE)
+    light = 2000 * (1 + 0.2 * x[:, None] - 0.1 * x[None, :] ** 2)
+    tifffile.imwrite(root / "background.tif", np.round(light).astype(np.uint16))
+    truth = {}
+
+    def frame(seed):
+        # two particles well inside the sensor, 30 pixels apart or more
+        rng = np.random.default_rng(seed)
+        while True:
+            table = np.column_stack([rng.uniform(-45, 45, (2, 2)), rng.uniform(0.04, 0.08, 2),
+                                     rng.uniform(30e-6, 50e-6, 2)])
+            if np.hypot(*(table[0, :2] - table[1, :2])) > 30:
+                break
+        plate = ps.synthplate(2, LAMBDA, PIX, SIZE, SIZE, 1, 6, random_coordinates=0,
+                              coordinates=table, meanh=1, seed=seed)
+        return np.round(light * plate.hologram).astype(np.uint16), table
+
+    with tifffile.TiffWriter(root / "stack.tif") as stack:
+        for k in range(PAGES):
+            image, truth["stack.tif:%d" % (k + 1)] = frame(k + 1)
+            stack.write(image, contiguous=False)
+    os.mkdir(root / "pngs")
+    for k in (1, 2, 10):
+        image, truth["pngs/f%d.png" % k] = frame(100 + k)
+        Image.fromarray(image).save(root / "pngs" / ("f%d.png" % k))
+    (root / "pngs" / "f3.png").write_bytes(b"\x89PNG\r\n\x1a\n cut short")
+    Image.fromarray(np.full((SIZE, SIZE + 8), 2000, np.uint16)).save(root / "pngs" / "f4.png")
+    return root, truth
+
+
+def rows(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def log(path):
+    with open(str(path) + ".log", newline="") as f:
+        return {r[0]: r[1:] for r in csv.reader(f.read().split("\n")[2:], delimiter="\t") if r}
+
+
+def test_same_table_from_one_worker_two_workers_and_a_dask_cluster(recording, tmp_path):
+    from distributed import LocalCluster
+    root, truth = recording
+    args = ["find", "stack.tif", "pngs", *GRID]
+    one = partiscope(*args, "--output", str(tmp_path / "one.csv"), cwd=root)
+    partiscope(*args, "--output", str(tmp_path / "two.csv"), "--workers", "2", cwd=root)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster:
+        partiscope(*args, "--output", str(tmp_path / "dask.csv"), "--scheduler",
+                   cluster.scheduler_address, cwd=root)
+    for name in ("two.csv", "dask.csv"):
+        for suffix in ("", ".log"):
+            assert (tmp_path / (name + suffix)).read_bytes() == \
+                (tmp_path / ("one.csv" + suffix)).read_bytes(), name + suffix
+
+    # Every particle found where it is, in its frame; the bad frames logged
+    # with their reasons, and the run carried on past them.
+    table, frames = rows(tmp_path / "one.csv"), log(tmp_path / "one.csv")
+    assert list(frames) == ["stack.tif:%d" % (k + 1) for k in range(PAGES)] + \
+        ["pngs/f1.png", "pngs/f2.png", "pngs/f3.png", "pngs/f4.png", "pngs/f10.png"]
+    assert frames["pngs/f3.png"][0] == "failed" and "cannot read" in frames["pngs/f3.png"][2]
+    assert frames["pngs/f4.png"][:1] == ["failed"] and "200" in frames["pngs/f4.png"][2]
+    assert "9 frames done (0 already in the table), 18 particles, 2 failed" in one.stdout
+    for name, particles in truth.items():
+        found = np.array([[float(r[c]) for c in "xyzr"] for r in table if r["frame"] == name])
+        assert frames[name] == ["done", str(len(particles)), frames[name][2]]
+        for t in particles:
+            err = np.abs(found - t).min(axis=0)
+            assert err[0] < 0.5 and err[1] < 0.5 and err[2] < 2e-3 and err[3] < 3e-6, name
+
+
+def test_interrupted_run_resumes_to_the_same_table(recording, tmp_path):
+    root, _ = recording
+    args = [sys.executable, "-m", "partiscope", "find", "stack.tif", *GRID, "--no-progress"]
+    whole = tmp_path / "whole.csv"
+    partiscope(*args[3:-1], "--output", str(whole), cwd=root)
+    for workers in ("1", "2"):
+        out = tmp_path / ("cut%s.csv" % workers)
+        run = subprocess.Popen(args + ["--output", str(out), "--workers", workers], cwd=root,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                               preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        while len(log(out) if os.path.exists(str(out) + ".log") else ()) < 2:
+            time.sleep(0.02)
+        run.send_signal(signal.SIGINT)  # Ctrl-C
+        stdout, _ = run.communicate(timeout=120)
+        assert run.returncode == 130 and stdout.startswith("interrupted: ")
+        # What is on disk is a valid table: each frame listed as done has
+        # all its rows.
+        done = {f: int(v[1]) for f, v in log(out).items() if v[0] == "done"}
+        assert 2 <= len(done) < PAGES
+        assert sorted(r["frame"] for r in rows(out)) == sorted(
+            f for f, n in done.items() for _ in range(n))
+        again = partiscope(*args[3:-1], "--output", str(out), cwd=root)
+        assert "(%d already in the table)" % len(done) in again.stdout
+        assert out.read_bytes() == whole.read_bytes()
+
+
+def test_a_run_killed_between_writes_is_repaired(recording, tmp_path):
+    """A process killed after writing a frame's rows but before its log
+    line, or in the middle of a line: the rerun drops the unlisted rows and
+    does that frame again."""
+    root, _ = recording
+    out = tmp_path / "t.csv"
+    args = ("find", "stack.tif", *GRID, "--output", str(out))
+    partiscope(*args, cwd=root)
+    whole, whole_log = out.read_bytes(), (tmp_path / "t.csv.log").read_bytes()
+    lines = whole_log.split(b"\n")
+    (tmp_path / "t.csv.log").write_bytes(b"\n".join(lines[:-3]) + b"\n" + lines[-3][:5])
+    with open(out, "ab") as f:
+        f.write(b"stack.tif:6,1.5,2")
+    again = partiscope(*args, cwd=root)
+    assert "2 frames done (%d already in the table)" % (PAGES - 2) in again.stdout
+    assert out.read_bytes() == whole
+    assert (tmp_path / "t.csv.log").read_bytes() == whole_log
+
+
+def test_hdf5_table_resumes_and_plots(recording, tmp_path):
+    import h5py
+    root, _ = recording
+    csv_out, h5_out = tmp_path / "t.csv", tmp_path / "t.h5"
+    partiscope("find", "stack.tif", *GRID, "--output", str(csv_out), cwd=root)
+    partiscope("find", "stack.tif", *GRID, "--output", str(h5_out), cwd=root)
+    with h5py.File(h5_out, "a") as f:  # killed after the last frame's rows, before its line
+        for name in f["frames"]:
+            f["frames"][name].resize((PAGES - 1,))
+    again = partiscope("find", "stack.tif", *GRID, "--output", str(h5_out), cwd=root)
+    assert "1 frames done (%d already" % (PAGES - 1) in again.stdout
+    from partiscope.table import read_frames, read_table
+    a, b = read_table(str(csv_out)), read_table(str(h5_out))
+    assert a["frame"] == b["frame"]
+    for c in a:
+        assert np.array_equal(a[c], b[c]), c
+    assert read_frames(str(h5_out)) == read_frames(str(csv_out)) == [2] * PAGES
+    for table in (csv_out, h5_out):
+        shown = partiscope("plot", str(table), "--output", str(table) + ".png", cwd=root)
+        assert "%d particles drawn" % (2 * PAGES) in shown.stdout
+        assert (tmp_path / (table.name + ".png")).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_settings_from_a_file_and_refused_settings(recording, tmp_path):
+    root, _ = recording
+    (tmp_path / "setup.toml").write_text(
+        'wavelength = 632.8e-9\npixel = 6.7e-6\ndepths = "0.03:0.01:0.09"\n'
+        'radii = [20e-6, 40e-6, 60e-6]\nbackground = "background.tif"\n')
+    out = tmp_path / "t.csv"
+    partiscope("find", "stack.tif", "--config", str(tmp_path / "setup.toml"), "--output",
+               str(out), cwd=root)
+    again = partiscope("find", "stack.tif", *GRID, "--output", str(out), cwd=root)
+    assert "0 frames done (%d already" % PAGES in again.stdout  # the same settings
+    refused = [  # (option, value, output, message)
+        ("--depths", "0.03:0.02:0.09", out, "made with other settings (depths)"),
+        ("--threshold", "5", out, "made with other settings (threshold)"),
+        ("--depths", "0.09:0.01:0.03", out, "STOP >= START"),
+        ("--radii", "2e-5:0:6e-5", out, "positive STEP"),
+        ("--radii", "4e-5,2e-5", out, "must be increasing"),
+        ("--wavelength", "-1", out, "positive length"),
+        ("--background", "nothere.tif", tmp_path / "new.csv", "background: file not found"),
+    ]
+    for option, value, output, message in refused:
+        args = dict(zip(GRID[::2], GRID[1::2]))
+        args[option] = value
+        run = partiscope("find", "stack.tif", *(a for kv in args.items() for a in kv),
+                         "--output", str(output), cwd=root, check=False)
+        assert run.returncode == 2 and message in run.stderr, (option, value, run.stderr)
+    run = partiscope("find", "stack.tif", "--pixel", "6.7e-6", cwd=root, check=False)
+    assert run.returncode == 2 and "--wavelength is needed" in run.stderr
+    (tmp_path / "bad.json").write_text('{"wavelength": 6e-7, "pixels": 6e-6}')
+    run = partiscope("find", "stack.tif", "--config", str(tmp_path / "bad.json"), cwd=root,
+                     check=False)
+    assert run.returncode == 2 and "unknown settings pixels" in run.stderr
+
+
+def test_help_names_every_option_with_its_unit(recording):
+    help_text = partiscope("find", "--help", cwd=recording[0]).stdout
+    for option in ("--wavelength METRES", "--pixel METRES", "--depths START:STEP:STOP",
+                   "--radii START:STEP:STOP", "--background FILE", "--background-median N",
+                   "--output FILE", "--workers N", "--scheduler ADDRESS", "--config FILE",
+                   "--threads N", "--threshold SNR", "--saturation VALUE"):
+        assert option in help_text, option
+    assert "in metres" in help_text and "pixels from the grid centre" in help_text
