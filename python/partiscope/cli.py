@@ -215,7 +215,8 @@ def find(argv):
     args = _find_parser().parse_args(argv)
     try:
         options = find_settings(args)
-        frames = list_frames(args.inputs)
+        # The background frame often sits in the recording's folder: not a frame.
+        frames = [f for f in list_frames(args.inputs) if f.path != options.get("background")]
         if not frames:
             raise UsageError("no image files in %s" % " ".join(args.inputs))
         settings = {k: options.get(k) for k in _FIND_SETTINGS}
@@ -249,8 +250,15 @@ def find(argv):
     job = (settings, background, shape, int(threads))
     # A cluster's scheduler stopping the job sends SIGTERM: end as for Ctrl-C.
     signal.signal(signal.SIGTERM, signal.default_int_handler)
-    summary = batch.run(frames, table, job, workers, options.get("scheduler"),
-                        progress=not options.get("no_progress"))
+    try:
+        summary = batch.run(frames, table, job, workers, options.get("scheduler"),
+                            progress=not options.get("no_progress"))
+    except (OSError, TimeoutError) as e:
+        if not options.get("scheduler"):
+            raise
+        print("partiscope find: error: cannot reach the scheduler at %s (%s)"
+              % (options.get("scheduler"), e), file=sys.stderr)
+        return 2
     print(summary.line(options["output"]))
     return 130 if summary.interrupted else 0
 

@@ -62,7 +62,10 @@ def list_frames(inputs):
                 frames.append(Frame(name, path, None))
             else:
                 frames.extend(Frame("%s:%d" % (name, k + 1), path, k) for k in range(pages))
-    return frames
+    once = {}  # an input named twice is processed once
+    for frame in frames:
+        once.setdefault(frame.id, frame)
+    return list(once.values())
 
 
 class _OpenStack:

@@ -16,7 +16,7 @@ import partiscope as ps
 LAMBDA, PIX = 632.8e-9, 6.7e-6
 SIZE, PAGES = 192, 6
 GRID = ["--wavelength", "632.8e-9", "--pixel", "6.7e-6", "--depths", "0.03:0.01:0.09",
-        "--radii", "20e-6:20e-6:60e-6", "--background", "background.tif"]
+        "--radii", "20e-6:20e-6:60e-6", "--background", "pngs/background.tif"]
 
 
 def partiscope(*args, cwd, check=True):
@@ -32,14 +32,15 @@ def partiscope(*args, cwd, check=True):
 def recording(tmp_path_factory):
     """A 16-bit camera recording under an uneven illumination: a TIFF stack
     of PAGES frames, a folder of PNG frames with a corrupt file and a frame
-    of another size, and the background frame. Returns the folder and the
+    of another size and the background frame. Returns the folder and the
     true particle tables by frame name."""
     import tifffile
     from PIL import Image
     root = tmp_path_factory.mktemp("recording")
     x = np.linspace(-1, 1, SIZE)
     light = 2000 * (1 + 0.2 * x[:, None] - 0.1 * x[None, :] ** 2)
-    tifffile.imwrite(root / "background.tif", np.round(light).astype(np.uint16))
+    os.mkdir(root / "pngs")  # the background frame among the frames, as users keep it
+    tifffile.imwrite(root / "pngs" / "background.tif", np.round(light).astype(np.uint16))
     truth = {}
 
     def frame(seed):
@@ -58,7 +59,6 @@ def recording(tmp_path_factory):
         for k in range(PAGES):
             image, truth["stack.tif:%d" % (k + 1)] = frame(k + 1)
             stack.write(image, contiguous=False)
-    os.mkdir(root / "pngs")
     for k in (1, 2, 10):
         image, truth["pngs/f%d.png" % k] = frame(100 + k)
         Image.fromarray(image).save(root / "pngs" / ("f%d.png" % k))
@@ -80,7 +80,7 @@ def log(path):
 def test_same_table_from_one_worker_two_workers_and_a_dask_cluster(recording, tmp_path):
     from distributed import LocalCluster
     root, truth = recording
-    args = ["find", "stack.tif", "pngs", *GRID]
+    args = ["find", "stack.tif", "pngs", "stack.tif", *GRID]  # the stack named twice
     one = partiscope(*args, "--output", str(tmp_path / "one.csv"), cwd=root)
     partiscope(*args, "--output", str(tmp_path / "two.csv"), "--workers", "2", cwd=root)
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
@@ -180,7 +180,7 @@ def test_settings_from_a_file_and_refused_settings(recording, tmp_path):
     root, _ = recording
     (tmp_path / "setup.toml").write_text(
         'wavelength = 632.8e-9\npixel = 6.7e-6\ndepths = "0.03:0.01:0.09"\n'
-        'radii = [20e-6, 40e-6, 60e-6]\nbackground = "background.tif"\n')
+        'radii = [20e-6, 40e-6, 60e-6]\nbackground = "pngs/background.tif"\n')
     out = tmp_path / "t.csv"
     partiscope("find", "stack.tif", "--config", str(tmp_path / "setup.toml"), "--output",
                str(out), cwd=root)
@@ -217,3 +217,24 @@ def test_help_names_every_option_with_its_unit(recording):
                    "--threads N", "--threshold SNR", "--saturation VALUE"):
         assert option in help_text, option
     assert "in metres" in help_text and "pixels from the grid centre" in help_text
+
+
+def test_readme_commands_and_settings_file_are_accepted(tmp_path):
+    """The README's command lines and settings file, as written, parse into
+    settings (the frames themselves are the user's)."""
+    import re
+    import shlex
+    from partiscope import cli
+    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md"),
+                  encoding="utf-8").read()
+    section = readme[readme.index("## Processing a recording"):readme.index("## Building")]
+    toml = re.search(r"```toml\n(.*?)```", section, re.S).group(1)
+    (tmp_path / "setup.toml").write_text("\n".join(l.strip() for l in toml.splitlines()))
+    commands = [c.replace("\\\n", " ") for c in re.findall(r"^(partiscope find .*?)(?:  +#.*)?$",
+                                                          section.replace("\\\n", " "), re.M)]
+    assert len(commands) == 2
+    for command in commands:
+        args = shlex.split(command.replace("setup.toml", str(tmp_path / "setup.toml")))[2:]
+        settings = cli.find_settings(cli._find_parser().parse_args(args))
+        assert settings["depths"][0] == 0.04 and settings["depths"][-1] == 0.16
+        assert settings["radii"] == [20e-6, 40e-6, 60e-6]
