@@ -227,6 +227,13 @@ class Hdf5Table:
 def read_table(path):
     """A particle table (CSV or HDF5) as a dict of columns: `frame` a list
     of names, the others float arrays."""
+    try:
+        return _read_table(path)
+    except (ValueError, KeyError, IndexError) as e:  # not ours, or edited by hand
+        raise TableError("%s is not a partiscope table (%s)" % (path, e))
+
+
+def _read_table(path):
     if path.lower().endswith((".h5", ".hdf5")):
         import h5py
         with h5py.File(path, "r") as f:
