@@ -15,6 +15,7 @@ import os
 import queue
 import signal
 import sys
+import threading
 import time
 from concurrent.futures import ProcessPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
@@ -76,6 +77,41 @@ def find_in_frame(frame, settings, background, shape, threads):
             "zr_correlation": found.zr_correlation, "message": found.message}
 
 
+class _Stopped(Exception):
+    pass
+
+
+class _Stop:
+    """Ctrl-C, or SIGTERM (a cluster's job scheduler ending the job): stop
+    between frames, so that the table and its log end on the same frame.
+    A second Ctrl-C stops at once; the next run then repairs the table. An
+    ignored SIGINT (a command started in the background) stays ignored."""
+
+    def __init__(self):
+        self.requested, self.previous = False, {}
+
+    def __enter__(self):
+        if threading.current_thread() is threading.main_thread():
+            for sig in (signal.SIGINT, signal.SIGTERM):
+                self.previous[sig] = signal.getsignal(sig)
+                if self.previous[sig] is not signal.SIG_IGN:
+                    signal.signal(sig, self._request)
+        return self
+
+    def _request(self, signum, frame):
+        self.requested = True
+        if signum == signal.SIGINT:
+            signal.signal(signal.SIGINT, signal.default_int_handler)
+
+    def check(self):
+        if self.requested:
+            raise _Stopped()
+
+    def __exit__(self, *exc):
+        for sig, handler in self.previous.items():
+            signal.signal(sig, handler)
+
+
 class _InProcess:
     """Frames computed here, one after another, with every core."""
 
@@ -85,7 +121,8 @@ class _InProcess:
     def submit(self, index, frame):
         self.queued.append((index, frame))
 
-    def next_done(self):
+    def next_done(self, stop):
+        stop.check()
         index, frame = self.queued.pop(0)
         return index, find_in_frame(frame, *self.job)
 
@@ -115,8 +152,9 @@ class _Finished:
     def watch(self, index, future):
         future.add_done_callback(lambda f: self.finished.put((index, f)))
 
-    def next_done(self):
+    def next_done(self, stop):
         while True:
+            stop.check()
             try:  # a timeout, so that Ctrl-C is seen while waiting
                 index, future = self.finished.get(timeout=0.2)
                 break
@@ -183,8 +221,8 @@ class _Dask(_Finished):
         self.futures[index] = future
         self.watch(index, future)
 
-    def next_done(self):
-        index, result = super().next_done()
+    def next_done(self, stop):
+        index, result = super().next_done(stop)
         del self.futures[index]  # the cluster may forget it
         return index, result
 
@@ -194,7 +232,7 @@ class _Dask(_Finished):
         self.client.close()
 
 
-def _in_order(executor, todo, limit):
+def _in_order(executor, todo, limit, stop):
     """(frame, result) in the recording's order, with at most `limit` frames
     between the last one written and the last one handed out."""
     done, handed, written = {}, 0, 0
@@ -203,7 +241,7 @@ def _in_order(executor, todo, limit):
             executor.submit(handed, todo[handed])
             handed += 1
         while written not in done:
-            index, result = executor.next_done()
+            index, result = executor.next_done(stop)
             done[index] = result
         yield todo[written], done.pop(written)
         written += 1
@@ -245,17 +283,19 @@ def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys
     bar = tqdm(total=len(todo), unit="frame", disable=None if progress else True, file=report,
                dynamic_ncols=True, smoothing=0.1)
     try:
-        for frame, result in _in_order(executor, todo, limit):
-            table.add(frame.id, result)
-            if result["status"] == "done":
-                summary.frames += 1
-                summary.particles += result["p"].shape[0]
-            else:
-                summary.failed += 1
-                bar.write("%s: failed: %s" % (frame.id, result["reason"]), file=report)
-            bar.set_postfix(particles=summary.particles, failed=summary.failed, refresh=False)
-            bar.update()
-    except KeyboardInterrupt:
+        with _Stop() as stop:
+            for frame, result in _in_order(executor, todo, limit, stop):
+                table.add(frame.id, result)
+                if result["status"] == "done":
+                    summary.frames += 1
+                    summary.particles += result["p"].shape[0]
+                else:
+                    summary.failed += 1
+                    bar.write("%s: failed: %s" % (frame.id, result["reason"]), file=report)
+                bar.set_postfix(particles=summary.particles, failed=summary.failed,
+                                refresh=False)
+                bar.update()
+    except (_Stopped, KeyboardInterrupt):
         summary.interrupted = True
     finally:
         bar.close()

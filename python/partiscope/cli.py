@@ -5,7 +5,6 @@ import argparse
 import json
 import math
 import os
-import signal
 import sys
 
 FIND_DESCRIPTION = """\
@@ -242,14 +241,16 @@ def find(argv):
         table.close()
         print("partiscope find: error: background: %s" % e, file=sys.stderr)
         return 2
+    except KeyboardInterrupt:
+        table.close()
+        print("partiscope find: interrupted while reading the background", file=sys.stderr)
+        return 130
 
     workers = int(options["workers"])
     threads = options.get("threads")
     if threads is None:
         threads = batch.default_threads(workers, options.get("scheduler"))
     job = (settings, background, shape, int(threads))
-    # A cluster's scheduler stopping the job sends SIGTERM: end as for Ctrl-C.
-    signal.signal(signal.SIGTERM, signal.default_int_handler)
     try:
         summary = batch.run(frames, table, job, workers, options.get("scheduler"),
                             progress=not options.get("no_progress"))
