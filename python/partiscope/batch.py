@@ -20,6 +20,7 @@ import time
 from concurrent.futures import ProcessPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
 
+from . import findparticles
 from .recording import FrameError, hologram, read_image
 
 
@@ -54,7 +55,6 @@ def _reuse_freed_buffers():
 def find_in_frame(frame, settings, background, shape, threads):
     """One frame's particles, or why the frame cannot be used. Never raises
     for the frame's content: a bad frame is logged and the run goes on."""
-    from . import findparticles
     _reuse_freed_buffers()
     try:
         image = read_image(frame.path, frame.page)

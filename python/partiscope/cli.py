@@ -207,8 +207,7 @@ def find_settings(args):
 
 def find(argv):
     from . import batch
-    from .recording import FrameError, background_image, list_frames, median_background, \
-        read_image
+    from .recording import FrameError, background_image, list_frames, median_background
     from .table import TableError, open_table
 
     args = _find_parser().parse_args(argv)
@@ -230,7 +229,7 @@ def find(argv):
             background = background_image(options["background"], options.get("saturation"))
             shape = background.shape
         else:
-            shape = _first_shape(frames, read_image, FrameError)
+            shape = _first_shape(frames)
             if options.get("background_median"):
                 background, used = median_background(frames, options["background_median"], shape,
                                                      options.get("saturation"))
@@ -264,8 +263,9 @@ def find(argv):
     return 130 if summary.interrupted else 0
 
 
-def _first_shape(frames, read_image, FrameError):
+def _first_shape(frames):
     """The recording's frame size: that of its first readable frame."""
+    from .recording import FrameError, read_image
     for frame in frames:
         try:
             return read_image(frame.path, frame.page).shape
