@@ -186,8 +186,13 @@ TEST_F(Ringfit, RejectsUnusableArguments) {
              a.p0 = testhost::real(1, 4, {0.5, 0.5, 0.05, 0});
          },
          "Error: p0 must have z > 0 and r > 0 in every row"},
-        {[](Args& a) { a.lambda = testhost::scalar(-1); },
-         "Error: lambda and pix must be positive finite lengths"},
+        // Lengths in other units than metres (nm, um) are refused, not fitted.
+        {[](Args& a) { a.lambda = testhost::scalar(447); },
+         "Error: lambda must be a wavelength in metres (1e-8 to 1e-5), got 447"},
+        {[](Args& a) { a.pix = testhost::scalar(0.048); },
+         "Error: pix must be a pixel pitch in metres (1e-8 to 1e-3), got 0.048"},
+        {[](Args& a) { a.lambda = testhost::scalar(NAN); },
+         "Error: lambda must be a wavelength in metres (1e-8 to 1e-5), got nan"},
         {[](Args& a) { a.pix = testhost::real(0, 0); }, "Error: pix must not be empty"},
     };
     for (const auto& [change, message] : cases) {

@@ -10,6 +10,7 @@
 #include "model/particle_model.h"
 #include "modules/detectscan/fftw_buffers.h"
 #include "numerics/parallel.h"
+#include "numerics/units.h"
 
 namespace partiscope {
 namespace {
@@ -354,9 +355,7 @@ void check_stack_input(const StackInput& in, const StackOptions& o) {
     if (in.M < 4 || in.N < 4) throw Error("Error: hol must be at least 4 by 4 pixels");
     // FFTW's sizes and our pair index are 32-bit.
     if (in.M * in.N > 2147483647u) throw Error("Error: hol must have fewer than 2^31 elements");
-    if (!(in.lambda > 0.0) || !std::isfinite(in.lambda) || !(in.pix > 0.0) ||
-        !std::isfinite(in.pix))
-        throw Error("Error: lambda and pix must be positive finite lengths");
+    check_setup_lengths(in.lambda, in.pix);
     check_grid(in.depths, in.nz, "depths");
     check_grid(in.radii, in.nr, "radii");
     if (in.nz * in.nr > 100000) throw Error("Error: depths and radii may make at most 100000 pairs");

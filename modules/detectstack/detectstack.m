@@ -15,6 +15,8 @@
 %              criterion has no offset term; findparticles removes it itself)
 %     lambda   wavelength (in the medium the light crosses)
 %     pix      pixel pitch (divided by the magnification for a magnified setup)
+%              (lambda from 1e-8 to 1e-5 m and pix from 1e-8 to 1e-3 m are
+%              taken; a value outside is refused as given in other units)
 %     depths   increasing positive depths z to try (distance particle-sensor)
 %     radii    increasing positive radii r to try
 %

@@ -393,7 +393,8 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
     result.background_se = fit.background_se;
     result.offset = fit.offset;
     result.offset_se = fit.offset_se;
-    if (!fit.message.empty() && fit.converged.size() == n && !fit.converged[0])
+    if (!fit.message.empty() && fit.converged.size() == n &&
+        std::find(fit.converged.begin(), fit.converged.end(), false) != fit.converged.end())
         result.message += "; the last fit: " + fit.message;
     return result;
 }

@@ -20,6 +20,8 @@
 %              over the medium's refractive index)
 %     pix      pixel pitch in the object's plane: the camera's pitch divided
 %              by the magnification of any optics in front of it
+%              (lambda from 1e-8 to 1e-5 m and pix from 1e-8 to 1e-3 m are
+%              taken; a value outside is refused as given in other units)
 %     depths   increasing depths (particle-to-sensor distances) to scan. The
 %              criterion keeps about half its peak within the Fresnel depth
 %              of focus of the pattern, so steps of about 10% of the depth

@@ -13,6 +13,7 @@
 #include "numerics/error.h"
 #include "numerics/j0.h"
 #include "numerics/parallel.h"
+#include "numerics/units.h"
 #include "numerics/vecmath.h"
 
 
@@ -427,9 +428,7 @@ Sums Problem::pass(const Params& p, Pass what) const {
 
 void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
     if (in.M == 0 || in.N == 0) throw Error("Error: hol must not be empty");
-    if (!(in.lambda > 0.0) || !std::isfinite(in.lambda) || !(in.pix > 0.0) ||
-        !std::isfinite(in.pix))
-        throw Error("Error: lambda and pix must be positive finite lengths");
+    check_setup_lengths(in.lambda, in.pix);
     if (in.n == 0) throw Error("Error: p0 must be an n-by-4 table [x y z r] with at least one row");
     for (std::size_t k = 0; k < 4 * in.n; ++k) {
         if (!std::isfinite(in.p0[k])) throw Error("Error: p0 must hold finite values");
@@ -836,9 +835,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         if (inv.empty()) return kNaN;
         return std::sqrt(s2 * inv[static_cast<std::size_t>(j) * P + static_cast<std::size_t>(j)]);
     };
-    if (P > 0 && inv.empty())
-        message +=
-            "; the information matrix is singular: some parameter is not determined by the data";
+    std::size_t undetermined = 0;
     result.p.resize(4 * n);
     result.se.resize(4 * n);
     for (std::size_t k = 0; k < n; ++k) {
@@ -853,7 +850,12 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         result.se[k + 3 * n] = se_of(idx[3]);
         result.contrast.push_back(p.a[k]);
         result.contrast_se.push_back(se_of(idx[4]));
-        result.converged.push_back(converged);
+        // A parameter without a finite standard error is not measured, so
+        // its particle is not a converged measurement, whatever the steps did.
+        bool measured = true;
+        for (int j : idx) measured = measured && std::isfinite(se_of(j));
+        if (!measured) ++undetermined;
+        result.converged.push_back(converged && measured);
         double corr = kNaN;
         if (idx[2] >= 0 && idx[3] >= 0 && !inv.empty()) {
             const std::size_t zi = static_cast<std::size_t>(idx[2]),
@@ -869,6 +871,13 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     result.sigma = std::sqrt(s2);
     result.chi2 = cur.chi2;
     result.iterations = iterations;
+    if (undetermined > 0)
+        message = "not converged: " + std::to_string(undetermined) + " of " + std::to_string(n) +
+                  " particles without a finite standard error" +
+                  (inv.empty() ? " (the information matrix is singular: some parameter is not "
+                                 "determined by the data)"
+                               : "") +
+                  "; the iterations: " + message;
     result.message = message;
     return result;
 }

@@ -81,7 +81,9 @@
 %              pixels_ignored   pixels of weight 0
 %              message          why the fit stopped
 %   A fit that does not converge is reported in info (converged false, the
-%   message says why) and p holds its last accepted estimate.
+%   message says why) and p holds its last accepted estimate. A particle
+%   whose standard errors are not all finite (the data do not determine it)
+%   is never reported as converged.
 %
 %   Each pattern is evaluated only where it informs the fit: within the
 %   square outside which it would change no standard error by more than
@@ -103,7 +105,10 @@
 %     z <= 0 or r <= 0 in p0       "Error: p0 must have z > 0 and r > 0 in every row"
 %     |x| > M or |y| > N in p0     "Error: p0's x and y must lie within one sensor size of
 %                                   the grid centre"
-%     lambda or pix not positive   "Error: lambda and pix must be positive finite lengths"
+%     lambda outside 1e-8..1e-5 m  "Error: lambda must be a wavelength in metres (1e-8 to
+%                                   1e-5), got <lambda>"
+%     pix outside 1e-8..1e-3 m     "Error: pix must be a pixel pitch in metres (1e-8 to
+%                                   1e-3), got <pix>"
 %     a sparse argument            "Error: <name> must be a full (not sparse) double array
 %                                   (convert it with full(<name>))"
 %     an option name that is not text, unknown, given twice or without value

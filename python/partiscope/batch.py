@@ -17,8 +17,7 @@ import signal
 import sys
 import threading
 import time
-from concurrent.futures import ProcessPoolExecutor
-from concurrent.futures.process import BrokenProcessPool
+from collections import deque
 
 from . import findparticles
 from .recording import FrameError, hologram, read_image
@@ -56,6 +55,8 @@ def find_in_frame(frame, settings, background, shape, threads):
     """One frame's particles, or why the frame cannot be used. Never raises
     for the frame's content: a bad frame is logged and the run goes on."""
     _reuse_freed_buffers()
+    if frame.problem:
+        return {"status": "failed", "reason": frame.problem}
     try:
         image = read_image(frame.path, frame.page)
         if shape is not None and image.shape != shape:
@@ -130,21 +131,191 @@ class _InProcess:
         pass
 
 
-_worker_job = None
+class WorkerError(Exception):
+    """A worker process that cannot start: the run cannot go on."""
 
 
-def _start_worker(job):
-    global _worker_job
-    _worker_job = job
+def _worker_main(conn):
+    """A local worker: takes the job, says it is ready, then computes the
+    frames it is sent until it is sent None."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)  # Ctrl-C is the parent's to handle
+    job = conn.recv()
+    conn.send("ready")
+    while True:
+        task = conn.recv()
+        if task is None:
+            return
+        index, frame = task
+        conn.send((index, find_in_frame(frame, *job)))
 
 
-def _worker_task(frame):
-    return find_in_frame(frame, *_worker_job)
+def _last_message(lines):
+    """The end of what a process wrote to stderr: its last line that is not
+    indented, with the indented lines after it (an exception's message and
+    its continuation lines, without the traceback's frames)."""
+    lines = [line.rstrip() for line in lines if line.strip()]
+    if not lines:
+        return ""
+    start = max((k for k, line in enumerate(lines) if not line[0].isspace()), default=0)
+    text = " ".join(line.strip() for line in lines[start:])
+    return text if len(text) <= 400 else text[:397] + "..."
+
+
+def describe_exit(code, lines):
+    """Why a worker process ended, from its exit code and what it wrote last."""
+    if code is not None and code < 0:
+        try:
+            why = "was killed by " + signal.Signals(-code).name
+        except ValueError:
+            why = "was killed by signal %d" % -code
+        if -code == signal.SIGKILL:
+            why += " (the system's out-of-memory killer, or kill -9)"
+    else:
+        why = "ended with exit code %s" % code
+    said = _last_message(lines)
+    return why + ("; its last message: " + said if said else "")
+
+
+class _Worker:
+    """One spawned worker process: its pipe, the frame it holds, and the
+    last lines it wrote to stderr. Its stderr is a pipe read here and passed
+    on to ours, so that a failure before our code runs in it (an import, a
+    script without a main guard) can be reported too."""
+
+    _stderr_lock = threading.Lock()
+
+    def __init__(self, context, job):
+        self.conn, child = context.Pipe()
+        self.process = context.Process(target=_worker_main, args=(child,), daemon=True)
+        self.lines = deque(maxlen=200)
+        self.ready, self.task = False, None
+        read_end, write_end = os.pipe()
+        with _Worker._stderr_lock:
+            # The child inherits descriptor 2 as it is while it is started.
+            sys.stderr.flush()
+            saved = os.dup(2)
+            try:
+                os.dup2(write_end, 2)
+                self.process.start()
+            finally:
+                os.dup2(saved, 2)
+                os.close(saved)
+                os.close(write_end)
+        child.close()
+        self.reader = threading.Thread(target=self._relay, args=(read_end,), daemon=True)
+        self.reader.start()
+        # The job (with the background image) goes through our pipe, not the
+        # process's start: multiprocessing writes that to a child that may
+        # die before reading it, and a large one would then block for ever.
+        # Ours fails at once when the child is gone (its sentinel says why).
+        try:
+            self.conn.send(job)
+        except OSError:
+            pass
+
+    def _relay(self, fd):
+        with os.fdopen(fd, "r", errors="replace") as pipe:
+            for line in pipe:
+                self.lines.append(line)
+                with _Worker._stderr_lock:
+                    sys.stderr.write(line)
+                    sys.stderr.flush()
+
+    def reason(self):
+        self.process.join()
+        self.reader.join(timeout=2)  # the rest of what it wrote
+        return describe_exit(self.process.exitcode, self.lines)
+
+    def stop(self, now):
+        if self.process.is_alive() and not now:
+            try:
+                self.conn.send(None)
+                self.process.join(timeout=30)
+            except OSError:
+                pass
+        if self.process.is_alive():
+            self.process.terminate()
+            self.process.join(timeout=10)
+        if self.process.is_alive():
+            self.process.kill()
+            self.process.join()
+        self.conn.close()
+        self.reader.join(timeout=2)
+
+
+class _LocalPool:
+    """N worker processes on this machine, started afresh (not forked from a
+    process that holds threads), each given the job once. A worker that
+    dies fails the frame it held, with its exit code or signal and its last
+    message, and is replaced; one that dies before it is ready stops the
+    run, since its replacements would die alike."""
+
+    def __init__(self, job, workers):
+        self.context = multiprocessing.get_context("spawn")
+        self.job, self.pending, self.workers = job, deque(), []
+        try:
+            for _ in range(workers):
+                self.workers.append(_Worker(self.context, job))
+        except BaseException:
+            self.close(True)
+            raise
+
+    def submit(self, index, frame):
+        self.pending.append((index, frame))
+        self._hand_out()
+
+    def _hand_out(self):
+        for w in self.workers:
+            if w.task is None and self.pending:
+                w.task = self.pending.popleft()
+                try:
+                    w.conn.send(w.task)
+                except OSError:  # it died; its sentinel tells
+                    pass
+
+    def _dead(self, w):
+        """The frame a dead worker held (or None) and why it died; the
+        worker is replaced."""
+        why = w.reason()
+        if not w.ready:
+            raise WorkerError("a worker process could not start: it " + why)
+        w.stop(now=True)
+        self.workers[self.workers.index(w)] = _Worker(self.context, self.job)
+        self._hand_out()
+        return w.task, why
+
+    def next_done(self, stop):
+        from multiprocessing.connection import wait
+        while True:
+            stop.check()
+            handles = {}
+            for w in self.workers:
+                handles[w.conn] = handles[w.process.sentinel] = w
+            for w in {handles[h] for h in wait(list(handles), timeout=0.2)}:  # Ctrl-C is seen
+                try:
+                    message = w.conn.recv() if w.conn.poll() else None
+                except (EOFError, OSError):
+                    message = None
+                if message == "ready":
+                    w.ready = True
+                elif message is not None:
+                    w.task = None
+                    self._hand_out()
+                    return message
+                elif not w.process.is_alive():
+                    held, why = self._dead(w)
+                    if held is not None:
+                        return held[0], {"status": "failed",
+                                         "reason": "the worker process computing it " + why}
+
+    def close(self, interrupted):
+        # Interrupted: the frames in flight stop now; the table holds those done.
+        for w in self.workers:
+            w.stop(now=interrupted)
 
 
 class _Finished:
-    """Futures of any kind, collected as they finish."""
+    """Futures of a cluster, collected as they finish."""
 
     def __init__(self):
         self.finished = queue.Queue()
@@ -164,38 +335,6 @@ class _Finished:
             return index, future.result()
         except Exception as e:
             return index, {"status": "failed", "reason": self.lost(e)}
-
-
-class _LocalPool(_Finished):
-    """N worker processes on this machine, started afresh (not forked from a
-    process that holds threads), each given the job once."""
-
-    def __init__(self, job, workers):
-        super().__init__()
-        self.job, self.workers, self.broken = job, workers, False
-        self.pool = self._start()
-
-    def _start(self):
-        return ProcessPoolExecutor(self.workers, mp_context=multiprocessing.get_context("spawn"),
-                                   initializer=_start_worker, initargs=(self.job,))
-
-    def lost(self, e):
-        if isinstance(e, BrokenProcessPool):
-            self.broken = True
-            return "a worker process died while this frame was in flight (out of memory?)"
-        return "%s: %s" % (type(e).__name__, e)
-
-    def submit(self, index, frame):
-        if self.broken:  # later frames go to new workers
-            self.pool.shutdown(wait=True)
-            self.pool, self.broken = self._start(), False
-        self.watch(index, self.pool.submit(_worker_task, frame))
-
-    def close(self, interrupted):
-        if interrupted:  # stop the frames in flight now; the table holds those done
-            for process in list((getattr(self.pool, "_processes", None) or {}).values()):
-                process.terminate()
-        self.pool.shutdown(wait=True, cancel_futures=True)
 
 
 class _Dask(_Finished):
@@ -264,7 +403,9 @@ class Summary:
 def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys.stderr):
     """Processes the frames not yet in `table` and adds each as it is done.
     job: (settings, background, shape, threads). Returns a Summary; Ctrl-C
-    stops the run with every frame written so far in the table."""
+    stops the run with every frame written so far in the table. Raises
+    TableError when the table cannot be written and WorkerError when a
+    local worker cannot start."""
     from tqdm import tqdm
     todo = [f for f in frames if f.id not in table.done]
     summary = Summary(len(frames) - len(todo))
@@ -282,6 +423,7 @@ def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys
     # No bar when the output is not a terminal (a cluster job's log file).
     bar = tqdm(total=len(todo), unit="frame", disable=None if progress else True, file=report,
                dynamic_ncols=True, smoothing=0.1)
+    finished = False
     try:
         with _Stop() as stop:
             for frame, result in _in_order(executor, todo, limit, stop):
@@ -295,11 +437,12 @@ def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys
                 bar.set_postfix(particles=summary.particles, failed=summary.failed,
                                 refresh=False)
                 bar.update()
+        finished = True
     except (_Stopped, KeyboardInterrupt):
         summary.interrupted = True
-    finally:
+    finally:  # also on a table that cannot be written or a worker that cannot start
         bar.close()
-        executor.close(summary.interrupted)
+        executor.close(not finished)
         table.close()
     return summary
 

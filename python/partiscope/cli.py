@@ -39,7 +39,16 @@ examples:
   partiscope find recording/ --wavelength 473.8e-9 --pixel 3.45e-6 \\
       --depths 0.04:0.01:0.16 --radii 20e-6:20e-6:60e-6 --background-median 50
   partiscope find stack.tif --config setup.toml --workers 2 --output run1.csv
-  partiscope find recording/ --config setup.toml --scheduler tcp://head:8786"""
+  partiscope find recording/ --config setup.toml --scheduler tcp://head:8786
+
+exit status:
+  0    the run ended with frames in the table (failed frames, if any, are
+       listed with their reasons in the output, the log and the summary)
+  1    no frame could be done, a worker process could not start, or the
+       table could not be written (the message names the file)
+  2    a bad option, setting, input or background, or a table made with
+       other settings: nothing computed, no new table left behind
+  130  interrupted (Ctrl-C or SIGTERM); rerun the command to resume"""
 
 # Options that change what is computed; a table is resumed only with the same.
 _FIND_SETTINGS = ("wavelength", "pixel", "depths", "radii", "background", "background_median",
@@ -188,10 +197,14 @@ def find_settings(args):
             raise UsageError("--%s is needed (on the command line or in --config)" % name)
     if options.get("background") and options.get("background_median"):
         raise UsageError("give --background or --background-median, not both")
-    for name in ("wavelength", "pixel"):
+    # The ranges the measuring functions take: a length given in nm or um by
+    # mistake is refused, not measured into nonsense.
+    for name, what, low, high in (("wavelength", "a wavelength", "1e-8", "1e-5"),
+                                  ("pixel", "a pixel pitch", "1e-8", "1e-3")):
         options[name] = _number(options[name], name)
-        if not (options[name] > 0 and math.isfinite(options[name])):
-            raise UsageError("--%s must be a positive length in metres" % name)
+        if not float(low) <= options[name] <= float(high):
+            raise UsageError("--%s must be %s in metres (%s to %s), got %g"
+                             % (name, what, low, high, options[name]))
     options["depths"] = grid(options["depths"], "depths")
     options["radii"] = grid(options["radii"], "radii")
     contrast = str(options["contrast"]).lower()
@@ -201,49 +214,39 @@ def find_settings(args):
             raise UsageError("--%s must be at least %d" % (name.replace("_", "-"),
                                                           0 if name == "threads" else 1))
     if options.get("background"):
+        options["background_given"] = options["background"]
         options["background"] = os.path.abspath(options["background"])
     return options
 
 
+# Exit statuses of `partiscope find`.
+EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
+
+
+def _error(text):
+    print("partiscope find: error: %s" % text, file=sys.stderr)
+
+
 def find(argv):
     from . import batch
-    from .recording import FrameError, background_image, list_frames, median_background
     from .table import TableError, open_table
 
     args = _find_parser().parse_args(argv)
     try:
         options = find_settings(args)
-        # The background frame often sits in the recording's folder: not a frame.
-        frames = [f for f in list_frames(args.inputs) if f.path != options.get("background")]
-        if not frames:
-            raise UsageError("no image files in %s" % " ".join(args.inputs))
+        frames = _frames(args.inputs, options)
         settings = {k: options.get(k) for k in _FIND_SETTINGS}
+        background, shape = _background(frames, options)
         table = open_table(options["output"], settings, bool(options.get("overwrite")))
-    except (UsageError, TableError, FileNotFoundError) as e:
-        print("partiscope find: error: %s" % e, file=sys.stderr)
-        return 2
-
-    background, shape = None, None
-    try:
-        if options.get("background"):
-            background = background_image(options["background"], options.get("saturation"))
-            shape = background.shape
-        else:
-            shape = _first_shape(frames)
-            if options.get("background_median"):
-                background, used = median_background(frames, options["background_median"], shape,
-                                                     options.get("saturation"))
-                if used < options["background_median"]:
-                    print("partiscope find: the median background is of %d readable frames, "
-                          "not %d" % (used, options["background_median"]), file=sys.stderr)
-    except FrameError as e:
-        table.close()
-        print("partiscope find: error: background: %s" % e, file=sys.stderr)
-        return 2
+    except UsageError as e:
+        _error(e)
+        return EXIT_USAGE
+    except TableError as e:
+        _error(e)
+        return EXIT_FAILED if "cannot write" in str(e) else EXIT_USAGE
     except KeyboardInterrupt:
-        table.close()
-        print("partiscope find: interrupted while reading the background", file=sys.stderr)
-        return 130
+        print("partiscope find: interrupted before the first frame", file=sys.stderr)
+        return EXIT_INTERRUPTED
 
     workers = int(options["workers"])
     threads = options.get("threads")
@@ -253,25 +256,66 @@ def find(argv):
     try:
         summary = batch.run(frames, table, job, workers, options.get("scheduler"),
                             progress=not options.get("no_progress"))
+    except (TableError, batch.WorkerError) as e:
+        _error(e)
+        return EXIT_FAILED
     except (OSError, TimeoutError) as e:
         if not options.get("scheduler"):
             raise
-        print("partiscope find: error: cannot reach the scheduler at %s (%s)"
-              % (options.get("scheduler"), e), file=sys.stderr)
-        return 2
+        _error("--scheduler %s: cannot reach the scheduler (%s)" % (options.get("scheduler"), e))
+        return EXIT_USAGE
     print(summary.line(options["output"]))
-    return 130 if summary.interrupted else 0
+    if summary.interrupted:
+        return EXIT_INTERRUPTED
+    # Failed frames are listed in the log; the run failed when none is done.
+    return EXIT_FAILED if summary.frames + summary.skipped == 0 else EXIT_DONE
 
 
-def _first_shape(frames):
-    """The recording's frame size: that of its first readable frame."""
-    from .recording import FrameError, read_image
-    for frame in frames:
+def _frames(inputs, options):
+    """The recording's frames; the background file is not one of them
+    (it often sits in the recording's folder)."""
+    from .recording import list_frames
+    try:
+        frames = [f for f in list_frames(inputs) if f.path != options.get("background")]
+    except FileNotFoundError as e:
+        raise UsageError("INPUT: %s" % e)
+    if not any(f.problem is None for f in frames):
+        raise UsageError("no image among the inputs (%s)%s" % (
+            " ".join(inputs), "".join("; %s: %s" % (f.id, f.problem) for f in frames[:3])))
+    return frames
+
+
+def _background(frames, options):
+    """The background the frames are divided by (None: each frame by its own
+    mean) and the frames' size (None when no frame can be read: each then
+    fails with its own reason)."""
+    from .recording import FrameError, background_image, median_background, read_image
+    saturation = options.get("saturation")
+    if options.get("background"):
         try:
-            return read_image(frame.path, frame.page).shape
-        except FrameError:
-            continue
-    raise FrameError("no frame of the recording can be read")
+            background = background_image(options["background"], saturation)
+        except FrameError as e:
+            raise UsageError("--background %s: %s" % (options["background_given"], e))
+        return background, background.shape
+    shape = None
+    for frame in frames:  # the recording's size: that of its first readable frame
+        if frame.problem is None:
+            try:
+                shape = read_image(frame.path, frame.page).shape
+                break
+            except FrameError:
+                continue
+    count = options.get("background_median")
+    if not count:
+        return None, shape
+    if shape is None:
+        raise UsageError("--background-median %d: no frame of the recording can be read"
+                         % count)
+    background, used = median_background(frames, count, shape, saturation)
+    if used < count:
+        print("partiscope find: the median background is of %d readable frames, not %d"
+              % (used, count), file=sys.stderr)
+    return background, shape
 
 
 def plot(argv):

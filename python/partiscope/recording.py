@@ -6,6 +6,7 @@ A frame is named by its file as given (a folder's files as folder/name), with
 the image's rows, which is x in the particle tables, as with imread in Octave.
 """
 
+import logging
 import os
 import re
 from collections import namedtuple
@@ -15,7 +16,10 @@ import numpy as np
 IMAGE_SUFFIXES = (".tif", ".tiff", ".png", ".pgm", ".ppm", ".pnm", ".bmp", ".jpg", ".jpeg")
 TIFF_SUFFIXES = (".tif", ".tiff")
 
-Frame = namedtuple("Frame", "id path page")  # page: from 0, None for a file of one image
+# page: from 0, None for a file of one image; problem: why an input yields
+# no frame (a corrupt file, a folder without images), reported as that
+# input's failure instead of dropping it unseen.
+Frame = namedtuple("Frame", "id path page problem", defaults=(None,))
 
 
 class FrameError(Exception):
@@ -27,15 +31,46 @@ def _natural_key(name):
     return [int(t) if t.isdigit() else t for t in re.split(r"(\d+)", name)]
 
 
+class _ReaderMessages(logging.Handler):
+    """Collects what the TIFF reader logs (it names no file) while a file is
+    read, so that a failure's reason can carry it and nothing reaches the
+    terminal unattributed."""
+
+    def __init__(self):
+        super().__init__(logging.WARNING)
+        self.messages = []
+
+    def emit(self, record):
+        self.messages.append(record.getMessage())
+
+    def __enter__(self):
+        log = logging.getLogger("tifffile")
+        self.propagate, log.propagate = log.propagate, False
+        log.addHandler(self)
+        return self
+
+    def __exit__(self, *exc):
+        log = logging.getLogger("tifffile")
+        log.removeHandler(self)
+        log.propagate = self.propagate
+
+    def detail(self):
+        return " (the reader: %s)" % "; ".join(self.messages[:2]) if self.messages else ""
+
+
 def _tiff_pages(path):
-    """The page count of a TIFF file; 1 when it cannot be read (reading the
-    frame then fails and says why)."""
+    """The page count of a TIFF file, and why it yields no frame (None when
+    it holds pages)."""
     import tifffile
-    try:
-        with tifffile.TiffFile(path) as tif:
-            return len(tif.pages)
-    except Exception:
-        return 1
+    with _ReaderMessages() as said:
+        try:
+            with tifffile.TiffFile(path) as tif:
+                pages = len(tif.pages)
+        except Exception as e:
+            return 0, "cannot read the TIFF file (%s: %s)%s" % (type(e).__name__, e, said.detail())
+    if pages == 0:
+        return 0, "the TIFF file holds no readable image%s" % said.detail()
+    return pages, None
 
 
 def list_frames(inputs):
@@ -49,6 +84,10 @@ def list_frames(inputs):
                             and n.lower().endswith(IMAGE_SUFFIXES)
                             and os.path.isfile(os.path.join(given, n))), key=_natural_key)
             paths = [os.path.join(given, n) for n in names]
+            if not paths:
+                frames.append(Frame(os.path.normpath(given), os.path.abspath(given), None,
+                                    "the folder holds no image files (%s)"
+                                    % " ".join(IMAGE_SUFFIXES)))
         elif os.path.isfile(given):
             paths = [given]
         else:
@@ -57,9 +96,10 @@ def list_frames(inputs):
             # named as given; read by the full path (a cluster's workers
             # start in other folders)
             name, path = os.path.normpath(name), os.path.abspath(name)
-            pages = _tiff_pages(path) if path.lower().endswith(TIFF_SUFFIXES) else 1
-            if pages == 1:
-                frames.append(Frame(name, path, None))
+            pages, problem = (_tiff_pages(path) if path.lower().endswith(TIFF_SUFFIXES)
+                              else (1, None))
+            if pages <= 1:
+                frames.append(Frame(name, path, None, problem))
             else:
                 frames.extend(Frame("%s:%d" % (name, k + 1), path, k) for k in range(pages))
     once = {}  # an input named twice is processed once
@@ -94,21 +134,26 @@ class _OpenStack:
 
 def read_image(path, page=None):
     """One image as a 2-D array of its own type (integers as recorded)."""
-    try:
-        if path.lower().endswith(TIFF_SUFFIXES):
-            image = _OpenStack.page(path, page or 0)
-        else:
-            from PIL import Image
-            with Image.open(path) as im:
-                image = np.asarray(im)
-    except FileNotFoundError:
-        raise FrameError("file not found")
-    except Exception as e:  # a truncated or foreign file: say what the reader said
-        _OpenStack.close()
-        raise FrameError("cannot read the image (%s: %s)" % (type(e).__name__, e))
+    with _ReaderMessages() as said:
+        try:
+            if path.lower().endswith(TIFF_SUFFIXES):
+                image = _OpenStack.page(path, page or 0)
+            else:
+                from PIL import Image
+                with Image.open(path) as im:
+                    image = np.asarray(im)
+        except FileNotFoundError:
+            raise FrameError("file not found")
+        except IsADirectoryError:
+            raise FrameError("a folder, not an image file")
+        except Exception as e:  # a truncated or foreign file: say what the reader said
+            _OpenStack.close()
+            raise FrameError("cannot read the image (%s: %s)%s"
+                             % (type(e).__name__, e, said.detail()))
     image = np.squeeze(image)
     if image.ndim != 2:
-        raise FrameError("the image is %s, not a single-channel 2-D image"
+        raise FrameError("the image is %s, not a single-channel 2-D image (a colour image? "
+                         "record grey frames, or convert them)"
                          % "x".join(str(s) for s in np.shape(image)))
     if not (np.issubdtype(image.dtype, np.integer) or np.issubdtype(image.dtype, np.floating)):
         raise FrameError("pixels of type %s are not intensities" % image.dtype)
@@ -129,7 +174,12 @@ def intensities(image, saturation=None):
 
 def background_image(path, saturation=None):
     """A background frame from a file: its pages' mean for a multi-page TIFF."""
-    pages = _tiff_pages(path) if path.lower().endswith(TIFF_SUFFIXES) else 1
+    if not os.path.isfile(path):
+        raise FrameError("file not found" if not os.path.exists(path) else
+                         "a folder, not an image file")
+    pages, problem = _tiff_pages(path) if path.lower().endswith(TIFF_SUFFIXES) else (1, None)
+    if problem:
+        raise FrameError(problem)
     total = None
     for k in range(pages):
         image = intensities(read_image(path, k if pages > 1 else None), saturation)
@@ -147,6 +197,8 @@ def median_background(frames, count, shape, saturation=None):
     for frame in frames:
         if used == count:
             break
+        if frame.problem:
+            continue
         try:
             image = read_image(frame.path, frame.page)
         except FrameError:
@@ -157,7 +209,7 @@ def median_background(frames, count, shape, saturation=None):
         used += 1
     _OpenStack.close()
     if not stack:
-        raise FrameError("no frame could be read for the median background")
+        raise FrameError("no frame of the recording can be read")
     return np.nanmedian(np.stack(stack), axis=0).astype(np.float64), used
 
 

@@ -53,28 +53,68 @@ def open_table(path, settings, overwrite=False):
     return CsvTable(path, settings, overwrite)
 
 
+def _write_error(path, e):
+    return TableError("cannot write the table %s (%s)" % (path, e.strerror or e))
+
+
 class CsvTable:
     def __init__(self, path, settings, overwrite=False):
         self.path, self.log_path = path, path + ".log"
-        self.done = {}
-        if overwrite:
-            for p in (self.path, self.log_path):
-                if os.path.exists(p):
-                    os.remove(p)
-        if os.path.exists(self.path) or os.path.exists(self.log_path):
+        self.done, self.added, self.rows, self.log = {}, False, None, None
+        if overwrite or self._blank():
+            self._remove()
+        self.new = not (os.path.exists(self.path) or os.path.exists(self.log_path))
+        if not self.new:
             self._resume(settings)
-            self.rows = open(self.path, "a", newline="", encoding="utf-8")
-            self.log = open(self.log_path, "a", newline="", encoding="utf-8")
-        else:
-            self.rows = open(self.path, "w", newline="", encoding="utf-8")
-            self.log = open(self.log_path, "w", newline="", encoding="utf-8")
-            self._write(self.rows, [COLUMNS])
-            self.log.write(_SETTINGS_MARK + json.dumps(settings, sort_keys=True) + "\n")
-            self._write(self.log, [LOG_COLUMNS], delimiter="\t")
+        try:
+            if self.new:
+                self.rows = open(self.path, "w", newline="", encoding="utf-8")
+                self.log = open(self.log_path, "w", newline="", encoding="utf-8")
+                self._write(self.rows, [COLUMNS])
+                self._write(self.log, [], first=_SETTINGS_MARK + json.dumps(settings,
+                                                                             sort_keys=True))
+                self._write(self.log, [LOG_COLUMNS], delimiter="\t")
+            else:
+                self.rows = open(self.path, "a", newline="", encoding="utf-8")
+                self.log = open(self.log_path, "a", newline="", encoding="utf-8")
+        except OSError as e:
+            self.close()
+            raise _write_error(e.filename or self.path, e)
+
+    def _blank(self):
+        """Whether the table and its log hold no row and no frame done: what
+        a run leaves that failed or was stopped before its first frame (an
+        empty or header-only table, a log of settings and failures). There is
+        nothing to resume, so it counts as new whatever its settings."""
+        contents = []
+        for p in (self.path, self.log_path):
+            if os.path.exists(p):
+                if os.path.getsize(p) > 1 << 20:
+                    return False
+                with open(p, "rb") as f:
+                    contents.append(f.read())
+            else:
+                contents.append(b"")
+        table, log = contents
+        if not (",".join(COLUMNS) + "\n").encode().startswith(table):
+            return False
+        lines = log.split(b"\n")
+        mark = _SETTINGS_MARK.encode()
+        if not (lines[0].startswith(mark) or mark.startswith(lines[0])):
+            return False
+        text = [line.decode("utf-8", "replace") for line in lines[2:]]
+        return not any(len(r) > 1 and r[1] == "done" for r in csv.reader(text, delimiter="\t"))
+
+    def _remove(self):
+        for p in (self.path, self.log_path):
+            if os.path.exists(p):
+                os.remove(p)
 
     @staticmethod
-    def _write(f, rows, delimiter=","):
+    def _write(f, rows, delimiter=",", first=None):
         buf = io.StringIO()
+        if first is not None:
+            buf.write(first + "\n")
         csv.writer(buf, delimiter=delimiter, lineterminator="\n").writerows(rows)
         f.write(buf.getvalue())  # a frame's lines in one write
         f.flush()
@@ -134,19 +174,34 @@ class CsvTable:
                 f.truncate(size)
 
     def add(self, frame_id, result):
-        """A frame's outcome: its particles, or its failure and reason."""
-        if result["status"] == "done":
-            rows = _particle_rows(frame_id, result)
-            if rows:
-                self._write(self.rows, rows)
-            self._write(self.log, [(frame_id, "done", len(rows), result["message"])], "\t")
-            self.done[frame_id] = len(rows)
-        else:
-            self._write(self.log, [(frame_id, "failed", 0, result["reason"])], "\t")
+        """A frame's outcome: its particles, or its failure and reason. A
+        write that fails (a full disk) raises TableError; a rerun repairs
+        what it cut short."""
+        try:
+            if result["status"] == "done":
+                rows = _particle_rows(frame_id, result)
+                if rows:
+                    self._write(self.rows, rows)
+                self._write(self.log, [(frame_id, "done", len(rows), result["message"])], "\t")
+                self.done[frame_id] = len(rows)
+            else:
+                self._write(self.log, [(frame_id, "failed", 0, result["reason"])], "\t")
+        except OSError as e:
+            raise _write_error(self.path, e)
+        self.added = True
 
     def close(self):
-        self.rows.close()
-        self.log.close()
+        """Closes the files; a new table that never got a frame is removed,
+        so a run that failed before its first frame leaves nothing behind."""
+        for f in (self.rows, self.log):
+            if f is not None:
+                try:
+                    f.close()
+                except OSError:  # its write already failed and was reported
+                    pass
+        self.rows = self.log = None
+        if self.new and not self.added:
+            self._remove()
 
 
 class Hdf5Table:
@@ -155,23 +210,46 @@ class Hdf5Table:
             import h5py
         except ImportError:
             raise TableError("HDF5 output needs h5py (Debian's python3-h5py); or write CSV")
-        self.path, self.done = path, {}
-        exists = os.path.exists(path) and not overwrite
+        self.path, self.done, self.added, self.file = path, {}, False, None
+        # An empty file (a run stopped as it created the table) is new.
+        exists = os.path.exists(path) and os.path.getsize(path) > 0 and not overwrite
         try:
             self.file = h5py.File(path, "a" if exists else "w")
         except OSError as e:
+            if not exists:
+                raise _write_error(path, e)
             raise TableError("%s cannot be opened as HDF5 (%s); give another --output" % (path, e))
+        if exists and self._blank():
+            self.file.close()
+            self.file, exists = h5py.File(path, "w"), False
+        self.new = not exists
         if exists:
             self._resume(settings)
             return
         text = h5py.string_dtype()
-        self.file.attrs["settings"] = json.dumps(settings, sort_keys=True)
-        for group, names in (("particles", COLUMNS), ("frames", LOG_COLUMNS)):
-            g = self.file.create_group(group)
-            for name in names:
-                kind = text if name in ("frame", "status", "detail") else (
-                    "i8" if name in ("converged", "particles") else "f8")
-                g.create_dataset(name, (0,), dtype=kind, maxshape=(None,), chunks=(1024,))
+        try:
+            self.file.attrs["settings"] = json.dumps(settings, sort_keys=True)
+            for group, names in (("particles", COLUMNS), ("frames", LOG_COLUMNS)):
+                g = self.file.create_group(group)
+                for name in names:
+                    kind = text if name in ("frame", "status", "detail") else (
+                        "i8" if name in ("converged", "particles") else "f8")
+                    g.create_dataset(name, (0,), dtype=kind, maxshape=(None,), chunks=(1024,))
+            self.file.flush()
+        except OSError as e:
+            self.close()
+            raise _write_error(path, e)
+
+    def _blank(self):
+        """An HDF5 table without a frame done, or a file with nothing in it:
+        left by a run that failed before its first frame; it counts as new."""
+        f = self.file
+        if not f.keys() and not f.attrs.keys():
+            return True
+        if "frames" not in f or "particles" not in f or "status" not in f["frames"]:
+            return False
+        return (all(s != "done" for s in f["frames"]["status"].asstr()[:]) and
+                all(f["particles"][c].shape[0] == 0 for c in f["particles"]))
 
     def _resume(self, settings):
         f = self.file
@@ -209,19 +287,30 @@ class Hdf5Table:
                              else d.dtype)
 
     def add(self, frame_id, result):
-        if result["status"] == "done":
-            rows = _particle_rows(frame_id, result)
-            if rows:
-                self._append(self.file["particles"], COLUMNS, rows)
-            line = (frame_id, "done", len(rows), result["message"])
-            self.done[frame_id] = len(rows)
-        else:
-            line = (frame_id, "failed", 0, result["reason"])
-        self._append(self.file["frames"], LOG_COLUMNS, [line])
-        self.file.flush()
+        try:
+            if result["status"] == "done":
+                rows = _particle_rows(frame_id, result)
+                if rows:
+                    self._append(self.file["particles"], COLUMNS, rows)
+                line = (frame_id, "done", len(rows), result["message"])
+                self.done[frame_id] = len(rows)
+            else:
+                line = (frame_id, "failed", 0, result["reason"])
+            self._append(self.file["frames"], LOG_COLUMNS, [line])
+            self.file.flush()
+        except OSError as e:
+            raise _write_error(self.path, e)
+        self.added = True
 
     def close(self):
-        self.file.close()
+        if self.file is not None:
+            try:
+                self.file.close()
+            except OSError:  # its write already failed and was reported
+                pass
+            self.file = None
+        if self.new and not self.added and os.path.exists(self.path):
+            os.remove(self.path)
 
 
 def read_table(path):

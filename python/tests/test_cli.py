@@ -192,8 +192,11 @@ def test_settings_from_a_file_and_refused_settings(recording, tmp_path):
         ("--depths", "0.09:0.01:0.03", out, "STOP >= START"),
         ("--radii", "2e-5:0:6e-5", out, "positive STEP"),
         ("--radii", "4e-5,2e-5", out, "must be increasing"),
-        ("--wavelength", "-1", out, "positive length"),
-        ("--background", "nothere.tif", tmp_path / "new.csv", "background: file not found"),
+        ("--wavelength", "447", out,  # nanometres meant
+         "--wavelength must be a wavelength in metres (1e-8 to 1e-5), got 447"),
+        ("--pixel", "0.048", out, "--pixel must be a pixel pitch in metres (1e-8 to 1e-3)"),
+        ("--background", "nothere.tif", tmp_path / "new.csv",
+         "--background nothere.tif: file not found"),
     ]
     for option, value, output, message in refused:
         args = dict(zip(GRID[::2], GRID[1::2]))
@@ -238,3 +241,101 @@ def test_readme_commands_and_settings_file_are_accepted(tmp_path):
         settings = cli.find_settings(cli._find_parser().parse_args(args))
         assert settings["depths"][0] == 0.04 and settings["depths"][-1] == 0.16
         assert settings["radii"] == [20e-6, 40e-6, 60e-6]
+
+
+def test_describe_exit_names_the_signal_and_the_last_exception():
+    from partiscope.batch import describe_exit
+    trace = ["Traceback (most recent call last):\n", '  File "x.py", line 1\n',
+             "RuntimeError: \n", "        An attempt has been made\n", "        to start\n"]
+    assert describe_exit(1, trace) == ("ended with exit code 1; its last message: "
+                                       "RuntimeError: An attempt has been made to start")
+    assert describe_exit(-9, []).startswith("was killed by SIGKILL (the system's out-of-memory")
+
+
+def test_installed_command_with_workers_and_bad_inputs(recording, tmp_path):
+    """As a user runs it: the command that tools/install-python writes, from
+    another folder, with two workers, a corrupt TIFF, a colour image and an
+    empty folder among good frames; then an all-failing run."""
+    import tifffile
+    from PIL import Image
+    root, truth = recording
+    repo = os.path.join(os.path.dirname(__file__), "..", "..")
+    venv = tmp_path / "venv"
+    subprocess.run(["/usr/bin/python3", "-m", "venv", "--system-site-packages", str(venv)],
+                   check=True)
+    subprocess.run([os.path.join(repo, "tools", "install-python"), "--no-build",
+                    str(venv / "bin" / "python")], check=True, capture_output=True)
+    bad = tmp_path / "bad"
+    os.mkdir(bad)
+    os.mkdir(bad / "empty")
+    (bad / "cut.tif").write_bytes(b"II*\x00" + b"\xff" * 20)  # no readable page
+    Image.fromarray(np.full((SIZE, SIZE, 3), 200, np.uint8)).save(bad / "colour.png")
+    env = {k: v for k, v in os.environ.items() if k != "PYTHONPATH"}  # the installed package
+    setup = [a if not a.endswith(".tif") else str(root / a) for a in GRID]
+
+    def run(*inputs, out):
+        return subprocess.run([str(venv / "bin" / "partiscope"), "find", *inputs, *setup,
+                               "--output", str(out), "--workers", "2", "--no-progress"],
+                              cwd=tmp_path, env=env, capture_output=True, text=True, timeout=300)
+
+    good = run(str(root / "stack.tif"), str(bad / "cut.tif"), str(bad / "colour.png"),
+               str(bad / "empty"), out=tmp_path / "t.csv")
+    assert good.returncode == 0, good.stderr
+    assert "%d frames done (0 already in the table), %d particles, 3 failed" % (
+        PAGES, 2 * PAGES) in good.stdout
+    frames = log(tmp_path / "t.csv")
+    for name, reason in (("cut.tif", "holds no readable image"), ("colour.png", "colour image"),
+                         ("empty", "the folder holds no image files")):
+        line = frames[str(bad / name)]
+        assert line[0] == "failed" and reason in line[2], line
+        assert "%s: failed: " % (bad / name) in good.stderr
+
+    failing = run(str(bad / "colour.png"), str(bad / "cut.tif"), out=tmp_path / "f.csv")
+    assert failing.returncode == 1 and "0 frames done" in failing.stdout, failing.stderr
+
+    # A script without a main guard: its spawned workers cannot start. The
+    # run says why, fails, and leaves no table behind.
+    (tmp_path / "noguard.py").write_text(
+        "from partiscope.cli import main\nmain(%r)\n" % (
+            ["find", str(root / "stack.tif"), *setup, "--output", str(tmp_path / "n.csv"),
+             "--workers", "2", "--no-progress"]))
+    noguard = subprocess.run([str(venv / "bin" / "python"), "noguard.py"], cwd=tmp_path, env=env,
+                             capture_output=True, text=True, timeout=300)
+    assert "a worker process could not start: it ended with exit code 1; its last message: " \
+        "RuntimeError: An attempt has been made to start a new process" in noguard.stderr
+    assert not os.path.exists(tmp_path / "n.csv") and not os.path.exists(tmp_path / "n.csv.log")
+
+
+def test_failures_before_the_first_frame_and_a_full_disk(recording, tmp_path):
+    """Nothing is left behind by a run that fails before its first frame, a
+    table that cannot be written ends the run with the file named, and the
+    rerun resumes to the same table."""
+    import resource
+    root, _ = recording
+    out = tmp_path / "t.csv"
+    (tmp_path / "cut.png").write_bytes(b"\x89PNG\r\n\x1a\n cut short")
+    # One unreadable input without a background: the frame fails and is
+    # named; the log it leaves does not block a corrected rerun.
+    run = partiscope("find", str(tmp_path / "cut.png"), *GRID[:8], "--output", str(out), cwd=root,
+                     check=False)
+    assert run.returncode == 1 and "cut.png: failed: cannot read the image" in run.stderr
+    assert "background" not in run.stderr
+    partiscope("find", "stack.tif", *GRID, "--output", str(out), cwd=root)
+    whole = out.read_bytes()
+    head = len(b"".join(open(str(out) + ".log", "rb").readlines()[:2]))
+
+    def limited(size):
+        def limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (size, size))
+        return subprocess.run([sys.executable, "-m", "partiscope", "find", "stack.tif", *GRID,
+                               "--output", str(tmp_path / "d.csv"), "--no-progress"], cwd=root,
+                              capture_output=True, text=True, timeout=300, preexec_fn=limit)
+    for size in (0, head + 150):  # the disk full at once, and after a frame or two
+        run = limited(size)
+        assert run.returncode == 1 and "Traceback" not in run.stderr, run.stderr
+        assert "error: cannot write the table %s (File too large)" % (tmp_path / "d.csv") \
+            in run.stderr
+        assert os.path.exists(tmp_path / "d.csv") == (size > 0)
+    again = partiscope("find", "stack.tif", *GRID, "--output", str(tmp_path / "d.csv"), cwd=root)
+    assert "already in the table" in again.stdout
+    assert (tmp_path / "d.csv").read_bytes() == whole

@@ -127,6 +127,11 @@ def test_errors_are_exceptions_with_the_modules_messages():
         ps.ringfit(hol, LAMBDA, PIX, np.zeros((2, 3)))
     with pytest.raises(ValueError, match="Error: Contrast must be"):
         ps.findparticles(hol, LAMBDA, PIX, [0.05], [3e-5], Contrast="big")
+    with pytest.raises(ValueError, match=r"lambda must be a wavelength in metres \(1e-8 to "
+                                         r"1e-5\), got 447$"):
+        ps.findparticles(hol, 447, PIX, [0.05], [3e-5])  # nanometres meant
+    with pytest.raises(ValueError, match=r"pix must be a pixel pitch in metres .*got 6.7$"):
+        ps.detectstack(hol, LAMBDA, 6.7, [0.05], [3e-5])  # micrometres meant
     with pytest.raises(TypeError):
         ps.detectstack("a hologram", LAMBDA, PIX, [0.05], [3e-5])
     with pytest.raises(TypeError):
@@ -320,3 +325,13 @@ def test_every_function_from_several_threads_at_once():
     for t in threads:
         t.join()
     assert not failures and not mismatches, (failures, mismatches)
+
+
+def test_a_particle_without_finite_standard_errors_is_not_converged():
+    """A 2-by-2 or 1-by-1 hologram cannot determine a particle: its standard
+    errors are not finite, so it is not reported as a converged measurement."""
+    for hol, options in ((np.ones((2, 2)), dict(Background=1.0, Offset=0.0)),
+                         (np.ones((1, 1)), {})):
+        fit = ps.ringfit(hol, LAMBDA, PIX, [[0, 0, 0.05, 3e-5]], **options)
+        assert not np.isfinite(fit.se).all() and not fit.converged.any()
+        assert fit.message.startswith("not converged: 1 of 1 particles without a finite")
