@@ -29,11 +29,12 @@ Author: The Partiscope developers
 Maintainer: The Partiscope developers
 Title: In-line digital holography of small spherical particles
 Description: Hologram models of spherical particles, FFT detection maps,
- simulated holograms, Cramer-Rao precision bounds and least-squares
+ simulated holograms (exact diffraction of opaque discs among them),
+ angular-spectrum propagation, Cramer-Rao precision bounds and least-squares
  measurement of particles, as compiled MEX modules built for this machine.
 Depends: octave (>= 7.0.0)
-License: BSD-3-Clause for the source; the detectscan, detectstack and
- findparticles modules contain FFTW,
+License: BSD-3-Clause for the source; the detectscan, detectstack,
+ findparticles, propagate and discplate modules contain FFTW,
  so this binary package as a whole is under the GNU GPL, version 2 or later
  (see COPYING)
 ")
@@ -45,8 +46,8 @@ Particle model
  ringform cylone cylzero
 Detection
  detectscan detectstack
-Simulation
- synthplate
+Simulation and optics
+ synthplate discplate propagate
 Precision
  precbound
 Measurement
@@ -56,8 +57,8 @@ Measurement
 file(READ ${SOURCE_DIR}/LICENSE licence)
 set(copying "${licence}
 --------------------------------------------------------------------------
-The modules detectscan.mex, detectstack.mex and findparticles.mex of this
-package are linked with FFTW 3
+The modules detectscan.mex, detectstack.mex, findparticles.mex,
+propagate.mex and discplate.mex of this package are linked with FFTW 3
 (Copyright (c) 2003, 2007-14 Matteo Frigo, Copyright (c) 2003, 2007-14
 Massachusetts Institute of Technology), which is free software under the
 GNU General Public License, version 2 or (at your option) any later version.

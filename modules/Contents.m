@@ -10,8 +10,10 @@
 %   detectscan  - Detection-criterion map of a hologram for one particle size and depth.
 %   detectstack - Detection map over a stack of depths and radii, and its candidates.
 %
-% Simulation
+% Simulation and optics
 %   synthplate - Simulated noisy in-line hologram of spherical particles.
+%   discplate  - Recorded hologram of opaque discs by exact scalar diffraction.
+%   propagate  - Free-space propagation of a sampled field (angular spectrum).
 %
 % Precision
 %   precbound  - Cramer-Rao lower bounds on a particle's position, depth and radius.
@@ -24,6 +26,6 @@
 % choose the count (results do not depend on it).
 %
 % Lengths are in metres, except the particle tables' x and y (synthplate,
-% ringfit, detectstack, findparticles), which are in pixels from the grid
+% discplate, ringfit, detectstack, findparticles), which are in pixels from the grid
 % origin. x runs along the rows (first dimension), y along the columns; the
 % grid origin of an M-by-N sensor is its pixel (floor(M/2)+1, floor(N/2)+1).

@@ -6,15 +6,19 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <complex>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "model/particle_model.h"
 #include "modules/detectscan/detection_map.h"
 #include "modules/detectstack/detection_stack.h"
+#include "modules/discplate/disc_plate.h"
 #include "modules/findparticles/find_particles.h"
 #include "modules/precbound/precision_bound.h"
+#include "modules/propagate/angular_spectrum.h"
 #include "modules/ringfit/ring_fit.h"
 #include "modules/synthplate/plate_synthesis.h"
 #include "numerics/cylinder.h"
@@ -433,6 +437,70 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     return py::make_tuple(p, se, d);
 }
 
+using ComplexGrid =
+    py::array_t<std::complex<double>, py::array::f_style | py::array::forcecast>;
+
+ComplexGrid propagate(const ComplexGrid& field, double lambda, double pix, double z,
+                      unsigned threads) {
+    if (field.ndim() != 2) throw py::type_error("field must be a 2-D array");
+    const std::size_t M = static_cast<std::size_t>(field.shape(0)),
+                      N = static_cast<std::size_t>(field.shape(1));
+    std::vector<double> re(M * N), im(M * N), out_re(M * N), out_im(M * N);
+    for (std::size_t k = 0; k < M * N; ++k) {
+        re[k] = field.data()[k].real();
+        im[k] = field.data()[k].imag();
+    }
+    {
+        py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
+        propagate_field(re.data(), im.data(), M, N, lambda, pix, z, out_re.data(), out_im.data());
+    }
+    ComplexGrid out({static_cast<py::ssize_t>(M), static_cast<py::ssize_t>(N)});
+    for (std::size_t k = 0; k < M * N; ++k) out.mutable_data()[k] = {out_re[k], out_im[k]};
+    return out;
+}
+
+py::tuple discplate(double count, double lambda, double pix, double sX, double sY, double I0,
+                    double SNR, std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
+                    py::object coordinates, py::object seed, double sigma, double photons,
+                    const std::string& pixels, int oversampling, unsigned threads) {
+    if (!(count >= 0.0 && count <= 10000.0) || count != std::floor(count))
+        throw Error("Error: n must be a whole number from 0 to 10000");
+    check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
+    DiscPlateInput in;
+    in.n = static_cast<std::size_t>(count);
+    in.lambda = lambda;
+    in.pix = pix;
+    in.M = static_cast<std::size_t>(sX);
+    in.N = static_cast<std::size_t>(sY);
+    DiscPlateOptions o;
+    o.I0 = I0;
+    o.snr = SNR;
+    o.sigma = sigma;
+    o.photons = photons;
+    if (pixels != "area" && pixels != "point") throw Error("Error: Pixels must be 'area' or 'point'");
+    o.area_pixels = pixels == "area";
+    o.oversampling = oversampling;
+    std::mt19937_64 rng(seed.is_none() ? std::random_device()() : seed.cast<std::uint64_t>());
+    Grid particles = grid(in.n, 4), hologram = grid(in.M, in.N), noise = grid(in.M, in.N);
+    if (!coordinates.is_none()) {
+        const Grid table = coordinates.cast<Grid>();
+        if (table.ndim() != 2 || rows(table) != in.n || cols(table) != 4)
+            throw Error("Error: Coordinates must be an n-by-4 table [x y z r] (n rows)");
+        std::memcpy(particles.mutable_data(), table.data(), 4 * in.n * sizeof(double));
+    } else {
+        const double z[2] = {rangeZ.first, rangeZ.second}, r[2] = {rangeR.first, rangeR.second};
+        draw_discs(in.n, in.M, in.N, z, r, rng, particles.mutable_data());
+    }
+    in.particles = particles.data();
+    {
+        py::gil_scoped_release unlocked;
+        const ThreadCount chosen(threads);
+        disc_plate(in, o, rng, hologram.mutable_data(), noise.mutable_data());
+    }
+    return py::make_tuple(hologram, particles, noise);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_partiscope, m) {
@@ -453,5 +521,7 @@ PYBIND11_MODULE(_partiscope, m) {
     m.def("ringfit", &ringfit);
     m.def("detectstack", &detectstack);
     m.def("findparticles", &findparticles);
+    m.def("propagate", &propagate);
+    m.def("discplate", &discplate);
     m.attr("version") = PARTISCOPE_VERSION;
 }

@@ -49,6 +49,15 @@ inline std::mutex& planner_lock() {
     return m;
 }
 
+// What FFTW's planner keeps between calls (it makes later calls of a size
+// plan at once) is released when the module is unloaded, so `clear` of a
+// module leaves nothing behind. One per module: every file that makes plans
+// includes this header.
+struct PlannerRelease {
+    ~PlannerRelease() { fftw_cleanup(); }
+};
+inline PlannerRelease planner_release;
+
 struct PlanDestroy {
     void operator()(fftw_plan p) const {
         const std::lock_guard<std::mutex> hold(planner_lock());

@@ -17,13 +17,6 @@ namespace {
 
 using Complex = std::complex<double>;
 
-// What FFTW's planner keeps between calls (it makes later calls of a size
-// plan at once) is released when the module is unloaded, so `clear` of a
-// module leaves nothing behind.
-struct PlannerRelease {
-    ~PlannerRelease() { fftw_cleanup(); }
-} planner_release;
-
 // The better of two scores at a position: a number beats NaN, a larger one
 // a smaller, and between equal ones the lower pair: the same winner in
 // whatever order the pairs finish.

@@ -57,6 +57,18 @@ def synthplate(n: int, lambda_: float, pix: float, sX: float, sY: float, I0: flo
                rangeR: Tuple[float, float] = ..., random_coordinates: int = ...,
                coordinates: Optional[ArrayLike] = ..., meanh: int = ..., K: float = ...,
                seed: Optional[int] = ..., threads: int = ...) -> Synthplate: ...
+class Discplate(NamedTuple):
+    hologram: Array
+    particles: Array
+    noise: Array
+
+def discplate(n: int, lambda_: float, pix: float, sX: float, sY: float, I0: float = ...,
+              SNR: float = ..., rangeZ: Tuple[float, float] = ...,
+              rangeR: Tuple[float, float] = ..., Coordinates: Optional[ArrayLike] = ...,
+              Seed: Optional[int] = ..., Sigma: float = ..., Photons: float = ...,
+              Pixels: str = ..., Oversampling: int = ..., threads: int = ...) -> Discplate: ...
+def propagate(field: ArrayLike, lambda_: float, pix: float, z: float,
+              threads: int = ...) -> npt.NDArray[np.complex128]: ...
 def precbound(x: float, y: float, z: float, r: float, pix: float, lambda_: float,
               sizeH: Tuple[float, float], sigm: float, n: float = ...,
               A: float = ..., threads: int = ...) -> Precbound: ...

@@ -335,3 +335,27 @@ def test_a_particle_without_finite_standard_errors_is_not_converged():
         fit = ps.ringfit(hol, LAMBDA, PIX, [[0, 0, 0.05, 3e-5]], **options)
         assert not np.isfinite(fit.se).all() and not fit.converged.any()
         assert fit.message.startswith("not converged: 1 of 1 particles without a finite")
+
+
+def test_discplate_and_propagate_are_the_modules_and_refocus_a_disc():
+    """The exact disc hologram and the propagator from Python: the modules'
+    values bit for bit, and a hologram propagated back to its disc's depth
+    shows the disc: |field| near 1 over it, low around it."""
+    table = np.array([[10.0, -20.0, 0.05, 60e-6]])
+    plate = ps.discplate(1, LAMBDA, PIX, 96, 80, 1, 0, Coordinates=table, Seed=3, Sigma=0.01)
+    field = ps.propagate(plate.hologram - 1, LAMBDA, PIX, -0.05)
+    drawn = ps.discplate(3, LAMBDA, PIX, 64, 64, 2, 5, (0.03, 0.06), (2e-5, 4e-5), Seed=9)
+    out = octave(
+        "[h, p, n] = discplate(1, %r, %r, 96, 80, 1, 0, [], [], 'Coordinates', t, 'Seed', 3, "
+        "'Sigma', 0.01);\nf = propagate(h - 1, %r, %r, -0.05);\n"
+        "[g, q] = discplate(3, %r, %r, 64, 64, 2, 5, [0.03 0.06], [2e-5 4e-5], 'Seed', 9);\n"
+        "out = {h, n, real(f), imag(f), g, q};" % ((LAMBDA, PIX) * 3), {"t": table})
+    ours = [plate.hologram, plate.noise, field.real, field.imag, drawn.hologram, drawn.particles]
+    for k, (a, b) in enumerate(zip(ours, out)):
+        assert np.array_equal(a, b), k
+    x, y = np.meshgrid(np.arange(96) - 48 - 10, np.arange(80) - 40 + 20, indexing="ij")
+    rho = np.hypot(x, y) * PIX
+    assert np.abs(field[rho < 45e-6]).mean() > 0.75
+    assert np.abs(field[(rho > 90e-6) & (rho < 200e-6)]).mean() < 0.25
+    with pytest.raises(ValueError, match="give one noise"):
+        ps.discplate(1, LAMBDA, PIX, 8, 8, 1, 3, (0.05, 0.05), (3e-5, 3e-5), Sigma=0.1)

@@ -33,11 +33,18 @@ def sparse(rows, cols, values):
 
 WORDS = ["Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free", "Sigma", "K", "MaxIter",
          "Tolerance", "intensity", "Linear", "free", "", "Colour", "Threshold", "minseparation",
-         "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses"]
+         "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses", "Coordinates", "Seed",
+         "Photons", "Pixels", "point", "AREA", "Oversampling"]
 
 
 def text(word):
     return bytes([8, 0, 0, WORDS.index(word)])
+
+
+def complex_grid(rows, cols, re, im):
+    n = rows * cols
+    return bytes([1, rows, cols] + [VALUES.index(re[k % len(re)]) for k in range(n)] +
+                 [VALUES.index(im[k % len(im)]) for k in range(n)])
 
 
 def call(nlhs, *args):
@@ -100,6 +107,20 @@ SEEDS = {
              scalar(3e-5), text("Model"), text("Linear"), text("contrast"), scalar(2.0),
              text("MaxPasses"), scalar(2.0), text("Weights"), grid(9, 8, [1.0, 0.0]),
              text("Threshold"), scalar(3.0)),
+    ],
+    "propagate": [
+        call(1, complex_grid(12, 9, [1.0, 0.5, 0.0], [0.0, -1.0]), scalar(6.328e-7), scalar(6.7e-6),
+             scalar(0.02)),
+        call(0, grid(5, 7, [1.0, 0.0]), scalar(5e-7), scalar(1e-6), scalar(-1.0)),
+    ],
+    "discplate": [
+        call(3, scalar(2.0), scalar(6.328e-7), scalar(6.7e-6), scalar(16.0), scalar(9.0),
+             scalar(1.0), scalar(3.0), pair(0.02, 0.1), pair(1e-5, 5e-5), text("Seed"),
+             scalar(7.0)),
+        call(1, scalar(1.0), scalar(6.328e-7), scalar(6.7e-6), scalar(9.0), scalar(8.0),
+             scalar(1.0), scalar(0.0), empty(), empty(), text("Coordinates"),
+             real(1, 4, [0.5, -1.0, 0.02, 3e-5]), text("Pixels"), text("point"),
+             text("Oversampling"), scalar(3.0), text("Photons"), scalar(16.0)),
     ],
     "precbound": [
         call(4, scalar(0.0), scalar(0.0), scalar(0.1), scalar(5e-5), scalar(1e-5), scalar(5e-7),

@@ -35,7 +35,9 @@ constexpr std::size_t kValueCount = sizeof kValues / sizeof kValues[0];
 const char* const kWords[] = {"Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free",
                               "Sigma", "K", "MaxIter", "Tolerance", "intensity", "Linear",
                               "free", "", "Colour", "Threshold", "minseparation", "MaxCount",
-                              "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses"};
+                              "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses",
+                              "Coordinates", "Seed", "Photons", "Pixels", "point", "AREA",
+                              "Oversampling"};
 constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 struct Bytes {

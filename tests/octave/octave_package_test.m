@@ -22,6 +22,9 @@ function octave_package_test(tarball)
   [dx, dy, dz, dr] = precbound(0, 0, 0.1, 50e-6, pix, lambda, [64 64], 0.1, 0, 0);
   assert(all([dx dy dz dr] > 0));
   assert(cylone(0) == 0.5 && cylzero(1) == 0.7651976943016052);
+  d = discplate(1, lambda, pix, 128, 128, 1, 0, [], [], 'Coordinates', [0 0 0.05 50e-6]);
+  focus = abs(propagate(d - 1, lambda, pix, -0.05));
+  assert(focus(65, 65) > 0.8 && focus(65, 90) < 0.3);   % the disc in focus
   assert(~isempty(strfind(evalc('help ringform'), 'ringform')));
   assert(isempty(strfind(which('demo'), 'partiscope')), 'an example shadows an Octave function');
 

@@ -1,0 +1,99 @@
+// [hologram,particles,noise] = discplate(n,lambda,pix,sX,sY,I0,SNR,rangeZ,rangeR,Name,Value,...):
+// a recorded hologram of opaque discs by exact scalar diffraction.
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "frame/frame.h"
+#include "modules/discplate/disc_plate.h"
+
+namespace {
+
+using namespace partiscope;
+
+int flag_info = 0;
+
+const frame::ModuleInfo kInfo = {
+    9,
+    3,
+    "Usage: [hologram,particles,noise]=discplate(n,lambda,pix,sX,sY,I0,SNR,rangeZ,rangeR,"
+    "Name,Value,...)",
+    "too many outputs for discplate",
+    nullptr,  // option names are text: the positional arguments are checked below
+    frame::LicenceShown::console,
+    true,
+};
+
+// A whole number within [lo, hi].
+double whole_option(const mxArray* a, const char* name, double lo, double hi) {
+    const double v = frame::option_number(a, name);
+    if (!(v >= lo && v <= hi) || v != std::floor(v))
+        throw Error(std::string("Error: ") + name + " must be a whole number from " +
+                    std::to_string(static_cast<long long>(lo)) + " to " +
+                    std::to_string(static_cast<long long>(hi)));
+    return v;
+}
+
+void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
+    for (int k = 0; k < kInfo.nrhs; ++k) {
+        if (mxIsComplex(prhs[k])) throw Error("Error: n to rangeR must be real doubles");
+    }
+    const double count = frame::read_scalar(prhs[0], "n");
+    if (!(count >= 0.0 && count <= 10000.0) || count != std::floor(count))
+        throw Error("Error: n must be a whole number from 0 to 10000");
+    DiscPlateInput in;
+    in.n = static_cast<std::size_t>(count);
+    in.lambda = frame::read_scalar(prhs[1], "lambda");
+    in.pix = frame::read_scalar(prhs[2], "pix");
+    const frame::Pair size = frame::checked_sizes(
+        frame::read_scalar(prhs[3], "sX"), frame::read_scalar(prhs[4], "sY"),
+        "Error: sX and sY must be non-negative finite sizes within the array limits");
+    in.M = static_cast<std::size_t>(size.first);
+    in.N = static_cast<std::size_t>(size.second);
+    DiscPlateOptions o;
+    o.I0 = frame::read_scalar(prhs[5], "I0");
+    o.snr = frame::read_scalar(prhs[6], "SNR");
+
+    const frame::Options opts(prhs + 9, nrhs - 9,
+                              {"Coordinates", "Seed", "Sigma", "Photons", "Pixels", "Oversampling"});
+    if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
+    if (const mxArray* v = opts.find("Photons")) o.photons = frame::option_number(v, "Photons");
+    if (const mxArray* v = opts.find("Pixels")) {
+        const std::string kind = frame::lower(frame::option_text(v, "Pixels"));
+        if (kind != "area" && kind != "point") throw Error("Error: Pixels must be 'area' or 'point'");
+        o.area_pixels = kind == "area";
+    }
+    if (const mxArray* v = opts.find("Oversampling"))
+        o.oversampling = static_cast<int>(whole_option(v, "Oversampling", 1, 8));
+    std::mt19937_64 rng(opts.find("Seed")
+                            ? static_cast<std::uint64_t>(
+                                  whole_option(opts.find("Seed"), "Seed", 0, 9007199254740992.0))
+                            : std::random_device()());
+
+    check_plate_setup(in, o);  // before the results are made: a huge size is refused first
+    double* particles = mxGetPr(results.create(1, in.n, 4, mxREAL));
+    if (const mxArray* table = opts.find("Coordinates")) {
+        if (!mxIsDouble(table) || mxIsComplex(table) || mxGetM(table) != in.n || mxGetN(table) != 4)
+            throw Error("Error: Coordinates must be an n-by-4 table [x y z r] (n rows)");
+        const double* given = mxGetPr(table);
+        for (std::size_t k = 0; k < 4 * in.n; ++k) particles[k] = given[k];
+    } else if (in.n > 0) {
+        const frame::Pair z = frame::read_pair(prhs[7], "rangeZ");
+        const frame::Pair r = frame::read_pair(prhs[8], "rangeR");
+        const double rangeZ[2] = {z.first, z.second}, rangeR[2] = {r.first, r.second};
+        draw_discs(in.n, in.M, in.N, rangeZ, rangeR, rng, particles);
+    }
+    in.particles = particles;
+    double* hologram = mxGetPr(results.create(0, in.M, in.N, mxREAL));
+    double* noise = mxGetPr(results.create(2, in.M, in.N, mxREAL));
+    disc_plate(in, o, rng, hologram, noise);
+}
+
+}  // namespace
+
+PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    frame::run_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs,
+                       [nrhs](frame::Results& results, const mxArray* args[]) {
+                           discplate(results, args, nrhs);
+                       });
+}
