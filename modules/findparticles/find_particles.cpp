@@ -199,6 +199,7 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
     // held at their values (the new ones are fitted among their patterns);
     // otherwise all are fitted jointly from where they are.
     bool held_any = false;
+    const double radius_floor = 0.5 * in.radii[0];
     const double hM = static_cast<double>(M / 2), hN = static_cast<double>(N / 2);
     const auto fit_found = [&](bool hold) {
         for (;;) {
@@ -257,11 +258,21 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
                 return std::fabs(fit.p[k]) <= hM && std::fabs(fit.p[k + n]) <= hN &&
                        z >= 0.5 * in.depths[0] && z <= 2.0 * in.depths[in.nz - 1];
             };
+            // A row that only absorbs the misfit of a neighbour's pattern
+            // shrinks towards r = 0, where the data no longer determine it:
+            // a radius below half the smallest scanned one, or a standard
+            // error that is not finite, is no particle. It is dropped and
+            // the rest refitted.
+            const auto measured = [&](std::size_t k) {
+                bool finite = true;
+                for (int q = 0; q < 4; ++q) finite = finite && std::isfinite(fit.se[k + q * n]);
+                return finite && fit.p[k + 3 * n] >= radius_floor;
+            };
             bool strayed = false;
             for (std::size_t k = 0; k < n; ++k) strayed = strayed || (!held[k] && !inside(k));
             std::vector<Start> kept;
             for (std::size_t k = 0; k < n; ++k) {
-                bool keep = held[k] || inside(k);
+                bool keep = held[k] || (inside(k) && measured(k));
                 if (o.contrast_free && keep && !held[k] && !strayed)
                     keep = !(std::fabs(fit.contrast[k]) < 0.5 * o.threshold * fit.contrast_se[k]);
                 if (keep)

@@ -65,6 +65,10 @@
 %           background, background_se, offset, offset_se; sigma (the noise
 %           level estimated from the data); passes (scans made);
 %           pixels_ignored; message (how the search ended)
+%   No row is reported with a radius below half the smallest scanned radius
+%   or a standard error that is not finite: such a fit only takes up the
+%   misfit of a neighbour's pattern (a phantom); it is dropped and the rest
+%   refitted.
 %
 %   The threshold: the score of a candidate is sqrt(q)/sigma, q being the
 %   criterion. On a hologram of pure noise it behaves like the magnitude of
