@@ -1,0 +1,91 @@
+// The disc's pattern against the exact diffraction of a disc: the
+// Rayleigh-Sommerfeld axis value, and discplate's angular-spectrum
+// holograms; its derivatives against differences of patterns.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "model/disc_pattern.h"
+#include "modules/discplate/disc_plate.h"
+
+namespace partiscope {
+namespace {
+
+constexpr double kLambda = 632.8e-9, kPix = 6.7e-6, kPi = 3.141592653589793;
+
+// Fresnel numbers 0.003 to 0.8: from the far field to the disc's own
+// Fresnel zone filling the pattern.
+const double kDiscs[][2] = {{0.2, 20e-6}, {0.05, 60e-6}, {0.02, 100e-6}};
+
+TEST(DiscPattern, OnTheAxisIsTheFresnelIntegral) {
+    for (const auto& d : kDiscs) {
+        const DiscPattern pattern(kLambda, d[0], d[1], 1e-3);
+        const std::complex<double> exact = 1.0 - std::polar(1.0, kPi * d[1] * d[1] / (kLambda * d[0]));
+        EXPECT_LT(std::abs(pattern.at(0.0).D - exact), 1e-12) << d[0];
+    }
+}
+
+// discplate's point samples with the field band at twice the sensor's
+// Nyquist frequency: within 0.6 of that band's reach from the axis,
+// |1 - D|^2 agrees to 3e-4 (the pattern's signal is up to 0.95).
+TEST(DiscPattern, IsTheExactHologramOfADisc) {
+    const std::size_t M = 384;
+    for (const auto& d : kDiscs) {
+        const double z = d[0], r = d[1];
+        std::vector<double> disc = {0.0, 0.0, z, r}, h(M * M), noise(M * M);
+        DiscPlateInput in;
+        in.lambda = kLambda;
+        in.pix = kPix;
+        in.M = in.N = M;
+        in.particles = disc.data();
+        in.n = 1;
+        DiscPlateOptions o;
+        o.area_pixels = false;
+        o.oversampling = 4;
+        std::mt19937_64 rng(1);
+        disc_plate(in, o, rng, h.data(), noise.data());
+        const DiscPattern pattern(kLambda, z, r, M * kPix);
+        const double reach = 0.6 * kLambda * z / kPix;
+        double worst = 0.0;
+        for (std::size_t j = M / 2; j < M; ++j) {
+            for (std::size_t i = M / 2; i < M; ++i) {
+                const double rho = std::hypot((i - M / 2.0) * kPix, (j - M / 2.0) * kPix);
+                if (rho > reach) continue;
+                worst = std::max(worst, std::fabs(std::norm(1.0 - pattern.at(rho).D) - h[i + j * M]));
+            }
+        }
+        EXPECT_LT(worst, 3e-4) << "z " << z << " r " << r;
+    }
+}
+
+TEST(DiscPattern, DerivativesAreThoseOfThePattern) {
+    for (const auto& d : kDiscs) {
+        // Within 0.5 mm of the axis the phase moves by millirad over the
+        // differences' steps, and the tables' interpolation stays below
+        // their differences.
+        const double z = d[0], r = d[1], reach = 0.5e-3;
+        const DiscPattern pattern(kLambda, z, r, reach);
+        const double dz = 1e-4 * z, dr = 1e-4 * r, drho = 1e-3 * kPix;
+        const DiscPattern zp(kLambda, z + dz, r, reach), zm(kLambda, z - dz, r, reach);
+        const DiscPattern rp(kLambda, z, r + dr, reach), rm(kLambda, z, r - dr, reach);
+        double scale[3] = {}, err[3] = {};
+        for (double rho = 0.3 * kPix; rho < reach * 0.9; rho += 1.7 * kPix) {
+            const DiscPattern::Value v = pattern.at(rho);
+            const std::complex<double> fd[3] = {
+                (zp.at(rho).D - zm.at(rho).D) / (2 * dz), (rp.at(rho).D - rm.at(rho).D) / (2 * dr),
+                (pattern.at(rho + drho).D - pattern.at(rho - drho).D) / (2 * drho)};
+            const std::complex<double> an[3] = {v.dD_dz, v.dD_dr, v.dD_drho};
+            for (int q = 0; q < 3; ++q) {
+                scale[q] = std::max(scale[q], std::abs(an[q]));
+                err[q] = std::max(err[q], std::abs(an[q] - fd[q]));
+            }
+        }
+        for (int q = 0; q < 3; ++q) EXPECT_LT(err[q], 3e-4 * scale[q]) << "z " << z << " q " << q;
+    }
+}
+
+}  // namespace
+}  // namespace partiscope
