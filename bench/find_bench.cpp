@@ -24,6 +24,13 @@ namespace {
 
 using namespace partiscope;
 
+// synthplate's plates are of the toolbox's model: fitted with it.
+FindOptions toolbox_find() {
+    FindOptions o;
+    o.particle = ParticleKind::toolbox;
+    return o;
+}
+
 constexpr double kPix = 6.7e-6, kLambda = 632.8e-9;
 constexpr std::size_t kSide = 1024;
 
@@ -60,7 +67,7 @@ int main(int argc, char** argv) {
     const unsigned planner = FFTW_MEASURE;
     // A fourth argument "free" fits every particle's contrast (default: 1,
     // the plates' own).
-    FindOptions options;
+    FindOptions options = toolbox_find();
     if (argc > 4 && std::string(argv[4]) == "free") options.contrast_free = true;
 
     std::printf("%dx%d, pitch 6.7 um, 632.8 nm, %d particles anywhere, z 5-15 cm, r 20-60 um,\n"

@@ -31,7 +31,7 @@ plate = ps.synthplate(count, wavelength, pix, sensor, sensor, 1, snr, z_range, r
                       random_coordinates=1, meanh=1, seed=7)
 hol = plate.hologram / plate.hologram.mean()
 
-found = ps.findparticles(hol, wavelength, pix, depths, radii)
+found = ps.findparticles(hol, wavelength, pix, depths, radii, Particle="toolbox")  # synthplate's model
 print("found %d of %d particles in %d scans (%s)" % (len(found.p), count, found.passes,
                                                      found.message))
 print("   x true  x found    y true  y found   z true  z found   r true  r found   (px, mm, um)")

@@ -34,7 +34,8 @@ t_sim = toc;
 
 %% Find and measure every particle
 tic;
-[found, se, info] = findparticles(hol, lambda, pix, depths, radii);
+% synthplate's plates are of the toolbox's far-field model: measured with it
+[found, se, info] = findparticles(hol, lambda, pix, depths, radii, 'Particle', 'toolbox');
 t_find = toc;
 fprintf(['\nSimulated a %dx%d plate of %d particles in %.2f s; findparticles found %d in %.1f s' ...
          ' (%d scans; %s).\n'], sensor, sensor, count, t_sim, size(found, 1), t_find, ...

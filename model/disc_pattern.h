@@ -20,7 +20,18 @@
 #include <cstddef>
 #include <vector>
 
+#include "model/particle_model.h"
+
 namespace partiscope {
+
+// The table's nodes times the quadrature's order at the farthest one come
+// to about 45 (rho r/(lambda z))^2: a few million (a tenth of a second) for
+// the largest sensors of today at Fresnel numbers up to a few. Patterns
+// beyond this many oscillations are refused (Error).
+constexpr double kMostOscillations = 300.0;
+// The disc's own phase across it, pi r^2/(lambda z), sets the quadrature's
+// order too: Fresnel numbers beyond this are refused (Error).
+constexpr double kMostFresnelNumber = 100.0;
 
 class DiscPattern {
 public:
@@ -42,5 +53,22 @@ private:
     // e^(i alpha r^2) J0(2 alpha rho r) r (the edge's term, dI0/dr).
     std::vector<std::complex<double>> table_;
 };
+
+// The farthest distance from the particle of p to a node of the window.
+double farthest_node(const ModelParams& p, const NodeWindow& w);
+
+// One column of a window (column col of w, 0-based) for the particle of p
+// (x, y, z, r in metres): its term s = D P, P the pixel factor
+// sinc(K pi pix dx/(lambda z)) sinc(K pi pix dy/(lambda z)) of the
+// offsets dx, dy when K > 0 (else 1), and the derivatives of s along x, y,
+// z and r, in the layout of the toolbox model's columns. The pattern must
+// reach the window's farthest node.
+void disc_jacobian_column(const DiscPattern& pattern, const ModelParams& p, const NodeWindow& w,
+                          std::size_t col, const JacobianColumn& out);
+
+// Adds amplitude * s of the particle of p at every pixel of a trunc(M) by
+// trunc(N) field (the pattern must reach the farthest pixel).
+void add_disc_field(const DiscPattern& pattern, const ModelParams& p, double amplitude,
+                    double* re, double* im);
 
 }  // namespace partiscope

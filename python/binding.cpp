@@ -8,6 +8,7 @@
 
 #include <complex>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -230,6 +231,12 @@ FitModel model_of(const std::string& m) {
     throw Error("Error: Model must be 'intensity' or 'linear'");
 }
 
+ParticleKind particle_of(const std::string& m) {
+    if (m == "disc") return ParticleKind::disc;
+    if (m == "toolbox") return ParticleKind::toolbox;
+    throw Error("Error: Particle must be 'disc' or 'toolbox'");
+}
+
 void contrast_of(const py::object& c, bool& free, double& value) {
     if (py::isinstance<py::str>(c)) {
         if (c.cast<std::string>() != "free")
@@ -279,8 +286,9 @@ Grid table(const std::vector<double>& v, std::size_t n) {
 }
 
 py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, const std::string& model,
-                  const py::object& contrast, py::object background, py::object offset,
-                  py::object weights, std::vector<bool> free, double sigma, double K, int max_iter,
+                  const std::string& particle, const py::object& contrast, py::object background, py::object offset,
+                  py::object weights, std::vector<bool> free, double sigma, std::optional<double> K,
+                  int max_iter,
                   double tolerance, unsigned threads) {
     require_matrix(hol, "hol");
     FitInput in;
@@ -296,6 +304,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
     if (in.n > 200) throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
     FitOptions o;
     o.model = model_of(model);
+    o.particle = particle_of(particle);
     contrast_of(contrast, o.contrast_free, o.contrast);
     if (!background.is_none()) {
         o.background_fixed = true;
@@ -380,8 +389,10 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
 }
 
 py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& depths,
-                        const Grid& radii, const std::string& model, const py::object& contrast,
-                        py::object weights, double K, double threshold, double min_separation,
+                        const Grid& radii, const std::string& model, const std::string& particle,
+                        const py::object& contrast,
+                        py::object weights, std::optional<double> K, double threshold,
+                        double min_separation,
                         int max_count, double sigma, int max_passes, int max_iter, double tolerance,
                         unsigned threads, const std::string& planner_name) {
     require_matrix(hol, "hol");
@@ -397,6 +408,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     in.nr = static_cast<std::size_t>(radii.size());
     FindOptions o;
     o.model = model_of(model);
+    o.particle = particle_of(particle);
     contrast_of(contrast, o.contrast_free, o.contrast);
     Grid w;
     o.weights = optional_grid(weights, in.M, in.N, "Weights", w);

@@ -19,6 +19,13 @@ using namespace partiscope;
 
 namespace {
 
+// synthplate's plates are of the toolbox's model: fitted with it.
+FindOptions toolbox_find() {
+    FindOptions o;
+    o.particle = ParticleKind::toolbox;
+    return o;
+}
+
 constexpr double kLambda = 6.328e-7, kPix = 6.7e-6;
 constexpr std::size_t kSide = 192;
 
@@ -65,7 +72,7 @@ TEST(FindParticles, FindsAndMeasuresEveryParticle) {
     std::vector<double> hol = plate(table);
     hol[1234] = std::nan("");
     const Search s;
-    const FindResult r = find_particles(s.input(hol), FindOptions(), FFTW_ESTIMATE);
+    const FindResult r = find_particles(s.input(hol), toolbox_find(), FFTW_ESTIMATE);
     ASSERT_EQ(r.n, 2u) << r.message;
     EXPECT_EQ(r.pixels_ignored, 1u);
     for (std::size_t k = 0; k < 2; ++k) {
@@ -83,7 +90,7 @@ TEST(FindParticles, FindsAndMeasuresEveryParticle) {
             EXPECT_LE(std::fabs(r.p[j + q * r.n] - table[k + 2 * q]), 4 * r.se[j + q * r.n])
                 << "particle " << k << " coordinate " << q;
         EXPECT_TRUE(r.converged[j]);
-        EXPECT_GT(r.score[j], FindOptions().threshold);
+        EXPECT_GT(r.score[j], toolbox_find().threshold);
     }
     EXPECT_NEAR(r.sigma, 1.0 / 20, 0.005);
 }
@@ -93,7 +100,7 @@ TEST(FindParticles, NoiseAloneGivesAnEmptyTable) {
     std::normal_distribution<double> noise(1.3, 0.1);
     std::vector<double> hol(kSide * kSide);
     for (double& v : hol) v = noise(g);
-    const FindResult r = find_particles(Search().input(hol), FindOptions(), FFTW_ESTIMATE);
+    const FindResult r = find_particles(Search().input(hol), toolbox_find(), FFTW_ESTIMATE);
     EXPECT_EQ(r.n, 0u);
     EXPECT_TRUE(r.p.empty());
     EXPECT_NEAR(r.background, 1.3, 0.01);
@@ -110,13 +117,13 @@ TEST(FindParticles, RefusesBadOptions) {
         }
         return std::string("no error");
     };
-    FindOptions o;
+    FindOptions o = toolbox_find();
     o.max_count = 201;
     EXPECT_EQ(message(o), "Error: MaxCount may be at most 200 (the particles are fitted jointly)");
-    o = FindOptions();
+    o = toolbox_find();
     o.tolerance = 0;
     EXPECT_EQ(message(o), "Error: Tolerance must be a positive finite number");
-    o = FindOptions();
+    o = toolbox_find();
     std::vector<double> w(kSide * kSide, 0.0);
     o.weights = w.data();
     EXPECT_EQ(message(o), "Error: hol has no pixel with a finite value and non-zero weight");

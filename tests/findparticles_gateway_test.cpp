@@ -57,6 +57,7 @@ TEST(Findparticles, RefusesBadOptions) {
     Case cases[] = {
         {"MaxPasses", testhost::scalar(0), "Error: MaxPasses must be a whole number from 1 to 100"},
         {"Model", testhost::text("phase"), "Error: Model must be 'intensity' or 'linear'"},
+        {"Particle", testhost::text("sphere"), "Error: Particle must be 'disc' or 'toolbox'"},
         {"Sigma", testhost::scalar(-1), "Error: Sigma must be a positive finite number"},
         {"MinSeparation", testhost::scalar(NAN),
          "Error: MinSeparation must be a non-negative finite number of pixels"},

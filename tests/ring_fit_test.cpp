@@ -17,6 +17,13 @@ using namespace partiscope;
 
 namespace {
 
+// synthplate's plates are of the toolbox's model: fitted with it.
+FitOptions toolbox_fit() {
+    FitOptions o;
+    o.particle = ParticleKind::toolbox;
+    return o;
+}
+
 constexpr double kPix = 6.7e-6, kLambda = 632.8e-9;
 
 ModelParams particle(double M, double N, double K) {
@@ -175,7 +182,7 @@ TEST(RingFit, RecoversNoiselessPlates) {
     for (const auto& table : tables) {
         const Plate plate = plate_of(96, 80, table);
         const std::vector<double> p0 = perturbed(plate.particles);
-        const FitResult fit = ring_fit(input_of(plate.hologram, 96, 80, p0), FitOptions());
+        const FitResult fit = ring_fit(input_of(plate.hologram, 96, 80, p0), toolbox_fit());
         const std::size_t n = table.size() / 4;
         ASSERT_TRUE(fit.converged[0]) << fit.message;
         for (std::size_t k = 0; k < n; ++k) {
@@ -198,7 +205,7 @@ TEST(RingFit, RecoversNoiselessPlates) {
 // the field (an opaque disc's) is found as 2.
 TEST(RingFit, FreeContrastIsFound) {
     const Plate plate = plate_of(96, 80, {3.25, -4.5, 0.07, 3.5e-5});
-    FitOptions o;
+    FitOptions o = toolbox_fit();
     o.contrast_free = true;
     // Contrast and radius both scale the amplitude: without noise the fit
     // follows that narrow valley down to the rounding in many short steps.
@@ -247,7 +254,7 @@ TEST(RingFit, StandardErrorsAreThePrecisionBound) {
         model_calc(re.data(), im.data(), m);
         std::vector<double> hol(M * N);
         for (std::size_t i = 0; i < M * N; ++i) hol[i] = b * (1 - 2 * re[i]);
-        FitOptions o;
+        FitOptions o = toolbox_fit();
         o.model = FitModel::linear;
         o.background_fixed = o.offset_fixed = true;
         o.background = b;
@@ -285,14 +292,14 @@ TEST(RingFit, MasksAndBadInput) {
         w[k] = 0.0;
     }
     const std::vector<double> p0 = perturbed(plate.particles);
-    FitOptions masked;
+    FitOptions masked = toolbox_fit();
     masked.weights = w.data();
     const FitResult a = ring_fit(input_of(dead, 64, 64, p0), masked);
     const FitResult b = ring_fit(input_of(zeroed, 64, 64, p0), masked);
     EXPECT_EQ(a.p, b.p);
     EXPECT_EQ(a.pixels_ignored, 3u);
     try {
-        ring_fit(input_of(dead, 64, 64, p0), FitOptions());
+        ring_fit(input_of(dead, 64, 64, p0), toolbox_fit());
         ADD_FAILURE() << "no error";
     } catch (const Error& e) {
         EXPECT_STREQ(e.what(),
@@ -307,19 +314,19 @@ TEST(RingFit, MasksAndBadInput) {
             EXPECT_STREQ(e.what(), message);
         }
     };
-    fails({1, 2, 0.0, 3e-5}, FitOptions(), "Error: p0 must have z > 0 and r > 0 in every row");
-    fails({1, 2, 0.07, -3e-5}, FitOptions(), "Error: p0 must have z > 0 and r > 0 in every row");
-    fails({1, INFINITY, 0.07, 3e-5}, FitOptions(), "Error: p0 must hold finite values");
-    fails({1, 65, 0.07, 3e-5}, FitOptions(),
+    fails({1, 2, 0.0, 3e-5}, toolbox_fit(), "Error: p0 must have z > 0 and r > 0 in every row");
+    fails({1, 2, 0.07, -3e-5}, toolbox_fit(), "Error: p0 must have z > 0 and r > 0 in every row");
+    fails({1, INFINITY, 0.07, 3e-5}, toolbox_fit(), "Error: p0 must hold finite values");
+    fails({1, 65, 0.07, 3e-5}, toolbox_fit(),
           "Error: p0's x and y must lie within one sensor size of the grid centre");
     std::vector<double> negative(64 * 64, 1.0), none(64 * 64, 0.0);
     negative[5] = -1;
-    FitOptions o;
+    FitOptions o = toolbox_fit();
     o.weights = negative.data();
     fails(p0, o, "Error: Weights must be finite and non-negative");
     o.weights = none.data();
     fails(p0, o, "Error: Weights must not all be zero");
-    o = FitOptions();
+    o = toolbox_fit();
     o.contrast = 0;
     fails(p0, o, "Error: Contrast must be a finite non-zero number or 'free'");
 }
@@ -328,7 +335,7 @@ TEST(RingFit, MasksAndBadInput) {
 TEST(RingFit, NonConvergenceIsReported) {
     const Plate plate = plate_of(64, 64, {1.0, -2.0, 0.07, 3e-5});
     std::vector<double> p0 = perturbed(plate.particles);
-    FitOptions o;
+    FitOptions o = toolbox_fit();
     o.max_iter = 1;
     const FitResult fit = ring_fit(input_of(plate.hologram, 64, 64, p0), o);
     EXPECT_FALSE(fit.converged[0]);

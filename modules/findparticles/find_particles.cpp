@@ -116,11 +116,10 @@ void render(const FindInput& in, const FindOptions& o, const FitResult& f, std::
         p.lambda = in.lambda;
         p.M = static_cast<double>(M);
         p.N = static_cast<double>(N);
-        p.K = o.K;
+        p.K = pixel_width(o.particle, o.K);
     }
     std::vector<double> re(M * N), im(M * N);
-    model_field(re.data(), im.data(), particles.data(), n, static_cast<double>(M),
-                static_cast<double>(N), f.contrast.data());
+    particle_field(o.particle, particles, f.contrast, M, N, re.data(), im.data());
     model.resize(M * N);
     for (std::size_t k = 0; k < M * N; ++k) {
         model[k] = o.model == FitModel::intensity
@@ -138,7 +137,7 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
     s.N = N;
     s.lambda = in.lambda;
     s.pix = in.pix;
-    s.K = o.K;
+    s.K = pixel_width(o.particle, o.K);
     s.depths = in.depths;
     s.nz = in.nz;
     s.radii = in.radii;
@@ -165,7 +164,8 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
         throw Error("Error: Tolerance must be a positive finite number");
     if (!o.contrast_free && (!std::isfinite(o.contrast) || o.contrast == 0.0))
         throw Error("Error: Contrast must be a finite non-zero number or 'free'");
-    if (std::isnan(o.K)) throw Error("Error: K must be a number");
+    if (o.K && std::isnan(*o.K)) throw Error("Error: K must be a number");
+    const double K = pixel_width(o.particle, o.K);
 
     // Weights: the user's, with every non-finite pixel masked.
     std::vector<double> w(npix), data(npix);
@@ -235,6 +235,7 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
             fi.n = n;
             FitOptions fo;
             fo.model = o.model;
+            fo.particle = o.particle;
             fo.contrast_free = o.contrast_free;
             fo.contrast = o.contrast;
             fo.weights = w.data();
@@ -344,10 +345,10 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
                 std::min(static_cast<double>(std::max(M, N)),
                          std::max(24.0, std::sqrt(16.0 * in.lambda * st.z) / in.pix)));
             const auto by_z = [&](double z) {
-                return window_score(res, w, M, N, c.row, c.col, H, z, st.r, in, o.K, quad);
+                return window_score(res, w, M, N, c.row, c.col, H, z, st.r, in, K, quad);
             };
             const auto by_r = [&](double r) {
-                return window_score(res, w, M, N, c.row, c.col, H, st.z, r, in, o.K, quad);
+                return window_score(res, w, M, N, c.row, c.col, H, st.z, r, in, K, quad);
             };
             st.z = scan(zlo, zhi, 17, by_z);
             st.r = scan(rlo, rhi, 9, by_r);

@@ -18,12 +18,14 @@ namespace partiscope {
 // Every option of the search, with its default.
 struct FindOptions {
     FitModel model = FitModel::intensity;  // the form of the hologram fitted
+    ParticleKind particle = ParticleKind::disc;  // the particle's term fitted
     bool contrast_free = false;  // true: one fitted contrast per particle; the level and
                                  // the offset are then told apart only by the pattern's
                                  // second-order term, and weakly
     double contrast = 1.0;       // every particle's contrast when not free (an opaque disc's)
     const double* weights = nullptr;  // M*N relative inverse variances (0 masks); null: all 1
-    double K = 0.0;              // > 0: pixels integrate the model over K pixels
+    std::optional<double> K;     // > 0: pixels integrate the model over K pixels; not
+                                 // given: the particle's default (pixel_width)
     double threshold = 6.5;      // least detection signal-to-noise ratio of a new particle
     double min_separation = 8.0;  // pixels between candidates of one scan
     std::size_t max_count = 100;  // most particles (the joint fit takes at most 200)

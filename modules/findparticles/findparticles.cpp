@@ -58,11 +58,12 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     in.nr = frame::element_count(prhs[4]);
 
     const frame::Options opts(prhs + 5, nrhs - 5,
-                              {"Model", "Contrast", "Weights", "K", "Threshold", "MinSeparation",
+                              {"Model", "Particle", "Contrast", "Weights", "K", "Threshold", "MinSeparation",
                                "MaxCount", "Sigma", "MaxPasses", "MaxIter", "Tolerance"});
     FindOptions o;
     std::vector<double> weights;
     if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
+    if (const mxArray* v = opts.find("Particle")) o.particle = particle_option(v);
     if (const mxArray* v = opts.find("Contrast")) contrast_option(v, o.contrast_free, o.contrast);
     if (const mxArray* v = opts.find("Weights"))
         o.weights = frame::option_grid(v, "Weights", in.M, in.N, weights);

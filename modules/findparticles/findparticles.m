@@ -35,8 +35,15 @@
 %     'Weights'        M-by-N relative inverse variances of the pixels (logical
 %                      masks too); 0 ignores a pixel. Default all 1.
 %     'Model'          'intensity' (default) or 'linear', as in ringfit
-%     'Contrast'       a number fixing every particle's contrast (default 1,
-%                      an opaque disc's), or 'free' to fit each one's. With
+%     'Particle'       'disc' (default, the exact diffraction of an opaque
+%                      disc) or 'toolbox' (the far-field model of synthplate's
+%                      plates, for Fresnel numbers well below 0.01), as in
+%                      ringfit. The scans propose candidates with the
+%                      toolbox's templates either way; the fits and the
+%                      subtracted patterns are the chosen particle's.
+%     'Contrast'       a number fixing every particle's contrast (default 1:
+%                      an opaque disc under 'disc', half of one under
+%                      'toolbox'), or 'free' to fit each one's. With
 %                      free contrasts the background level and the offset
 %                      are told apart only by the patterns' second-order
 %                      term: the contrasts come with errors of about 10%
@@ -51,7 +58,8 @@
 %                      default estimated from the data (the median difference
 %                      of neighbouring pixels, which fringes hardly change)
 %     'MaxPasses'      most scans of the residual (default 10)
-%     'K', 'MaxIter', 'Tolerance'  as in ringfit
+%     'K', 'MaxIter', 'Tolerance'  as in ringfit (K's default: 1 for 'disc',
+%                      0 for 'toolbox')
 %
 %   Results:
 %     p     n-by-4 table [x y z r], strongest first within each scan: x and y

@@ -16,6 +16,13 @@ inline FitModel model_option(const mxArray* v) {
     throw Error("Error: Model must be 'intensity' or 'linear'");
 }
 
+inline ParticleKind particle_option(const mxArray* v) {
+    const std::string m = frame::lower(frame::is_text(v) ? frame::option_text(v, "Particle") : "");
+    if (m == "disc") return ParticleKind::disc;
+    if (m == "toolbox") return ParticleKind::toolbox;
+    throw Error("Error: Particle must be 'disc' or 'toolbox'");
+}
+
 // 'free', or the contrast every particle has.
 inline void contrast_option(const mxArray* v, bool& free, double& contrast) {
     if (frame::is_text(v)) {

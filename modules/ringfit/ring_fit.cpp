@@ -4,9 +4,11 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "model/disc_pattern.h"
 #include "model/particle_jacobian.h"
 #include "model/particle_model.h"
 #include "numerics/bessel.h"
@@ -173,11 +175,15 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
     return t;
 }
 
-bool physical(const Params& p) {
+// A disc's pattern over the widest window it may get (twice the sensor's
+// diagonal) must stay computable: r/z at most most_r_over_z and r^2/z at
+// most most_r2_over_z. A step beyond is refused like one to a negative depth.
+bool physical(const Params& p, double most_r_over_z, double most_r2_over_z) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
             !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
-            !std::isfinite(p.a[k]))
+            !std::isfinite(p.a[k]) || !(p.r[k] <= most_r_over_z * p.z[k]) ||
+            !(p.r[k] * p.r[k] <= most_r2_over_z * p.z[k]))
             return false;
     }
     return std::isfinite(p.b) && std::isfinite(p.c);
@@ -222,7 +228,7 @@ ModelParams model_params_of(const FitInput& in, const FitOptions& o, const Param
     m.lambda = in.lambda;
     m.M = static_cast<double>(in.M);
     m.N = static_cast<double>(in.N);
-    m.K = o.K;
+    m.K = pixel_width(o.particle, o.K);
     return m;
 }
 
@@ -262,11 +268,17 @@ Sums Problem::pass(const Params& p, Pass what) const {
     const std::size_t n = windows_.size(), M = in_.M, N = in_.N, P = layout_.size;
     const bool jacobian = what == Pass::jacobian;
     const bool intensity = o_.model == FitModel::intensity;
+    const bool disc = o_.particle == ParticleKind::disc;
     std::vector<JacobianAxesPtr> axes(n);
+    std::vector<std::unique_ptr<DiscPattern>> patterns(n);
     std::vector<ModelParams> models(n);
     for (std::size_t k = 0; k < n; ++k) {
         models[k] = model_params(p, k);
-        if (windows_[k].rows > 0 && windows_[k].cols > 0)
+        if (windows_[k].rows == 0 || windows_[k].cols == 0) continue;
+        if (disc)
+            patterns[k] = std::make_unique<DiscPattern>(
+                in_.lambda, models[k].z, models[k].r, farthest_node(models[k], windows_[k]));
+        else
             axes[k] = jacobian_axes(models[k], windows_[k]);
     }
     constexpr std::size_t kBlockColumns = 32;
@@ -317,7 +329,10 @@ Sums Problem::pass(const Params& p, Pass what) const {
                         out.d_im[q] = B + (3 + 2 * q) * R;
                     }
                 }
-                model_jacobian_column(models[k], *axes[k], j - w.col0, out, scratch);
+                if (disc)
+                    disc_jacobian_column(*patterns[k], models[k], w, j - w.col0, out);
+                else
+                    model_jacobian_column(models[k], *axes[k], j - w.col0, out, scratch);
             }
             // The field 1 - sum a s (intensity) or the sum a m (linear),
             // from the held particles' field when there is one.
@@ -453,7 +468,7 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
         throw Error("Error: Offset must be a finite number");
     if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
         throw Error("Error: Sigma must be a positive finite number");
-    if (!(o.K >= 0.0 || o.K < 0.0)) throw Error("Error: K must be a number");
+    if (o.K && std::isnan(*o.K)) throw Error("Error: K must be a number");
     if (o.max_iter < 0) throw Error("Error: MaxIter must be a non-negative whole number");
     if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
         throw Error("Error: Tolerance must be a positive finite number");
@@ -609,6 +624,26 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
 
 // ---- the fit -------------------------------------------------------------------
 
+void particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
+                    const std::vector<double>& amplitude, std::size_t M, std::size_t N,
+                    double* re, double* im) {
+    if (kind == ParticleKind::toolbox) {
+        model_field(re, im, particles.data(), particles.size(), static_cast<double>(M),
+                    static_cast<double>(N), amplitude.data());
+        return;
+    }
+    std::fill(re, re + M * N, 0.0);
+    std::fill(im, im + M * N, 0.0);
+    NodeWindow all;
+    all.rows = M;
+    all.cols = N;
+    for (std::size_t k = 0; k < particles.size(); ++k) {
+        const DiscPattern pattern(particles[k].lambda, particles[k].z, particles[k].r,
+                                  farthest_node(particles[k], all));
+        add_disc_field(pattern, particles[k], amplitude.empty() ? 1.0 : amplitude[k], re, im);
+    }
+}
+
 FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     std::size_t pixels_used = 0;
     check(in, o, pixels_used);
@@ -682,8 +717,8 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         if (held_count > 0) {
             held_field[0].resize(M * N);
             held_field[1].resize(M * N);
-            model_field(held_field[0].data(), held_field[1].data(), held.data(), held_count,
-                        static_cast<double>(M), static_cast<double>(N), amplitude.data());
+            particle_field(o.particle, held, amplitude, M, N, held_field[0].data(),
+                           held_field[1].data());
         }
     }
     const std::vector<double>* held_sum = held_count > 0 ? held_field : nullptr;
@@ -754,6 +789,14 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         }
     }
 
+    const double most_r_over_z =
+        o.particle == ParticleKind::disc
+            ? kMostOscillations * in.lambda /
+                  (2.0 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * in.pix)
+            : std::numeric_limits<double>::infinity();
+    const double most_r2_over_z = o.particle == ParticleKind::disc
+                                      ? kMostFresnelNumber * in.lambda
+                                      : std::numeric_limits<double>::infinity();
     const std::string kClose =
         "converged: a further step would move no parameter by more than Tolerance times its "
         "standard error";
@@ -794,7 +837,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
                     A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
                 if (!cholesky(A, P)) continue;
                 trial = stepped(p, layout, cholesky_solve(A, P, cur.g));
-                if (!physical(trial)) continue;
+                if (!physical(trial, most_r_over_z, most_r2_over_z)) continue;
                 next = problem.pass(trial, attempt == 0 ? Pass::jacobian : Pass::cost);
                 accepted = next.chi2 < cur.chi2;
             }

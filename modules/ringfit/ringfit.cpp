@@ -28,6 +28,7 @@ const frame::ModuleInfo kInfo = {
 void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitOptions& o,
                   std::vector<double>& weights) {
     if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
+    if (const mxArray* v = opts.find("Particle")) o.particle = particle_option(v);
     if (const mxArray* v = opts.find("Contrast")) contrast_option(v, o.contrast_free, o.contrast);
     if (const mxArray* v = opts.find("Background")) {
         o.background_fixed = true;
@@ -94,7 +95,7 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (in.n > 200)
         throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
     const frame::Options opts(prhs + 4, nrhs - 4,
-                              {"Model", "Contrast", "Background", "Offset", "Weights", "Free",
+                              {"Model", "Particle", "Contrast", "Background", "Offset", "Weights", "Free",
                                "Sigma", "K", "MaxIter", "Tolerance"});
     FitOptions o;
     std::vector<double> weights;

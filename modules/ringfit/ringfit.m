@@ -34,17 +34,23 @@
 %
 %   Options (names in any case):
 %     'Model'       'intensity' (default) or 'linear'
+%     'Particle'    the particle's field s:
+%                   'disc' (default): the exact diffraction of an opaque disc
+%                   (scalar, without the far-field approximation of the
+%                   aperture: the Fresnel integral over the disc seen from
+%                   each pixel at its distance, so right at any Fresnel
+%                   number F = r^2/(lambda z), up to 1 and beyond);
+%                   'toolbox': the six modules' model (ringform's, synthplate's
+%                   plates), -1i pi r^2 (J1(u)/u)/(lambda z) exp(1i phi): half
+%                   an opaque disc's far field, without the phase across the
+%                   disc. It holds for F well below 0.01; on a real disc of
+%                   F 0.1 its depth is off by about a hundred standard errors.
 %     'Contrast'    a, the factor on every particle's field: a number
-%                   (default 1, the toolbox's model) or 'free' (one factor per
-%                   particle, fitted; info.contrast and info.contrast_se).
-%                   The model's field is half the physical field of an opaque
-%                   disc in the Fresnel approximation: its amplitude is
-%                   pi r^2 (J1(u)/u)/(lambda z), the disc's pi r^2 (2 J1(u)/u)/
-%                   (lambda z) (an angular-spectrum propagation of a disc
-%                   records 1.8 to 2.3 times the model's first-order term at
-%                   r = 50-100 um, z = 0.1 m). Real particles (transparent
-%                   spheres, imperfect illumination) differ again: on
-%                   recorded holograms use 'free' (or 2 for opaque discs).
+%                   (default 1: under 'disc' an opaque disc; under 'toolbox'
+%                   the toolbox's model, half of one) or 'free' (one factor
+%                   per particle, fitted; info.contrast and info.contrast_se)
+%                   for particles that are not opaque discs, or an imperfect
+%                   illumination.
 %     'Background'  b: held at this value (default: fitted)
 %     'Offset'      c: held at this value (default: fitted)
 %     'Weights'     M-by-N non-negative weights, double or logical (default
@@ -57,7 +63,10 @@
 %                   default: estimated from the residual, chi2/(pixels - fitted
 %                   parameters)
 %     'K'           pixel integration as synthplate's: K > 0 integrates each
-%                   pixel's model over K pixels (default 0, point samples)
+%                   pixel's model over K pixels (the field's sinc factors of
+%                   its local fringe frequency), 0 point samples. Default: 1
+%                   for 'disc' (recorded holograms come from pixels with
+%                   area), 0 for 'toolbox' (as synthplate's plates)
 %     'MaxIter'     most Levenberg-Marquardt iterations (default 50)
 %     'Tolerance'   converged when a further step would move no parameter by
 %                   more than Tolerance standard errors (default 0.1: what is
@@ -117,6 +126,7 @@
 %                                  "Error: option '<name>' is given twice",
 %                                  "Error: option '<name>' needs a value"
 %     a value of the wrong kind    "Error: Model must be 'intensity' or 'linear'",
+%                                  "Error: Particle must be 'disc' or 'toolbox'",
 %                                  "Error: Contrast must be a finite non-zero number or 'free'",
 %                                  "Error: <option> must be a real number",
 %                                  "Error: Weights must be a real array of the size of hol",

@@ -230,18 +230,22 @@ def cylone(X, threads=0):
     return _core.cylone(_grid(X), _threads(threads))
 
 
-def ringfit(hol, lambda_, pix, p0, Model="intensity", Contrast=1.0, Background=None,
-            Offset=None, Weights=None, Free=(True, True, True, True), Sigma=0.0, K=0.0,
+def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=1.0, Background=None,
+            Offset=None, Weights=None, Free=(True, True, True, True), Sigma=0.0, K=None,
             MaxIter=50, Tolerance=0.1, threads=0):
     """Measures particles: a joint least-squares fit of their positions,
     depths and radii, with the hologram's level and offset, from a start
     table p0 (n-by-4 [x y z r], x and y in pixels from the grid centre).
 
     Keyword options as the module's Name-Value options (see the module's
-    help): Model 'intensity' or 'linear'; Contrast a number or 'free';
+    help): Model 'intensity' or 'linear'; Particle 'disc' (the exact
+    diffraction of an opaque disc, the default) or 'toolbox' (the six
+    modules' far-field term, for Fresnel numbers well below 0.01 and for
+    synthplate's plates); Contrast a number or 'free';
     Background, Offset fixed values (None: fitted); Weights (M-by-N, 0
     masks); Free which of x, y, z, r are fitted; Sigma the noise level (0:
-    from the residual); K; MaxIter; Tolerance (standard errors).
+    from the residual); K (None: 1, pixel areas, for 'disc'; 0, point
+    samples, for 'toolbox'); MaxIter; Tolerance (standard errors).
 
     Returns a FitResult: .p, .se and the info fields (.background, .offset,
     .sigma, .converged, .zr_correlation, .contrast, .message, ...);
@@ -249,10 +253,10 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Contrast=1.0, Background=N
     """
     p, se, info = _core.ringfit(
         _grid(hol), float(lambda_), float(pix), _grid(p0).reshape(-1, 4) if np.ndim(p0) == 1 else _grid(p0),
-        str(Model).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
+        str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Background is None else float(Background), None if Offset is None else float(Offset),
         None if Weights is None else _grid(Weights), [bool(v) for v in Free], float(Sigma),
-        float(K), int(MaxIter), float(Tolerance), _threads(threads))
+        None if K is None else float(K), int(MaxIter), float(Tolerance), _threads(threads))
     return FitResult(p, se, info)
 
 
@@ -277,8 +281,8 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
         float(MinSeparation), int(MaxCount), float(Sigma), _threads(threads), _planner(planner)))
 
 
-def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Contrast=1.0,
-                  Weights=None, K=0.0, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
+def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle="disc", Contrast=1.0,
+                  Weights=None, K=None, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
                   Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None):
     """Finds every particle of a recorded hologram (as divided by a background
     frame) and measures it: scans over depths and radii (increasing, metres),
@@ -297,8 +301,9 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Contrast=
     """
     p, se, info = _core.findparticles(
         _grid(hol), float(lambda_), float(pix), _grid(depths).ravel(), _grid(radii).ravel(),
-        str(Model).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
-        None if Weights is None else _grid(Weights), float(K), float(Threshold),
+        str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
+        None if Weights is None else _grid(Weights), None if K is None else float(K),
+        float(Threshold),
         float(MinSeparation), int(MaxCount), float(Sigma), int(MaxPasses), int(MaxIter),
         float(Tolerance), _threads(threads), _planner(planner))
     return FitResult(p, se, info)

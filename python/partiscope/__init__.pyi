@@ -75,9 +75,9 @@ def precbound(x: float, y: float, z: float, r: float, pix: float, lambda_: float
 def cylzero(X: ArrayLike, threads: int = ...) -> Array: ...
 def cylone(X: ArrayLike, threads: int = ...) -> Array: ...
 def ringfit(hol: ArrayLike, lambda_: float, pix: float, p0: ArrayLike, Model: str = ...,
-            Contrast: Union[float, str] = ..., Background: Optional[float] = ...,
+            Particle: str = ..., Contrast: Union[float, str] = ..., Background: Optional[float] = ...,
             Offset: Optional[float] = ..., Weights: Optional[ArrayLike] = ...,
-            Free: Sequence[bool] = ..., Sigma: float = ..., K: float = ..., MaxIter: int = ...,
+            Free: Sequence[bool] = ..., Sigma: float = ..., K: Optional[float] = ..., MaxIter: int = ...,
             Tolerance: float = ..., threads: int = ...) -> FitResult: ...
 def detectstack(hol: ArrayLike, lambda_: float, pix: float, depths: ArrayLike, radii: ArrayLike,
                 Weights: Optional[ArrayLike] = ..., PositionWeights: Optional[ArrayLike] = ...,
@@ -87,8 +87,9 @@ def detectstack(hol: ArrayLike, lambda_: float, pix: float, depths: ArrayLike, r
                 Sigma: float = ..., threads: int = ...,
                 planner: Optional[str] = ...) -> Detectstack: ...
 def findparticles(hol: ArrayLike, lambda_: float, pix: float, depths: ArrayLike,
-                  radii: ArrayLike, Model: str = ..., Contrast: Union[float, str] = ...,
-                  Weights: Optional[ArrayLike] = ..., K: float = ..., Threshold: float = ...,
+                  radii: ArrayLike, Model: str = ..., Particle: str = ...,
+                  Contrast: Union[float, str] = ...,
+                  Weights: Optional[ArrayLike] = ..., K: Optional[float] = ..., Threshold: float = ...,
                   MinSeparation: float = ..., MaxCount: int = ..., Sigma: float = ...,
                   MaxPasses: int = ..., MaxIter: int = ..., Tolerance: float = ...,
                   threads: int = ..., planner: Optional[str] = ...) -> FitResult: ...

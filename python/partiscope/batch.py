@@ -65,7 +65,7 @@ def find_in_frame(frame, settings, background, shape, threads):
         h = hologram(image, background, settings["saturation"])
         found = findparticles(
             h, settings["wavelength"], settings["pixel"], settings["depths"], settings["radii"],
-            Model=settings["model"], Contrast=settings["contrast"],
+            Model=settings["model"], Particle=settings["particle"], Contrast=settings["contrast"],
             Threshold=settings["threshold"], MinSeparation=settings["min_separation"],
             MaxCount=settings["max_count"], MaxPasses=settings["max_passes"], threads=threads,
             planner="estimate")  # plans chosen by timing would differ from worker to worker

@@ -52,9 +52,10 @@ exit status:
 
 # Options that change what is computed; a table is resumed only with the same.
 _FIND_SETTINGS = ("wavelength", "pixel", "depths", "radii", "background", "background_median",
-                  "saturation", "model", "contrast", "threshold", "min_separation", "max_count",
+                  "saturation", "model", "particle", "contrast", "threshold", "min_separation", "max_count",
                   "max_passes")
-_DEFAULTS = {"output": "particles.csv", "workers": 1, "model": "intensity", "contrast": "1",
+_DEFAULTS = {"output": "particles.csv", "workers": 1, "model": "intensity", "particle": "disc",
+             "contrast": "1",
              "threshold": 6.5, "min_separation": 8.0, "max_count": 100, "max_passes": 10}
 
 
@@ -129,8 +130,14 @@ def _find_parser():
                         "(default 6.5: about one false particle in a thousand 1024x1024 frames)")
     s.add_argument("--model", choices=("intensity", "linear"),
                    help="hologram model (default intensity)")
+    s.add_argument("--particle", choices=("disc", "toolbox"),
+                   help="the particle's diffraction: disc (default), the exact pattern of an "
+                        "opaque disc at any Fresnel number r^2/(lambda z); toolbox, the far-field "
+                        "model of synthplate's simulated plates (Fresnel numbers well below "
+                        "0.01)")
     s.add_argument("--contrast", metavar="C|free",
-                   help="every particle's contrast (default 1, an opaque disc), or 'free'")
+                   help="every particle's contrast (default 1, an opaque disc), or 'free' for "
+                        "particles that are not opaque")
     s.add_argument("--min-separation", type=float, metavar="PIXELS",
                    help="least distance of candidates of one scan (default 8)")
     s.add_argument("--max-count", type=int, metavar="N",

@@ -16,7 +16,8 @@ import partiscope as ps
 LAMBDA, PIX = 632.8e-9, 6.7e-6
 SIZE, PAGES = 192, 6
 GRID = ["--wavelength", "632.8e-9", "--pixel", "6.7e-6", "--depths", "0.03:0.01:0.09",
-        "--radii", "20e-6:20e-6:60e-6", "--background", "pngs/background.tif"]
+        "--radii", "20e-6:20e-6:60e-6", "--background", "pngs/background.tif",
+        "--particle", "toolbox"]  # synthplate's plates are of the toolbox's model
 
 
 def partiscope(*args, cwd, check=True):
@@ -180,7 +181,8 @@ def test_settings_from_a_file_and_refused_settings(recording, tmp_path):
     root, _ = recording
     (tmp_path / "setup.toml").write_text(
         'wavelength = 632.8e-9\npixel = 6.7e-6\ndepths = "0.03:0.01:0.09"\n'
-        'radii = [20e-6, 40e-6, 60e-6]\nbackground = "pngs/background.tif"\n')
+        'radii = [20e-6, 40e-6, 60e-6]\nbackground = "pngs/background.tif"\n'
+        'particle = "toolbox"\n')
     out = tmp_path / "t.csv"
     partiscope("find", "stack.tif", "--config", str(tmp_path / "setup.toml"), "--output",
                str(out), cwd=root)

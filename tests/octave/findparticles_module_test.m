@@ -1,6 +1,7 @@
 function findparticles_module_test
   % findparticles as a user meets it in GNU Octave: a hologram as recorded
   % (level about 1, a dead pixel), bad input, a plate without particles.
+  tb = {'Particle', 'toolbox'};  % synthplate's plates are of the toolbox's model
   setenv('PARTISCOPE_FFTW_PLANNER', 'estimate');
   pix = 6.7e-6; lambda = 632.8e-9; M = 256;
   table = [-50.3 40.6 0.07 40e-6; 45.2 -35.7 0.11 30e-6; 60.8 55.4 0.09 50e-6];
@@ -26,10 +27,10 @@ function findparticles_module_test
   expect_error('findparticles(hol, lambda, pix, depths, radii, ''Weights'', ones(M, M-1))', ...
                'findparticles: Error: Weights must be a real array of the size of hol');
   expect_error('findparticles(hol, lambda, pix, depths, radii, ''Colour'', 1)', ...
-               ['findparticles: Error: unknown option ''Colour''; the options are Model, Contrast, ' ...
+               ['findparticles: Error: unknown option ''Colour''; the options are Model, Particle, Contrast, ' ...
                 'Weights, K, Threshold, MinSeparation, MaxCount, Sigma, MaxPasses, MaxIter, Tolerance']);
 
-  [p, se, info] = findparticles(hol, lambda, pix, depths, radii);
+  [p, se, info] = findparticles(hol, lambda, pix, depths, radii, tb{:});
   assert(size(p), [3 4]);
   assert(size(se), [3 4]);
   assert(info.pixels_ignored, 2);
@@ -45,13 +46,13 @@ function findparticles_module_test
 
   % A masked region is ignored like a non-finite pixel.
   w = true(M); w(1:10, :) = false;
-  [p2, ~, info2] = findparticles(hol, lambda, pix, depths, radii, 'Weights', w);
+  [p2, ~, info2] = findparticles(hol, lambda, pix, depths, radii, 'Weights', w, tb{:});
   assert(size(p2, 1), 3);
   assert(info2.pixels_ignored, 10 * M + 2);   % the two non-finite pixels lie outside
 
   % A plate without particles: an empty table and the level, not an error.
   randn('seed', 1);
-  [p0, se0, info0] = findparticles(1 + 0.05 * randn(128), lambda, pix, depths, radii);
+  [p0, se0, info0] = findparticles(1 + 0.05 * randn(128), lambda, pix, depths, radii, tb{:});
   assert(size(p0), [0 4]);
   assert(size(se0), [0 4]);
   assert(abs(info0.background - 1) < 0.01);
