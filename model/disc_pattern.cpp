@@ -59,25 +59,25 @@ const Rule& rule(std::size_t n) {
 // 2 alpha rho r radians and the disc's own alpha r^2. Gauss-Legendre
 // converges faster than exponentially once the order passes about half the
 // phase; orders come in steps of 8 so that neighbouring distances share them.
-std::size_t order_for(double phase) { return 8 * static_cast<std::size_t>((0.6 * phase + 24.0) / 8.0); }
+std::size_t order_for(double phase) { return 8 * static_cast<std::size_t>((0.4 * phase + 24.0) / 8.0); }
 
 }  // namespace
 
 DiscPattern::DiscPattern(double lambda, double z, double r, double rho_max)
-    : lambda_(lambda), z_(z), r_(r), alpha_(kPi / (lambda * z)) {
+    : lambda_(lambda), z_(z) {
     if (!(z > 0.0) || !(r > 0.0) || !std::isfinite(z) || !std::isfinite(r))
         throw Error("Error: a disc needs z > 0 and r > 0");
     // The integrals oscillate in rho like J0(2 alpha r rho), period
-    // lambda z / r: 48 nodes a period keep the cubic interpolation's error
-    // near 1e-7 of the pattern.
-    step_ = lambda * z / r / 48.0;
+    // lambda z / r: 24 nodes a period keep the cubic interpolation's error
+    // near 1e-6 of the pattern.
+    step_ = lambda * z / r / 24.0;
     rho_max = std::max(rho_max, 0.0);
     if (!(r * r / (lambda * z) <= kMostFresnelNumber))
         throw Error("Error: a disc's Fresnel number r^2/(lambda*z) must be at most 100: check "
                     "lambda, z and r");
     if (!(rho_max * r / (lambda * z) <= kMostOscillations))
         throw Error("Error: a disc's pattern oscillates too fast over its window (rho*r/(lambda*z) "
-                    "above 300): check lambda, pix, z and r");
+                    "above 150): check lambda, pix, z and r");
     const std::size_t count = static_cast<std::size_t>(rho_max / step_) + 5;
     table_.resize(4 * count);
     for (std::size_t i = 0; i < count; ++i) {

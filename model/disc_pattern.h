@@ -25,10 +25,10 @@
 namespace partiscope {
 
 // The table's nodes times the quadrature's order at the farthest one come
-// to about 45 (rho r/(lambda z))^2: a few million (a tenth of a second) for
-// the largest sensors of today at Fresnel numbers up to a few. Patterns
-// beyond this many oscillations are refused (Error).
-constexpr double kMostOscillations = 300.0;
+// to about 15 (rho r/(lambda z))^2: a few hundred thousand (tens of
+// milliseconds) for windows of 1024x1024 sensors at Fresnel numbers up to
+// 1. Patterns beyond this many oscillations are refused (Error).
+constexpr double kMostOscillations = 150.0;
 // The disc's own phase across it, pi r^2/(lambda z), sets the quadrature's
 // order too: Fresnel numbers beyond this are refused (Error).
 constexpr double kMostFresnelNumber = 100.0;
@@ -47,7 +47,7 @@ public:
     Value at(double rho) const;
 
 private:
-    double lambda_, z_, r_, alpha_, step_;
+    double lambda_, z_, step_;
     // Per table node: I0, I1 = integral e^(i alpha t^2) J1(2 alpha rho t) t^2 dt,
     // I2 = integral e^(i alpha t^2) J0(2 alpha rho t) t^3 dt, and
     // e^(i alpha r^2) J0(2 alpha rho r) r (the edge's term, dI0/dr).

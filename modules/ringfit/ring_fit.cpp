@@ -175,7 +175,7 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
     return t;
 }
 
-// A disc's pattern over the widest window it may get (twice the sensor's
+// A disc's pattern over the widest window it may get (about the sensor's
 // diagonal) must stay computable: r/z at most most_r_over_z and r^2/z at
 // most most_r2_over_z. A step beyond is refused like one to a negative depth.
 bool physical(const Params& p, double most_r_over_z, double most_r2_over_z) {
@@ -792,7 +792,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     const double most_r_over_z =
         o.particle == ParticleKind::disc
             ? kMostOscillations * in.lambda /
-                  (2.0 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * in.pix)
+                  (1.2 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * in.pix)
             : std::numeric_limits<double>::infinity();
     const double most_r2_over_z = o.particle == ParticleKind::disc
                                       ? kMostFresnelNumber * in.lambda
