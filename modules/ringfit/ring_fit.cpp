@@ -175,9 +175,8 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
     return t;
 }
 
-// A disc's pattern over the widest window it may get (about the sensor's
-// diagonal) must stay computable: r/z at most most_r_over_z and r^2/z at
-// most most_r2_over_z. A step beyond is refused like one to a negative depth.
+// Within the volume where the particles' patterns can be computed (see
+// ring_fit).
 bool physical(const Params& p, double most_r_over_z, double most_r2_over_z) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
@@ -651,12 +650,25 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     const Layout layout = layout_of(n, o);
     const std::size_t P = layout.size;
 
+    // A disc's pattern must stay computable over the widest window it may
+    // get (about the sensor's diagonal): r/z at most most_r_over_z and r^2/z
+    // at most most_r2_over_z. A start beyond is brought within, a step beyond
+    // is refused like one to a negative depth.
+    const bool disc = o.particle == ParticleKind::disc;
+    const double most_r_over_z =
+        disc ? kMostOscillations * in.lambda /
+                   (1.2 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * in.pix)
+             : std::numeric_limits<double>::infinity();
+    const double most_r2_over_z =
+        disc ? kMostFresnelNumber * in.lambda : std::numeric_limits<double>::infinity();
     Params p;
     for (std::size_t k = 0; k < n; ++k) {
+        const double z = in.p0[k + 2 * n];
         p.x.push_back(in.p0[k]);
         p.y.push_back(in.p0[k + n]);
-        p.z.push_back(in.p0[k + 2 * n]);
-        p.r.push_back(in.p0[k + 3 * n]);
+        p.z.push_back(z);
+        p.r.push_back(std::min({in.p0[k + 3 * n], 0.99 * most_r_over_z * z,
+                                0.99 * std::sqrt(most_r2_over_z * z)}));
         p.a.push_back(!o.contrast_free ? o.contrast
                       : o.contrast_start ? o.contrast_start[k]
                                          : 1.0);
@@ -789,14 +801,6 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         }
     }
 
-    const double most_r_over_z =
-        o.particle == ParticleKind::disc
-            ? kMostOscillations * in.lambda /
-                  (1.2 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * in.pix)
-            : std::numeric_limits<double>::infinity();
-    const double most_r2_over_z = o.particle == ParticleKind::disc
-                                      ? kMostFresnelNumber * in.lambda
-                                      : std::numeric_limits<double>::infinity();
     const std::string kClose =
         "converged: a further step would move no parameter by more than Tolerance times its "
         "standard error";

@@ -392,3 +392,13 @@ def test_the_disc_model_measures_real_discs_at_the_bound():
         assert disc.converged.all() and (np.abs(disc.p - truth) < 4 * disc.se).all(), (z, r)
         toolbox = ps.ringfit(plate.hologram, LAMBDA, PIX, start, Particle="toolbox")
         assert abs(toolbox.p[0, 2] - z) > 10 * toolbox.se[0, 2], (z, r)
+
+
+def test_a_start_whose_disc_pattern_cannot_be_computed_is_brought_within():
+    """A start far too large for its depth (100 um at 2 mm, a pattern of
+    about 190 oscillations over the sensor) once stopped a whole search with
+    an error: the fit starts from the largest computable radius instead."""
+    plate = ps.discplate(1, LAMBDA, PIX, 256, 256, 1, 0, Coordinates=[[0, 0, 0.03, 60e-6]], Seed=1,
+                         Sigma=0.01)
+    fit = ps.ringfit(plate.hologram, LAMBDA, PIX, [[0.5, 0.5, 0.002, 100e-6]])
+    assert np.isfinite(fit.p).all()

@@ -4,7 +4,7 @@ function find_particles_in_image_test
   setenv('PARTISCOPE_FFTW_PLANNER', 'estimate');
   pix = 6.7e-6; lambda = 632.8e-9; M = 256;
   table = [-50.3 40.6 0.07 40e-6; 45.2 -35.7 0.11 30e-6];
-  hol = synthplate(2, lambda, pix, M, M, 1, 20, [0 0], [0 0], 0, table, 1, 0);
+  hol = discplate(2, lambda, pix, M, M, 1, 20, [], [], 'Coordinates', table, 'Seed', 1);  % real discs
   beam = 20000 * (1 + 0.2 * cos((1:M)' / 80) * ones(1, M));   % an uneven beam
   frame = uint16(hol / mean(hol(:)) .* beam);
   frame(100, 100) = intmax('uint16');
