@@ -16,7 +16,7 @@ constexpr double kPi = 3.141592653589793;
 using cplx = std::complex<double>;
 
 // Gauss-Legendre nodes and weights of order n on [-1, 1], by Newton's
-// method on the Legendre polynomial from Tricomi's first guesses.
+// method on the Legendre polynomial from the zeros' asymptotic first guesses.
 struct Rule {
     std::vector<double> x, w;
 };
