@@ -204,6 +204,15 @@ double option_number(const mxArray* a, const char* name) {
     return mxGetPr(a)[0];
 }
 
+double option_whole(const mxArray* a, const char* name, double lo, double hi) {
+    const double v = option_number(a, name);
+    if (!(v >= lo && v <= hi) || v != std::floor(v))
+        throw Error(std::string("Error: ") + name + " must be a whole number from " +
+                    std::to_string(static_cast<long long>(lo)) + " to " +
+                    std::to_string(static_cast<long long>(hi)));
+    return v;
+}
+
 std::string option_text(const mxArray* a, const char* name) {
     if (!is_text(a)) throw Error(std::string("Error: ") + name + " must be text");
     return text_value(a);

@@ -110,6 +110,7 @@ private:
 // Readers of option values, each an Error naming the option when the value
 // is not of the kind it says.
 double option_number(const mxArray* a, const char* name);             // a real scalar
+double option_whole(const mxArray* a, const char* name, double lo, double hi);  // whole, in [lo, hi]
 std::string option_text(const mxArray* a, const char* name);          // a text
 bool is_text(const mxArray* a);
 // A real or logical array of the hologram's size M by N, such as weights:

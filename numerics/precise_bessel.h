@@ -13,20 +13,12 @@ extern "C" double _j1(double);
 
 namespace partiscope {
 
-inline double precise_j0(double x) {
 #if defined(_WIN32)
-    return _j0(x);
+inline double precise_j0(double x) { return _j0(x); }
+inline double precise_j1(double x) { return _j1(x); }
 #else
-    return ::j0(x);
+inline double precise_j0(double x) { return ::j0(x); }
+inline double precise_j1(double x) { return ::j1(x); }
 #endif
-}
-
-inline double precise_j1(double x) {
-#if defined(_WIN32)
-    return _j1(x);
-#else
-    return ::j1(x);
-#endif
-}
 
 }  // namespace partiscope

@@ -19,7 +19,7 @@
 #include "modules/discplate/disc_plate.h"
 #include "modules/findparticles/find_particles.h"
 #include "modules/precbound/precision_bound.h"
-#include "modules/propagate/angular_spectrum.h"
+#include "modules/propagate/free_space.h"
 #include "modules/ringfit/ring_fit.h"
 #include "modules/synthplate/plate_synthesis.h"
 #include "numerics/cylinder.h"
@@ -476,11 +476,9 @@ py::tuple discplate(double count, double lambda, double pix, double sX, double s
                     double SNR, std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
                     py::object coordinates, py::object seed, double sigma, double photons,
                     const std::string& pixels, int oversampling, unsigned threads) {
-    if (!(count >= 0.0 && count <= 10000.0) || count != std::floor(count))
-        throw Error("Error: n must be a whole number from 0 to 10000");
     check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
     DiscPlateInput in;
-    in.n = static_cast<std::size_t>(count);
+    in.n = disc_count(count);
     in.lambda = lambda;
     in.pix = pix;
     in.M = static_cast<std::size_t>(sX);

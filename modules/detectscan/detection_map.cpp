@@ -24,16 +24,7 @@ using fftw::ComplexBuffer;
 using fftw::complex_buffer;
 using fftw::as_complex;
 using fftw::Plan;
-
-// A 2-D in-place transform over the column-major grid: the row index is the
-// contiguous dimension, which is FFTW's last (row-major) one. Planning
-// overwrites the array, so it is made before the array is filled.
-Plan plan_2d(const ComplexBuffer& on, std::size_t M, std::size_t N, int sign, unsigned flags) {
-    return fftw::make_plan(flags, [&] {
-        return fftw_plan_dft_2d(static_cast<int>(N), static_cast<int>(M), on.get(), on.get(), sign,
-                                flags);
-    });
-}
+using fftw::plan_2d;
 
 // The template of a particle centred at offset (floor(M/2), floor(N/2)) from
 // the grid's corner: element (i, j) holds the model at offset

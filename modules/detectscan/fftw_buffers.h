@@ -83,6 +83,18 @@ Plan make_plan(unsigned flags, Make make) {
     return Plan(p);
 }
 
+// A 2-D in-place transform over the column-major M-by-N grid: the row
+// index is the contiguous dimension, which is FFTW's last (row-major) one.
+// Planning with a measuring effort overwrites the array, so such a plan is
+// made before the array is filled.
+inline Plan plan_2d(const ComplexBuffer& on, std::size_t M, std::size_t N, int sign,
+                    unsigned flags) {
+    return make_plan(flags, [&] {
+        return fftw_plan_dft_2d(static_cast<int>(N), static_cast<int>(M), on.get(), on.get(), sign,
+                                flags);
+    });
+}
+
 // A real grid of M rows by N columns stored for in-place real-to-complex
 // transforms: columns padded to 2 (M/2 + 1) doubles, so the same buffer
 // holds the M/2 + 1 complex rows of each column's half spectrum.

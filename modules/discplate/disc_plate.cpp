@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "modules/detectscan/fftw_buffers.h"
-#include "modules/propagate/angular_spectrum.h"
+#include "modules/propagate/free_space.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/precise_bessel.h"
@@ -43,6 +43,12 @@ double taper(double t) {
 }
 
 }  // namespace
+
+std::size_t disc_count(double n) {
+    if (!(n >= 0.0 && n <= 10000.0) || n != std::floor(n))
+        throw Error("Error: n must be a whole number from 0 to 10000");
+    return static_cast<std::size_t>(n);
+}
 
 void check_plate_setup(const DiscPlateInput& in, const DiscPlateOptions& o) {
     check_setup_lengths(in.lambda, in.pix);
@@ -181,13 +187,7 @@ void disc_plate(const DiscPlateInput& in, const DiscPlateOptions& o, std::mt1993
     fftw::ComplexBuffer buffer = fftw::complex_buffer(g.P * g.Q);
     cplx* u = fftw::as_complex(buffer);
     std::fill(u, u + g.P * g.Q, cplx(0.0));
-    const auto plan = [&](int sign) {
-        return fftw::make_plan(FFTW_ESTIMATE, [&] {
-            return fftw_plan_dft_2d(static_cast<int>(g.Q), static_cast<int>(g.P), buffer.get(),
-                                    buffer.get(), sign, FFTW_ESTIMATE);
-        });
-    };
-    const fftw::Plan backward = plan(FFTW_BACKWARD);
+    const fftw::Plan backward = fftw::plan_2d(buffer, g.P, g.Q, FFTW_BACKWARD, FFTW_ESTIMATE);
     disc_spectra(in, g, u);
     fftw_execute(backward.get());
     // The intensity |1 - D|^2 at every fine node.
@@ -195,12 +195,11 @@ void disc_plate(const DiscPlateInput& in, const DiscPlateOptions& o, std::mt1993
     if (o.area_pixels) {
         // The mean over a pixel of the band-limited intensity: its spectrum
         // times sinc(fx pix) sinc(fy pix), exactly.
-        const fftw::Plan forward = plan(FFTW_FORWARD);
+        const fftw::Plan forward = fftw::plan_2d(buffer, g.P, g.Q, FFTW_FORWARD, FFTW_ESTIMATE);
         fftw_execute(forward.get());
         const double scale = 1.0 / static_cast<double>(g.P * g.Q);
         const auto sinc_of = [&](std::size_t k, std::size_t n, double df) {
-            const double f = (k < n / 2 ? static_cast<double>(k) : static_cast<double>(k) - n) * df;
-            const double t = kPi * f * in.pix;
+            const double t = kPi * frequency(k, n, df) * in.pix;
             return t == 0.0 ? 1.0 : std::sin(t) / t;
         };
         std::vector<double> sx(g.P), sy(g.Q);

@@ -42,6 +42,9 @@ struct DiscPlateInput {
     std::size_t n = 0;
 };
 
+// The number of discs given as a double: a whole number from 0 to 10000.
+std::size_t disc_count(double n);
+
 // Checks the setup and the options (Error): lengths, the grid's size, the
 // noise. disc_plate checks them again, and the discs; a host calls this
 // first, before it makes the result arrays.

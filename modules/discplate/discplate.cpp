@@ -24,25 +24,12 @@ const frame::ModuleInfo kInfo = {
     true,
 };
 
-// A whole number within [lo, hi].
-double whole_option(const mxArray* a, const char* name, double lo, double hi) {
-    const double v = frame::option_number(a, name);
-    if (!(v >= lo && v <= hi) || v != std::floor(v))
-        throw Error(std::string("Error: ") + name + " must be a whole number from " +
-                    std::to_string(static_cast<long long>(lo)) + " to " +
-                    std::to_string(static_cast<long long>(hi)));
-    return v;
-}
-
 void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
     for (int k = 0; k < kInfo.nrhs; ++k) {
         if (mxIsComplex(prhs[k])) throw Error("Error: n to rangeR must be real doubles");
     }
-    const double count = frame::read_scalar(prhs[0], "n");
-    if (!(count >= 0.0 && count <= 10000.0) || count != std::floor(count))
-        throw Error("Error: n must be a whole number from 0 to 10000");
     DiscPlateInput in;
-    in.n = static_cast<std::size_t>(count);
+    in.n = disc_count(frame::read_scalar(prhs[0], "n"));
     in.lambda = frame::read_scalar(prhs[1], "lambda");
     in.pix = frame::read_scalar(prhs[2], "pix");
     const frame::Pair size = frame::checked_sizes(
@@ -64,10 +51,10 @@ void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
         o.area_pixels = kind == "area";
     }
     if (const mxArray* v = opts.find("Oversampling"))
-        o.oversampling = static_cast<int>(whole_option(v, "Oversampling", 1, 8));
+        o.oversampling = static_cast<int>(frame::option_whole(v, "Oversampling", 1, 8));
     std::mt19937_64 rng(opts.find("Seed")
                             ? static_cast<std::uint64_t>(
-                                  whole_option(opts.find("Seed"), "Seed", 0, 9007199254740992.0))
+                                  frame::option_whole(opts.find("Seed"), "Seed", 0, 9007199254740992.0))
                             : std::random_device()());
 
     check_plate_setup(in, o);  // before the results are made: a huge size is refused first

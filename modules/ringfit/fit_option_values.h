@@ -37,12 +37,7 @@ inline void contrast_option(const mxArray* v, bool& free, double& contrast) {
 
 // A whole number of iterations or passes within [lo, hi].
 inline int count_option(const mxArray* v, const char* name, double lo, double hi) {
-    const double m = frame::option_number(v, name);
-    if (!(m >= lo && m <= hi) || m != static_cast<double>(static_cast<long long>(m)))
-        throw Error(std::string("Error: ") + name + " must be a whole number from " +
-                    std::to_string(static_cast<long long>(lo)) + " to " +
-                    std::to_string(static_cast<long long>(hi)));
-    return static_cast<int>(m);
+    return static_cast<int>(frame::option_whole(v, name, lo, hi));
 }
 
 }  // namespace partiscope

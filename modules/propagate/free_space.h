@@ -14,6 +14,10 @@
 
 namespace partiscope {
 
+// The spatial frequency of index k of an n-point transform with step df:
+// the upper half of the indices are the negative frequencies.
+double frequency(std::size_t k, std::size_t n, double df);
+
 // The transfer function of free space over a distance z (either sign) for
 // a field sampled on a periodic grid of physical size extent_x by
 // extent_y: H = exp(i 2 pi z (sqrt(1/lambda^2 - f^2) - 1/lambda)).

@@ -1,4 +1,4 @@
-#include "modules/propagate/angular_spectrum.h"
+#include "modules/propagate/free_space.h"
 
 #include <cmath>
 #include <string>
@@ -21,6 +21,11 @@ double band_limit(double lambda, double z, double extent) {
 }
 
 }  // namespace
+
+double frequency(std::size_t k, std::size_t n, double df) {
+    return (k < (n + 1) / 2 ? static_cast<double>(k) : static_cast<double>(k) - static_cast<double>(n)) *
+           df;
+}
 
 Transfer::Transfer(double lambda, double z, double extent_x, double extent_y)
     : z_(z),
@@ -59,14 +64,8 @@ void propagate_field(const double* re, const double* im, std::size_t M, std::siz
     const std::size_t P = 2 * M, Q = 2 * N;
     fftw::ComplexBuffer buffer = fftw::complex_buffer(P * Q);
     std::complex<double>* u = fftw::as_complex(buffer);
-    // Column-major P-by-Q is FFTW's row-major Q-by-P.
-    const auto plan = [&](int sign) {
-        return fftw::make_plan(FFTW_ESTIMATE, [&] {
-            return fftw_plan_dft_2d(static_cast<int>(Q), static_cast<int>(P), buffer.get(),
-                                    buffer.get(), sign, FFTW_ESTIMATE);
-        });
-    };
-    const fftw::Plan forward = plan(FFTW_FORWARD), backward = plan(FFTW_BACKWARD);
+    const fftw::Plan forward = fftw::plan_2d(buffer, P, Q, FFTW_FORWARD, FFTW_ESTIMATE),
+                     backward = fftw::plan_2d(buffer, P, Q, FFTW_BACKWARD, FFTW_ESTIMATE);
     for (std::size_t j = 0; j < Q; ++j) {
         for (std::size_t i = 0; i < P; ++i) {
             const bool inside = i < M && j < N;
@@ -79,9 +78,6 @@ void propagate_field(const double* re, const double* im, std::size_t M, std::siz
     const double dfx = 1.0 / (static_cast<double>(P) * pix),
                  dfy = 1.0 / (static_cast<double>(Q) * pix);
     const double scale = 1.0 / static_cast<double>(P * Q);  // FFTW's round trip is unnormalised
-    const auto frequency = [](std::size_t k, std::size_t n, double df) {
-        return (k < (n + 1) / 2 ? static_cast<double>(k) : static_cast<double>(k) - n) * df;
-    };
     parallel_for(
         Q,
         [&](std::size_t j0, std::size_t j1) {
