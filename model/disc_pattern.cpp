@@ -7,6 +7,7 @@
 
 #include "numerics/error.h"
 #include "numerics/precise_bessel.h"
+#include "numerics/vecmath.h"
 
 namespace partiscope {
 
@@ -107,36 +108,63 @@ DiscPattern::DiscPattern(double lambda, double z, double r, double rho_max)
 }
 
 DiscPattern::Value DiscPattern::at(double rho) const {
-    // Cubic Lagrange interpolation on the four nodes around rho.
-    const double u = rho / step_ + 1.0;
-    std::size_t k0 = static_cast<std::size_t>(u);
-    const std::size_t last = table_.size() / 4 - 3;
-    if (k0 < 1) k0 = 1;
-    if (k0 > last) k0 = last;
-    const double s = u - static_cast<double>(k0);
-    const double w[4] = {-s * (s - 1.0) * (s - 2.0) / 6.0, (s + 1.0) * (s - 1.0) * (s - 2.0) / 2.0,
-                         -(s + 1.0) * s * (s - 2.0) / 2.0, (s + 1.0) * s * (s - 1.0) / 6.0};
-    cplx v[4] = {};
-    for (int k = 0; k < 4; ++k) {
-        const cplx* row = &table_[4 * (k0 - 1 + static_cast<std::size_t>(k))];
-        for (int q = 0; q < 4; ++q) v[q] += w[k] * row[q];
-    }
-    const cplx I0 = v[0], I1 = v[1], I2 = v[2], E = v[3];
+    PatternScratch scratch;
+    cplx v[4];
+    at(&rho, 1, true, v, scratch);
+    return {v[0], v[1], v[2], v[3]};
+}
+
+void DiscPattern::at(const double* rho, std::size_t n, bool derivatives, cplx* out,
+                     PatternScratch& scratch) const {
     // D = A I0(a, b), A = (z/R0) (2a/i) e^(ik(R0 - z)), a = pi/(lambda R0),
-    // b = 2 a rho; dI0/da = i I2, dI0/db = -I1, dI0/dr = E.
-    const double z = z_, R0 = std::hypot(z, rho), R2 = R0 * R0;
-    const double a = kPi / (lambda_ * R0), b = 2.0 * a * rho, k = 2.0 * kPi / lambda_;
+    // b = 2 a rho; dI0/da = i I2, dI0/db = -I1, dI0/dr = E. The phase
+    // k (R0 - z) is taken as k rho^2/(R0 + z), without the cancellation of
+    // two nearly equal lengths.
+    const double z = z_, k = 2.0 * kPi / lambda_;
+    std::vector<double>& R0 = scratch.R0;
+    std::vector<double>& phase = scratch.phase;
+    R0.resize(n);
+    phase.resize(n);
+    scratch.sin_phase.resize(n);
+    scratch.cos_phase.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double rho2 = rho[i] * rho[i];
+        R0[i] = std::sqrt(z * z + rho2);
+        phase[i] = k * rho2 / (R0[i] + z);
+    }
+    sincos_array(phase.data(), scratch.sin_phase.data(), scratch.cos_phase.data(), n);
+    const std::size_t last = table_.size() / 4 - 3;
     const cplx i(0.0, 1.0);
-    // k (R0 - z) without the cancellation of two nearly equal lengths.
-    const cplx A = -2.0 * i * a * (z / R0) * std::polar(1.0, k * rho * rho / (R0 + z));
-    Value out;
-    out.D = A * I0;
-    out.dD_dr = A * E;
-    const cplx dlnA_drho = -2.0 * rho / R2 + i * k * rho / R0;
-    const cplx dlnA_dz = 1.0 / z - 2.0 * z / R2 + i * k * (z / R0 - 1.0);
-    out.dD_drho = out.D * dlnA_drho + A * (i * I2 * (-a * rho / R2) - I1 * (2.0 * a - b * rho / R2));
-    out.dD_dz = out.D * dlnA_dz + A * (i * I2 * (-a * z / R2) - I1 * (-b * z / R2));
-    return out;
+    for (std::size_t e = 0; e < n; ++e) {
+        // Cubic Lagrange interpolation on the four nodes around rho.
+        const double u = rho[e] / step_ + 1.0;
+        std::size_t k0 = static_cast<std::size_t>(u);
+        if (k0 < 1) k0 = 1;
+        if (k0 > last) k0 = last;
+        const double s = u - static_cast<double>(k0);
+        const double w[4] = {-s * (s - 1.0) * (s - 2.0) / 6.0, (s + 1.0) * (s - 1.0) * (s - 2.0) / 2.0,
+                             -(s + 1.0) * s * (s - 2.0) / 2.0, (s + 1.0) * s * (s - 1.0) / 6.0};
+        const cplx* row = &table_[4 * (k0 - 1)];
+        const double r0 = R0[e], a = kPi / (lambda_ * r0);
+        const cplx A = -2.0 * i * a * (z / r0) * cplx(scratch.cos_phase[e], scratch.sin_phase[e]);
+        cplx* o = out + 4 * e;
+        if (!derivatives) {
+            o[0] = A * (w[0] * row[0] + w[1] * row[4] + w[2] * row[8] + w[3] * row[12]);
+            continue;
+        }
+        cplx v[4] = {};
+        for (int m = 0; m < 4; ++m)
+            for (int q = 0; q < 4; ++q) v[q] += w[m] * row[4 * m + q];
+        const cplx I0 = v[0], I1 = v[1], I2 = v[2], E = v[3];
+        const double r = rho[e], R2 = r0 * r0, b = 2.0 * a * r;
+        const cplx D = A * I0;
+        const cplx dlnA_drho = -2.0 * r / R2 + i * k * r / r0;
+        const cplx dlnA_dz = 1.0 / z - 2.0 * z / R2 + i * k * (z / r0 - 1.0);
+        o[0] = D;
+        o[1] = D * dlnA_drho + A * (i * I2 * (-a * r / R2) - I1 * (2.0 * a - b * r / R2));
+        o[2] = D * dlnA_dz + A * (i * I2 * (-a * z / R2) - I1 * (-b * z / R2));
+        o[3] = A * E;
+    }
 }
 
 namespace {
@@ -154,8 +182,7 @@ Factor pixel_factor(double c, double d) {
     return {S, (std::cos(t) - S) / d};
 }
 
-}  // namespace
-
+// The farthest distance from the particle of p to a node of the window.
 double farthest_node(const ModelParams& p, const NodeWindow& w) {
     const double h = std::floor(p.M * 0.5), g = std::floor(p.N * 0.5);
     const double x0 = (static_cast<double>(w.row0) - h) * p.pix - p.x,
@@ -165,58 +192,70 @@ double farthest_node(const ModelParams& p, const NodeWindow& w) {
     return std::hypot(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1)));
 }
 
-void disc_jacobian_column(const DiscPattern& pattern, const ModelParams& p, const NodeWindow& w,
-                          std::size_t col, const JacobianColumn& out) {
-    const double h = std::floor(p.M * 0.5), g = std::floor(p.N * 0.5);
-    const double dy = (static_cast<double>(w.col0 + col) - g) * p.pix - p.y;
-    const bool factor = p.K > 0.0;
-    const double c = p.K * kPi * p.pix / (p.lambda * p.z);
-    const Factor fy = factor ? pixel_factor(c, dy) : Factor{1.0, 0.0};
-    for (std::size_t i = 0; i < w.rows; ++i) {
-        const double dx = (static_cast<double>(w.row0 + i) - h) * p.pix - p.x;
-        const double rho = std::hypot(dx, dy);
-        const DiscPattern::Value v = pattern.at(rho);
-        const Factor fx = factor ? pixel_factor(c, dx) : Factor{1.0, 0.0};
-        const double P = fx.S * fy.S;
-        const cplx s = v.D * P;
-        if (out.re) {
-            out.re[i] = s.real();
-            out.im[i] = s.imag();
-        }
-        if (!out.d_re[0]) continue;
-        // The offsets fall as the particle moves: d rho/dx = -dx/rho.
-        const double ux = rho > 0.0 ? -dx / rho : 0.0, uy = rho > 0.0 ? -dy / rho : 0.0;
-        const cplx d[4] = {
-            v.dD_drho * (ux * P) - v.D * (fx.slope * fy.S),
-            v.dD_drho * (uy * P) - v.D * (fx.S * fy.slope),
-            // P depends on z through c = K pi pix/(lambda z): dP/dz = -(dx dP/ddx + dy dP/ddy)/z.
-            v.dD_dz * P - v.D * ((dx * fx.slope * fy.S + dy * fx.S * fy.slope) / p.z),
-            v.dD_dr * P};
-        for (int q = 0; q < 4; ++q) {
-            out.d_re[q][i] = d[q].real();
-            out.d_im[q][i] = d[q].imag();
+class DiscWindow final : public WindowPattern {
+public:
+    DiscWindow(const ModelParams& p, const NodeWindow& w)
+        : p_(p), w_(w), pattern_(p.lambda, p.z, p.r, farthest_node(p, w)),
+          c_(p.K * kPi * p.pix / (p.lambda * p.z)) {
+        // The offsets along the rows, and their pixel factors, are those of
+        // every column.
+        const double h = std::floor(p.M * 0.5);
+        dx_.resize(w.rows);
+        fx_.resize(w.rows, Factor{1.0, 0.0});
+        for (std::size_t i = 0; i < w.rows; ++i) {
+            dx_[i] = (static_cast<double>(w.row0 + i) - h) * p.pix - p.x;
+            if (p.K > 0.0) fx_[i] = pixel_factor(c_, dx_[i]);
         }
     }
-}
 
-void add_disc_field(const DiscPattern& pattern, const ModelParams& p, double amplitude,
-                    double* re, double* im) {
-    const std::size_t M = static_cast<std::size_t>(p.M), N = static_cast<std::size_t>(p.N);
-    NodeWindow all;
-    all.rows = M;
-    all.cols = 1;
-    std::vector<double> col_re(M), col_im(M);
-    JacobianColumn out;
-    out.re = col_re.data();
-    out.im = col_im.data();
-    for (std::size_t j = 0; j < N; ++j) {
-        all.col0 = j;
-        disc_jacobian_column(pattern, p, all, 0, out);
-        for (std::size_t i = 0; i < M; ++i) {
-            re[i + j * M] += amplitude * col_re[i];
-            im[i + j * M] += amplitude * col_im[i];
+    void column(std::size_t col, const JacobianColumn& out, PatternScratch& scratch) const override {
+        const std::size_t R = w_.rows;
+        const double g = std::floor(p_.N * 0.5);
+        const double dy = (static_cast<double>(w_.col0 + col) - g) * p_.pix - p_.y;
+        const Factor fy = p_.K > 0.0 ? pixel_factor(c_, dy) : Factor{1.0, 0.0};
+        std::vector<double>& rho = scratch.rho;
+        rho.resize(R);
+        for (std::size_t i = 0; i < R; ++i) rho[i] = std::sqrt(dx_[i] * dx_[i] + dy * dy);
+        const bool derivatives = out.d_re[0] != nullptr;
+        scratch.values.resize(4 * R);
+        pattern_.at(rho.data(), R, derivatives, scratch.values.data(), scratch);
+        for (std::size_t i = 0; i < R; ++i) {
+            const cplx* v = &scratch.values[4 * i];
+            const Factor& fx = fx_[i];
+            const double P = fx.S * fy.S;
+            const cplx s = v[0] * P;
+            if (out.re) {
+                out.re[i] = s.real();
+                out.im[i] = s.imag();
+            }
+            if (!derivatives) continue;
+            // The offsets fall as the particle moves: d rho/dx = -dx/rho.
+            const double dx = dx_[i];
+            const double ux = rho[i] > 0.0 ? -dx / rho[i] : 0.0, uy = rho[i] > 0.0 ? -dy / rho[i] : 0.0;
+            const cplx d[4] = {
+                v[1] * (ux * P) - v[0] * (fx.slope * fy.S), v[1] * (uy * P) - v[0] * (fx.S * fy.slope),
+                // P depends on z through c = K pi pix/(lambda z): dP/dz = -(dx dP/ddx + dy dP/ddy)/z.
+                v[2] * P - v[0] * ((dx * fx.slope * fy.S + dy * fx.S * fy.slope) / p_.z), v[3] * P};
+            for (int q = 0; q < 4; ++q) {
+                out.d_re[q][i] = d[q].real();
+                out.d_im[q][i] = d[q].imag();
+            }
         }
     }
+
+private:
+    ModelParams p_;
+    NodeWindow w_;
+    DiscPattern pattern_;
+    double c_;
+    std::vector<double> dx_;
+    std::vector<Factor> fx_;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowPattern> disc_window_pattern(const ModelParams& p, const NodeWindow& w) {
+    return std::make_unique<DiscWindow>(p, w);
 }
 
 }  // namespace partiscope

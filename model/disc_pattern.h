@@ -18,9 +18,10 @@
 
 #include <complex>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
-#include "model/particle_model.h"
+#include "model/particle_pattern.h"
 
 namespace partiscope {
 
@@ -46,6 +47,12 @@ public:
     };
     Value at(double rho) const;
 
+    // The same at n distances, into out[4 i .. 4 i + 3] (D, then its
+    // derivatives along rho, z and r, or D alone at out[4 i] when not
+    // derivatives): the spherical phase's sines and cosines as one array.
+    void at(const double* rho, std::size_t n, bool derivatives, std::complex<double>* out,
+            PatternScratch& scratch) const;
+
 private:
     double lambda_, z_, step_;
     // Per table node: I0, I1 = integral e^(i alpha t^2) J1(2 alpha rho t) t^2 dt,
@@ -54,21 +61,10 @@ private:
     std::vector<std::complex<double>> table_;
 };
 
-// The farthest distance from the particle of p to a node of the window.
-double farthest_node(const ModelParams& p, const NodeWindow& w);
-
-// One column of a window (column col of w, 0-based) for the particle of p
-// (x, y, z, r in metres): its term s = D P, P the pixel factor
-// sinc(K pi pix dx/(lambda z)) sinc(K pi pix dy/(lambda z)) of the
-// offsets dx, dy when K > 0 (else 1), and the derivatives of s along x, y,
-// z and r, in the layout of the toolbox model's columns. The pattern must
-// reach the window's farthest node.
-void disc_jacobian_column(const DiscPattern& pattern, const ModelParams& p, const NodeWindow& w,
-                          std::size_t col, const JacobianColumn& out);
-
-// Adds amplitude * s of the particle of p at every pixel of a trunc(M) by
-// trunc(N) field (the pattern must reach the farthest pixel).
-void add_disc_field(const DiscPattern& pattern, const ModelParams& p, double amplitude,
-                    double* re, double* im);
+// The disc of p (x, y, z, r in metres, pixel width p.K) over window w: the
+// term s = D P, P the pixel factor sinc(K pi pix dx/(lambda z))
+// sinc(K pi pix dy/(lambda z)) of the node's offsets dx, dy when K > 0
+// (else 1), and its derivatives.
+std::unique_ptr<WindowPattern> disc_window_pattern(const ModelParams& p, const NodeWindow& w);
 
 }  // namespace partiscope

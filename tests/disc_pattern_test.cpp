@@ -1,6 +1,8 @@
 // The disc's pattern against the exact diffraction of a disc: the
 // Rayleigh-Sommerfeld axis value, and discplate's angular-spectrum
-// holograms; its derivatives against differences of patterns.
+// holograms; its derivatives against differences of patterns; and every
+// kind's window columns, the fit's view of a model, against differences of
+// their own values.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -84,6 +86,74 @@ TEST(DiscPattern, DerivativesAreThoseOfThePattern) {
             }
         }
         for (int q = 0; q < 3; ++q) EXPECT_LT(err[q], 1.5e-3 * scale[q]) << "z " << z << " q " << q;
+    }
+}
+
+// Each kind, with point samples and with pixels of area: a column's values
+// are the same whether derivatives are asked for or not, and its derivatives
+// along x, y, z and r are the differences of its values.
+TEST(WindowPattern, ColumnsAreThePatternAndItsDerivatives) {
+    const std::size_t R = 40, C = 40;
+    NodeWindow w;
+    w.row0 = 10;
+    w.col0 = 14;
+    w.rows = R;
+    w.cols = C;
+    for (ParticleKind kind : {ParticleKind::toolbox, ParticleKind::disc}) {
+        for (double K : {0.0, 1.0}) {
+            ModelParams p;
+            p.x = 3.3 * kPix;
+            p.y = -2.6 * kPix;
+            p.z = 0.02;
+            p.r = 60e-6;
+            p.pix = kPix;
+            p.lambda = kLambda;
+            p.M = p.N = 64;
+            p.K = K;
+            // Steps wide enough for the toolbox's single-precision Bessel steps.
+            const double step[4] = {1e-2 * kPix, 1e-2 * kPix, 1e-3 * p.z, 1e-3 * p.r};
+            auto values = [&](const ModelParams& q, std::size_t col) {
+                std::vector<double> v(2 * R);
+                JacobianColumn out;
+                out.re = v.data();
+                out.im = v.data() + R;
+                PatternScratch scratch;
+                window_pattern(kind, q, w)->column(col, out, scratch);
+                return v;
+            };
+            const std::unique_ptr<WindowPattern> pattern = window_pattern(kind, p, w);
+            std::vector<double> v(10 * R);
+            JacobianColumn out;
+            out.re = v.data();
+            out.im = v.data() + R;
+            for (int q = 0; q < 4; ++q) {
+                out.d_re[q] = v.data() + (2 + 2 * q) * R;
+                out.d_im[q] = v.data() + (3 + 2 * q) * R;
+            }
+            PatternScratch scratch;
+            double scale[4] = {}, err[4] = {};
+            for (std::size_t col : {0, 11, 21, 39}) {
+                pattern->column(col, out, scratch);
+                const std::vector<double> alone = values(p, col);
+                for (std::size_t i = 0; i < 2 * R; ++i) ASSERT_EQ(alone[i], v[i]) << "value " << i;
+                for (int q = 0; q < 4; ++q) {
+                    ModelParams hi = p, lo = p;
+                    double* hq[4] = {&hi.x, &hi.y, &hi.z, &hi.r};
+                    double* lq[4] = {&lo.x, &lo.y, &lo.z, &lo.r};
+                    *hq[q] += step[q];
+                    *lq[q] -= step[q];
+                    const std::vector<double> a = values(hi, col), b = values(lo, col);
+                    for (std::size_t i = 0; i < 2 * R; ++i) {
+                        const double fd = (a[i] - b[i]) / (2 * step[q]);
+                        scale[q] = std::max(scale[q], std::fabs(fd));
+                        err[q] = std::max(err[q], std::fabs(fd - v[(2 + 2 * q) * R + i]));
+                    }
+                }
+            }
+            for (int q = 0; q < 4; ++q)
+                EXPECT_LT(err[q], 2e-3 * scale[q])
+                    << "kind " << static_cast<int>(kind) << " K " << K << " q " << q;
+        }
     }
 }
 

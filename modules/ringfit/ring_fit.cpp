@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "model/disc_pattern.h"
 #include "model/particle_jacobian.h"
 #include "model/particle_model.h"
 #include "numerics/bessel.h"
@@ -267,18 +266,10 @@ Sums Problem::pass(const Params& p, Pass what) const {
     const std::size_t n = windows_.size(), M = in_.M, N = in_.N, P = layout_.size;
     const bool jacobian = what == Pass::jacobian;
     const bool intensity = o_.model == FitModel::intensity;
-    const bool disc = o_.particle == ParticleKind::disc;
-    std::vector<JacobianAxesPtr> axes(n);
-    std::vector<std::unique_ptr<DiscPattern>> patterns(n);
-    std::vector<ModelParams> models(n);
+    std::vector<std::unique_ptr<WindowPattern>> patterns(n);
     for (std::size_t k = 0; k < n; ++k) {
-        models[k] = model_params(p, k);
         if (windows_[k].rows == 0 || windows_[k].cols == 0) continue;
-        if (disc)
-            patterns[k] = std::make_unique<DiscPattern>(
-                in_.lambda, models[k].z, models[k].r, farthest_node(models[k], windows_[k]));
-        else
-            axes[k] = jacobian_axes(models[k], windows_[k]);
+        patterns[k] = window_pattern(o_.particle, model_params(p, k), windows_[k]);
     }
     constexpr std::size_t kBlockColumns = 32;
     const std::size_t blocks = (N + kBlockColumns - 1) / kBlockColumns;
@@ -306,7 +297,7 @@ Sums Problem::pass(const Params& p, Pass what) const {
         };
         std::vector<Entry> entries;
         std::vector<std::size_t> in_column;
-        JacobianScratch scratch;
+        PatternScratch scratch;
         const std::size_t j0 = block * kBlockColumns, j1 = std::min(N, j0 + kBlockColumns);
         for (std::size_t j = j0; j < j1; ++j) {
             in_column.clear();
@@ -328,10 +319,7 @@ Sums Problem::pass(const Params& p, Pass what) const {
                         out.d_im[q] = B + (3 + 2 * q) * R;
                     }
                 }
-                if (disc)
-                    disc_jacobian_column(*patterns[k], models[k], w, j - w.col0, out);
-                else
-                    model_jacobian_column(models[k], *axes[k], j - w.col0, out, scratch);
+                patterns[k]->column(j - w.col0, out, scratch);
             }
             // The field 1 - sum a s (intensity) or the sum a m (linear),
             // from the held particles' field when there is one.
@@ -623,26 +611,6 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
 
 // ---- the fit -------------------------------------------------------------------
 
-void particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
-                    const std::vector<double>& amplitude, std::size_t M, std::size_t N,
-                    double* re, double* im) {
-    if (kind == ParticleKind::toolbox) {
-        model_field(re, im, particles.data(), particles.size(), static_cast<double>(M),
-                    static_cast<double>(N), amplitude.data());
-        return;
-    }
-    std::fill(re, re + M * N, 0.0);
-    std::fill(im, im + M * N, 0.0);
-    NodeWindow all;
-    all.rows = M;
-    all.cols = N;
-    for (std::size_t k = 0; k < particles.size(); ++k) {
-        const DiscPattern pattern(particles[k].lambda, particles[k].z, particles[k].r,
-                                  farthest_node(particles[k], all));
-        add_disc_field(pattern, particles[k], amplitude.empty() ? 1.0 : amplitude[k], re, im);
-    }
-}
-
 FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     std::size_t pixels_used = 0;
     check(in, o, pixels_used);
@@ -650,17 +618,11 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     const Layout layout = layout_of(n, o);
     const std::size_t P = layout.size;
 
-    // A disc's pattern must stay computable over the widest window it may
-    // get (about the sensor's diagonal): r/z at most most_r_over_z and r^2/z
-    // at most most_r2_over_z. A start beyond is brought within, a step beyond
-    // is refused like one to a negative depth.
-    const bool disc = o.particle == ParticleKind::disc;
-    const double most_r_over_z =
-        disc ? kMostOscillations * in.lambda /
-                   (1.2 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * in.pix)
-             : std::numeric_limits<double>::infinity();
-    const double most_r2_over_z =
-        disc ? kMostFresnelNumber * in.lambda : std::numeric_limits<double>::infinity();
+    // A particle's pattern must stay computable over the widest window it
+    // may get: a start beyond is brought within, a step beyond is refused
+    // like one to a negative depth.
+    const ComputableParticles computable = computable_particles(o.particle, in.lambda, in.pix, M, N);
+    const double most_r_over_z = computable.most_r_over_z, most_r2_over_z = computable.most_r2_over_z;
     Params p;
     for (std::size_t k = 0; k < n; ++k) {
         const double z = in.p0[k + 2 * n];

@@ -16,22 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "model/particle_pattern.h"
+
 namespace partiscope {
 
 enum class FitModel { intensity, linear };
-
-// The particle's term s: 'toolbox' the six modules' far-field term (half an
-// opaque disc's, without the phase across the disc: right for Fresnel
-// numbers r^2/(lambda z) well below 0.01); 'disc' the exact diffraction of
-// an opaque disc (contrast 1), at any Fresnel number.
-enum class ParticleKind { toolbox, disc };
-
-// The pixel-integration width: K as given, else the particle's default: 1
-// (each pixel's area) for 'disc', since recorded holograms come from pixels
-// with area; 0 (point samples) for 'toolbox', as its modules compute.
-inline double pixel_width(ParticleKind particle, const std::optional<double>& K) {
-    return K ? *K : (particle == ParticleKind::disc ? 1.0 : 0.0);
-}
 
 // Every option of the fit, with its default.
 struct FitOptions {
@@ -78,14 +67,6 @@ struct FitResult {
     std::size_t pixels_ignored = 0;      // weight 0 (non-finite pixels included)
     std::string message;                 // why the fit stopped
 };
-
-// The summed term sum_k a_k s_k of particles (x, y, z, r in metres) of one
-// kind over a whole M-by-N grid, written into re and im; amplitude empty:
-// all 1.
-struct ModelParams;
-void particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
-                    const std::vector<double>& amplitude, std::size_t M, std::size_t N,
-                    double* re, double* im);
 
 // Checks the input and the options (throws Error with the reason) and fits.
 // A fit that does not converge is reported in the result, never thrown:
