@@ -1,5 +1,6 @@
-% Partiscope demo: simulate a recorded hologram of particles, find and measure
-% them with findparticles, and compare with the truth and the precision limit.
+% Partiscope demo: simulate a recorded hologram of opaque particles by exact
+% diffraction, find and measure them with findparticles, and compare with the
+% truth and the precision limit.
 %
 %   Shell:   tools/demo                      (builds first, writes partiscope-demo.png)
 %   Octave or MATLAB, from the repository:   addpath build/mex examples; partiscope_demo
@@ -11,11 +12,11 @@ sensor = 512;            % pixels per side (square sensor)
 pix    = 6.7e-6;         % pixel pitch
 lambda = 632.8e-9;       % wavelength (He-Ne laser)
 count  = 8;              % particles in the volume
-zrange = [0.05 0.15];    % depths of the particles
-rrange = [20e-6 60e-6];  % radii of the particles
-SNR    = 3;              % noise: standard deviation 1/SNR of the plain background's level
-depths = 0.04:0.01:0.16; % the depths findparticles scans (a step beyond each end)
-radii  = [20 40 60] * 1e-6;  % the radii it scans
+zrange = [0.03 0.15];    % depths of the particles
+rrange = [20e-6 80e-6];  % radii of the particles (Fresnel numbers r^2/(lambda*z) up to 0.34)
+SNR    = 3;              % noise: standard deviation pi*rmax^2/(lambda*zmin)/SNR
+depths = 0.02:0.01:0.16; % the depths findparticles scans (a step beyond each end)
+radii  = [20 40 60 80] * 1e-6;  % the radii it scans
 figure_file = 'partiscope-demo.png';  % written to the current folder
 
 %% A particle table drawn reproducibly, and its hologram as a camera records it
@@ -23,26 +24,27 @@ rand('seed', 7);                      % Octave's and MATLAB's legacy generator
 table = [(rand(count, 2) - 0.5) * sensor, ...
          zrange(1) + rand(count, 1) * diff(zrange), rrange(1) + rand(count, 1) * diff(rrange)];
 tic;
-% meanh = 1 keeps the background level, as in a recorded frame; dividing by
-% the plain background's level makes it about 1, as dividing by a background
-% frame would.
-[hol, particles] = synthplate(count, lambda, pix, sensor, sensor, 1, SNR, zrange, rrange, ...
-                             0, table, 1, 0);
-level = mean(hol(:));
-hol = hol / level;
+% Exact scalar diffraction of opaque discs, each pixel integrating the
+% intensity over its area, with a background level of 1: a recorded frame
+% divided by a background frame.
+[hol, particles] = discplate(count, lambda, pix, sensor, sensor, 1, SNR, zrange, rrange, ...
+                             'Coordinates', table, 'Seed', 7);
 t_sim = toc;
 
 %% Find and measure every particle
 tic;
-% synthplate's plates are of the toolbox's far-field model: measured with it
-[found, se, info] = findparticles(hol, lambda, pix, depths, radii, 'Particle', 'toolbox');
+% The defaults: the disc model, with pixels of area
+[found, se, info] = findparticles(hol, lambda, pix, depths, radii);
 t_find = toc;
 fprintf(['\nSimulated a %dx%d plate of %d particles in %.2f s; findparticles found %d in %.1f s' ...
          ' (%d scans; %s).\n'], sensor, sensor, count, t_sim, size(found, 1), t_find, ...
         info.passes, info.message);
 
 %% Each true particle with its nearest detection, and its precision bound
-sigma = info.sigma;                   % the noise level estimated from the data
+% The Cramer-Rao bound of the disc model at the true particles: the standard
+% errors of a joint fit that stays at the truth (no iteration), from the
+% model's Jacobian there and the noise level in the data.
+[~, bound] = ringfit(hol, lambda, pix, particles, 'MaxIter', 0);
 fprintf(['\n  #  x true  x found   err    SE   CRB |  y true  y found   err    SE   CRB |' ...
          '  z true  z found   err    SE   CRB |  r true  r found   err    SE   CRB\n']);
 fprintf(['    (pixels)                            | (pixels)                            |' ...
@@ -57,13 +59,8 @@ for k = 1:count
     continue;
   end
   f = found(j, :); s = se(j, :);
-  % The pattern's amplitude in the data: the fitted level and contrast times
-  % the model's pi r^2/(lambda z).
-  A = info.background * info.contrast(j) * pi * t(4)^2 / (lambda * t(3));
-  [bx, by, bz, br] = precbound(t(1) * pix, t(2) * pix, t(3), t(4), pix, lambda, ...
-                               [sensor sensor], sigma, 0, A);
   unit = [1 1 1e3 1e6];
-  crb = [bx / pix, by / pix, bz, br] .* unit;
+  crb = bound(k, :) .* unit;
   cells = cell(1, 4);
   for q = 1:4
     cells{q} = sprintf(' %7.2f %7.2f %6.3f %5.3f %5.3f', t(q) * unit(q), f(q) * unit(q), ...
@@ -72,8 +69,8 @@ for k = 1:count
   fprintf('%3d%s\n', k, strjoin(cells, ' |'));
 end
 fprintf(['\nerr: found minus true; SE: the standard error findparticles reports; CRB: the\n' ...
-         'Cramer-Rao bound of precbound (one standard deviation). %d of %d found.\n'], ...
-        count - missed, count);
+         'Cramer-Rao bound of the disc model at the truth (one standard deviation).\n' ...
+         '%d of %d found; %d rows in all.\n'], count - missed, count, size(found, 1));
 
 %% Figure: hologram, best detection score, positions
 if exist('OCTAVE_VERSION', 'builtin')
@@ -85,7 +82,7 @@ h = floor(sensor / 2);
 fig = figure('visible', 'off', 'position', [0 0 1200 420]);
 colormap(gray);
 subplot(1, 3, 1);
-imagesc(hol); axis image; title('recorded-style hologram');
+imagesc(hol); axis image; title('hologram of opaque discs');
 subplot(1, 3, 2);
 imagesc(sqrt(max(best, 0))); axis image;   % square root: the weaker particles show too
 title('best detection score over the scan');

@@ -33,14 +33,13 @@ std::unique_ptr<WindowPattern> window_pattern(ParticleKind kind, const ModelPara
     return std::make_unique<ToolboxWindow>(p, w);
 }
 
-ComputableParticles computable_particles(ParticleKind kind, double lambda, double pix,
-                                         std::size_t M, std::size_t N) {
-    constexpr double kNone = std::numeric_limits<double>::infinity();
-    if (kind != ParticleKind::disc) return {kNone, kNone};
-    // A disc's table must stay computable over the widest window a fit may
-    // give it, about the sensor's diagonal.
-    const double diagonal = 1.2 * std::hypot(static_cast<double>(M), static_cast<double>(N)) * pix;
-    return {kMostOscillations * lambda / diagonal, kMostFresnelNumber * lambda};
+double largest_radius(ParticleKind kind, double lambda, double z, double reach) {
+    if (kind != ParticleKind::disc) return std::numeric_limits<double>::infinity();
+    // The disc's table bounds its oscillations over the reach and its
+    // Fresnel number; a thousandth below both, so that rounding never
+    // crosses them.
+    return 0.999 * std::min(kMostOscillations * lambda * z / reach,
+                            std::sqrt(kMostFresnelNumber * lambda * z));
 }
 
 void particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,

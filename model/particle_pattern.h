@@ -51,13 +51,10 @@ public:
 std::unique_ptr<WindowPattern> window_pattern(ParticleKind kind, const ModelParams& p,
                                               const NodeWindow& w);
 
-// The particles a kind can compute on a sensor: r/z and r^2/z at most these
-// (infinite where there is no bound). A fit keeps its particles within.
-struct ComputableParticles {
-    double most_r_over_z, most_r2_over_z;
-};
-ComputableParticles computable_particles(ParticleKind kind, double lambda, double pix,
-                                         std::size_t M, std::size_t N);
+// The largest radius whose pattern a kind computes at depth z out to
+// distance reach from the particle's axis (metres; infinite where there is
+// no bound). A fit keeps its particles within.
+double largest_radius(ParticleKind kind, double lambda, double z, double reach);
 
 // The summed term sum_k a_k s_k of particles (x, y, z, r in metres) of one
 // kind over a whole M-by-N grid, written into re and im; amplitude empty:

@@ -63,6 +63,33 @@ TEST(DiscPattern, IsTheExactHologramOfADisc) {
     }
 }
 
+// A disc near a corner: its pattern reaches the far corner, farther than
+// the sensor's size, and discplate's padding must hold it all (a padding of
+// twice the sensor left errors of 1e-2 there).
+TEST(DiscPattern, NearACornerIsTheExactHologramOverTheWholeSensor) {
+    const std::size_t M = 192;
+    std::vector<double> disc = {80.0, -85.0, 0.03, 50e-6}, h(M * M), noise(M * M);
+    DiscPlateInput in;
+    in.lambda = kLambda;
+    in.pix = kPix;
+    in.M = in.N = M;
+    in.particles = disc.data();
+    in.n = 1;
+    DiscPlateOptions o;
+    o.area_pixels = false;
+    std::mt19937_64 rng(1);
+    disc_plate(in, o, rng, h.data(), noise.data());
+    const DiscPattern pattern(kLambda, disc[2], disc[3], 2.0 * M * kPix);
+    double worst = 0.0;
+    for (std::size_t j = 0; j < M; ++j) {
+        for (std::size_t i = 0; i < M; ++i) {
+            const double rho = std::hypot((i - M / 2.0 - disc[0]) * kPix, (j - M / 2.0 - disc[1]) * kPix);
+            worst = std::max(worst, std::fabs(std::norm(1.0 - pattern.at(rho).D) - h[i + j * M]));
+        }
+    }
+    EXPECT_LT(worst, 3e-4);
+}
+
 TEST(DiscPattern, DerivativesAreThoseOfThePattern) {
     for (const auto& d : kDiscs) {
         // Within 0.5 mm of the axis the phase moves by millirad over the

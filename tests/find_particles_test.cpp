@@ -130,3 +130,21 @@ TEST(FindParticles, RefusesBadOptions) {
     w[3] = -1;
     EXPECT_EQ(message(o), "Error: Weights must be finite and non-negative");
 }
+
+// Rows A (strongest), a split B beside it at its depth, C straight behind
+// A, D beside A but clear of it: B alone describes A's particle again.
+TEST(FindParticles, DropsRowsWhoseSpheresWouldOverlapAStrongerOne) {
+    const double pix = 6.7e-6;
+    // Columns x y z r of A B C D (x, y in pixels).
+    const std::vector<double> p = {0, 5, 0, 20, 0, 0, 0, 0, 0.1, 0.1002, 0.12, 0.1,
+                                   50e-6, 40e-6, 50e-6, 50e-6};
+    std::vector<double> se(16, 0.01);
+    for (int k = 8; k < 12; ++k) se[k] = 1e-4;
+    std::vector<char> keep(4, 1);
+    drop_overlaps(p, se, {10, 5, 3, 4}, pix, keep);
+    EXPECT_EQ(keep, std::vector<char>({1, 0, 1, 1}));
+    // The stronger of the two stays, whichever comes first.
+    keep.assign(4, 1);
+    drop_overlaps(p, se, {5, 10, 3, 4}, pix, keep);
+    EXPECT_EQ(keep, std::vector<char>({0, 1, 1, 1}));
+}

@@ -242,7 +242,8 @@ TEST(RingFit, FreeContrastIsFound) {
 TEST(RingFit, StandardErrorsAreThePrecisionBound) {
     const std::size_t M = 160, N = 128;
     for (const auto& t : {std::vector<double>{0.0, 0.0, 0.08, 4e-5},
-                          std::vector<double>{20.5, -31.0, 0.05, 2.5e-5}}) {
+                          std::vector<double>{20.5, -31.0, 0.05, 2.5e-5},
+                          std::vector<double>{-10.5, 4.0, 0.012, 2e-5}}) {
         const double b = 2.5, sigma = 0.3;
         // Data: the linear model itself, so that the fit stays at the truth.
         std::vector<double> re(M * N), im(M * N);
@@ -278,6 +279,14 @@ TEST(RingFit, StandardErrorsAreThePrecisionBound) {
         EXPECT_NEAR(fit.se[2], bound.deltaz, 0.01 * bound.deltaz);
         EXPECT_NEAR(fit.se[3], bound.deltar, 0.01 * bound.deltar);
         EXPECT_TRUE(fit.zr_correlation[0] > -1 && fit.zr_correlation[0] < 1);
+        // No iteration from a start off the truth: the errors at the start,
+        // over the whole window, not the first stage's narrower one.
+        std::vector<double> off = t;
+        off[0] += 0.3;
+        o.max_iter = 0;
+        const FitResult start = ring_fit(input_of(hol, M, N, off), o);
+        EXPECT_NEAR(start.se[2], bound.deltaz, 0.03 * bound.deltaz);
+        EXPECT_NEAR(start.se[3], bound.deltar, 0.03 * bound.deltar);
     }
 }
 

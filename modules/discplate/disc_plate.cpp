@@ -79,23 +79,52 @@ void check_discs(const DiscPlateInput& in) {
     }
 }
 
-// The grid the field is computed on: the sensor padded to twice its size
-// (nothing wraps around), at pitch pix/q. Node (a, b) lies at
-// ((a < P/2 ? a : a - P) pix/q, ...) from the sensor's grid centre.
+// The smallest length at least n whose only prime factors are 2, 3, 5 and 7
+// (fast transforms), even.
+std::size_t smooth_length(std::size_t n) {
+    for (std::size_t m = n + (n & 1);; m += 2) {
+        std::size_t k = m;
+        for (std::size_t f : {2, 3, 5, 7})
+            while (k % f == 0) k /= f;
+        if (k == 1) return m;
+    }
+}
+
+// The padded extent, in pixels, along one axis of count pixels (centre
+// pixel floor(count/2)) for the discs of in at positions pos[0],
+// pos[in.n - 1]: the transfer function's band limit reaches
+// |offset| <= extent/2, and a pixel's field gathers frequencies up to its
+// offset from the disc's far edge, which must lie inside the band's flat
+// part, below (1 - kTaperWidth) of it. Never less than twice the sensor.
+double padded_extent(std::size_t count, const double* pos, const DiscPlateInput& in) {
+    const double first = -std::floor(0.5 * static_cast<double>(count)),
+                 last = first + static_cast<double>(count) - 1.0;
+    double farthest = 0.0;
+    for (std::size_t k = 0; k < in.n; ++k) {
+        const double edge = in.particles[k + 3 * in.n] / in.pix + 2.0;
+        farthest = std::max({farthest, std::fabs(pos[k] - first) + edge, std::fabs(last - pos[k]) + edge});
+    }
+    return std::max(2.0 * static_cast<double>(count), 2.0 * farthest / (1.0 - kTaperWidth));
+}
+
+// The grid the field is computed on: the sensor padded (see padded_extent)
+// at pitch pix/q. Node (a, b) lies at ((a < P/2 ? a : a - P) pix/q, ...)
+// from the sensor's grid centre.
 struct FineGrid {
     std::size_t q, P, Q;
     double dfx, dfy;  // frequency steps of the padded grid
     std::size_t kx_end, ky_end;  // the field's band: |k| below these
-    FineGrid(const DiscPlateInput& in, int oversampling)
+    // extent_x, extent_y: the fine grid's least size along each axis, below 2^31.
+    FineGrid(const DiscPlateInput& in, int oversampling, double extent_x, double extent_y)
         : q(static_cast<std::size_t>(oversampling)),
-          P(2 * in.M * q),
-          Q(2 * in.N * q),
-          dfx(1.0 / (2.0 * static_cast<double>(in.M) * in.pix)),
-          dfy(1.0 / (2.0 * static_cast<double>(in.N) * in.pix)),
+          P(smooth_length(static_cast<std::size_t>(std::ceil(extent_x)))),
+          Q(smooth_length(static_cast<std::size_t>(std::ceil(extent_y)))),
+          dfx(static_cast<double>(q) / (static_cast<double>(P) * in.pix)),
+          dfy(static_cast<double>(q) / (static_cast<double>(Q) * in.pix)),
           // |f| < q/(4 pix): |U|^2 then has no frequency beyond the fine
           // grid's Nyquist, so its samples hold it exactly.
-          kx_end((q * in.M + 1) / 2),
-          ky_end((q * in.N + 1) / 2) {}
+          kx_end((P / 2 + 1) / 2),
+          ky_end((Q / 2 + 1) / 2) {}
     std::size_t node(std::size_t pixel, std::size_t centre, std::size_t period) const {
         const std::size_t off = pixel >= centre ? (pixel - centre) * q : period - (centre - pixel) * q;
         return off % period;
@@ -112,8 +141,7 @@ void disc_spectra(const DiscPlateInput& in, const FineGrid& g, cplx* u) {
     std::vector<Transfer> H;
     std::vector<std::vector<cplx>> row_shift(n);
     for (std::size_t k = 0; k < n; ++k) {
-        H.emplace_back(in.lambda, in.particles[k + 2 * n], 2.0 * in.M * in.pix,
-                       2.0 * in.N * in.pix);
+        H.emplace_back(in.lambda, in.particles[k + 2 * n], 1.0 / g.dfx, 1.0 / g.dfy);
         const double X = in.particles[k] * in.pix;
         row_shift[k].resize(g.kx_end);
         for (std::size_t a = 0; a < g.kx_end; ++a)
@@ -183,7 +211,12 @@ void disc_plate(const DiscPlateInput& in, const DiscPlateOptions& o, std::mt1993
     check_discs(in);
     const std::size_t M = in.M, N = in.N;
     if (M == 0 || N == 0) return;
-    const FineGrid g(in, o.oversampling);
+    const double extent_x = o.oversampling * padded_extent(M, in.particles, in),
+                 extent_y = o.oversampling * padded_extent(N, in.particles + in.n, in);
+    if (!(extent_x * extent_y <= 2000000000.0))
+        throw Error("Error: the discs lie too far outside the sensor: the padded grid would "
+                    "exceed 2^31 points");
+    const FineGrid g(in, o.oversampling, extent_x, extent_y);
     fftw::ComplexBuffer buffer = fftw::complex_buffer(g.P * g.Q);
     cplx* u = fftw::as_complex(buffer);
     std::fill(u, u + g.P * g.Q, cplx(0.0));

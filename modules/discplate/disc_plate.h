@@ -28,8 +28,9 @@ struct DiscPlateOptions {
                               // counts this many photons on average
     bool area_pixels = true;  // true: intensity integrated over each pixel's area;
                               // false: sampled at the pixel's centre
-    int oversampling = 2;     // the field is computed at pitch pix/oversampling and
-                              // band-limited to oversampling/(4 pix): 2 reaches the
+    int oversampling = 4;     // the field is computed at pitch pix/oversampling and
+                              // band-limited to oversampling/(4 pix): 4 reaches 1/pix,
+                              // where an area pixel's response ends; 2 reaches the
                               // sensor's Nyquist frequency
 };
 

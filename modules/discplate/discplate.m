@@ -41,10 +41,16 @@
 %     'Pixels'       'area' (default): intensity integrated over each
 %                    pixel's area, as a camera records it; 'point': sampled
 %                    at the pixel centres
-%     'Oversampling' 1 to 8 (default 2): the field is computed at pitch
+%     'Oversampling' 1 to 8 (default 4): the field is computed at pitch
 %                    pix/Oversampling and keeps spatial frequencies below
-%                    Oversampling/(4*pix); 2 reaches the sensor's Nyquist
-%                    frequency. Memory: 64*sX*sY*Oversampling^2 bytes.
+%                    Oversampling/(4*pix). 4 keeps the fringes up to 1/pix,
+%                    which pixels of area still record (aliased, attenuated
+%                    by their sinc response); 2 stops at the sensor's
+%                    Nyquist frequency, 1/(2*pix), and misses the finer
+%                    fringes far from a disc. Memory: at least
+%                    64*sX*sY*Oversampling^2 bytes; more (up to 1.6 times)
+%                    for discs near an edge, whose whole pattern over the
+%                    sensor the padded grid must hold.
 %
 %   Drawn discs: x uniform over [-sX/2, sX/2) pixels, y over [-sY/2, sY/2),
 %   z and r uniform within their ranges.

@@ -130,6 +130,21 @@ void render(const FindInput& in, const FindOptions& o, const FitResult& f, std::
 
 }  // namespace
 
+void drop_overlaps(const std::vector<double>& p, const std::vector<double>& se,
+                   const std::vector<double>& score, double pix, std::vector<char>& keep) {
+    const std::size_t n = score.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        for (std::size_t j = 0; j < n && keep[k]; ++j) {
+            const bool stronger = score[j] > score[k] || (score[j] == score[k] && j < k);
+            if (j == k || !keep[j] || !stronger) continue;
+            const double reach = p[j + 3 * n] + p[k + 3 * n];
+            const double lateral = std::hypot(p[j] - p[k], p[j + n] - p[k + n]) * pix;
+            const double depth_error = 3.0 * std::hypot(se[j + 2 * n], se[k + 2 * n]);
+            keep[k] = !(lateral < reach && std::fabs(p[j + 2 * n] - p[k + 2 * n]) < reach + depth_error);
+        }
+    }
+}
+
 FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned planner_flags) {
     const std::size_t M = in.M, N = in.N, npix = M * N;
     StackInput s;
@@ -271,12 +286,18 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
             };
             bool strayed = false;
             for (std::size_t k = 0; k < n; ++k) strayed = strayed || (!held[k] && !inside(k));
+            std::vector<char> keep(n);
+            for (std::size_t k = 0; k < n; ++k) {
+                keep[k] = held[k] || (inside(k) && measured(k));
+                if (o.contrast_free && keep[k] && !held[k] && !strayed)
+                    keep[k] = !(std::fabs(fit.contrast[k]) < 0.5 * o.threshold * fit.contrast_se[k]);
+            }
+            std::vector<double> scores(n);
+            for (std::size_t k = 0; k < n; ++k) scores[k] = found[k].score;
+            drop_overlaps(fit.p, fit.se, scores, in.pix, keep);
             std::vector<Start> kept;
             for (std::size_t k = 0; k < n; ++k) {
-                bool keep = held[k] || (inside(k) && measured(k));
-                if (o.contrast_free && keep && !held[k] && !strayed)
-                    keep = !(std::fabs(fit.contrast[k]) < 0.5 * o.threshold * fit.contrast_se[k]);
-                if (keep)
+                if (keep[k])
                     kept.push_back({fit.p[k], fit.p[k + n], fit.p[k + 2 * n], fit.p[k + 3 * n],
                                     found[k].score, fit.contrast[k], true});
                 else

@@ -64,4 +64,12 @@ struct FindResult {
 FindResult find_particles(const FindInput& in, const FindOptions& options,
                           unsigned planner_flags);
 
+// Two opaque particles cannot overlap: among the rows kept (keep[k] != 0) of
+// an n-by-4 table p [x y z r] (x, y in pixels of pitch pix) with standard
+// errors se, a row whose sphere would overlap a stronger row's (a higher
+// score), within three standard errors of their depths, describes the
+// same particle (a split of its pattern) and is no longer kept.
+void drop_overlaps(const std::vector<double>& p, const std::vector<double>& se,
+                   const std::vector<double>& score, double pix, std::vector<char>& keep);
+
 }  // namespace partiscope

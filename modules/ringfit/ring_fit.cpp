@@ -174,14 +174,24 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
     return t;
 }
 
-// Within the volume where the particles' patterns can be computed (see
-// ring_fit).
-bool physical(const Params& p, double most_r_over_z, double most_r2_over_z) {
+// The largest radius whose pattern can be computed for a particle at (x, y)
+// (pixels from the grid origin) and depth z over the whole sensor, the
+// widest window it may get.
+double largest_radius_on(const FitInput& in, const FitOptions& o, double x, double y, double z) {
+    const double h = std::floor(static_cast<double>(in.M) * 0.5),
+                 g = std::floor(static_cast<double>(in.N) * 0.5);
+    const double dx = std::max(std::fabs(-h - x), std::fabs(static_cast<double>(in.M) - h - x)),
+                 dy = std::max(std::fabs(-g - y), std::fabs(static_cast<double>(in.N) - g - y));
+    return largest_radius(o.particle, in.lambda, z, std::hypot(dx, dy) * in.pix);
+}
+
+// Within the volume where the particles' patterns can be computed.
+bool physical(const Params& p, const FitInput& in, const FitOptions& o) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
             !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
-            !std::isfinite(p.a[k]) || !(p.r[k] <= most_r_over_z * p.z[k]) ||
-            !(p.r[k] * p.r[k] <= most_r2_over_z * p.z[k]))
+            !std::isfinite(p.a[k]) ||
+            !(p.r[k] <= largest_radius_on(in, o, p.x[k], p.y[k], p.z[k])))
             return false;
     }
     return std::isfinite(p.b) && std::isfinite(p.c);
@@ -621,16 +631,14 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     // A particle's pattern must stay computable over the widest window it
     // may get: a start beyond is brought within, a step beyond is refused
     // like one to a negative depth.
-    const ComputableParticles computable = computable_particles(o.particle, in.lambda, in.pix, M, N);
-    const double most_r_over_z = computable.most_r_over_z, most_r2_over_z = computable.most_r2_over_z;
     Params p;
     for (std::size_t k = 0; k < n; ++k) {
         const double z = in.p0[k + 2 * n];
         p.x.push_back(in.p0[k]);
         p.y.push_back(in.p0[k + n]);
         p.z.push_back(z);
-        p.r.push_back(std::min({in.p0[k + 3 * n], 0.99 * most_r_over_z * z,
-                                0.99 * std::sqrt(most_r2_over_z * z)}));
+        p.r.push_back(std::min(in.p0[k + 3 * n],
+                               0.99 * largest_radius_on(in, o, p.x[k], p.y[k], z)));
         p.a.push_back(!o.contrast_free ? o.contrast
                       : o.contrast_start ? o.contrast_start[k]
                                          : 1.0);
@@ -770,7 +778,8 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     std::string message = P == 0 ? "nothing to fit: every parameter is held" : "";
     int iterations = 0;
     Sums cur;
-    for (int stage = 0; stage < stages; ++stage) {
+    int stage = 0;
+    for (; stage < stages; ++stage) {
         const bool last = stage + 1 == stages;
         if (stage > 0) windows = windows_at(stage);
         const Problem problem(in, o, data, windows, layout, coupled, held_sum);
@@ -803,7 +812,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
                     A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
                 if (!cholesky(A, P)) continue;
                 trial = stepped(p, layout, cholesky_solve(A, P, cur.g));
-                if (!physical(trial, most_r_over_z, most_r2_over_z)) continue;
+                if (!physical(trial, in, o)) continue;
                 next = problem.pass(trial, attempt == 0 ? Pass::jacobian : Pass::cost);
                 accepted = next.chi2 < cur.chi2;
             }
@@ -835,6 +844,12 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         converged = last;
     }
     if (!converged) message = "not converged: MaxIter iterations reached";
+    // The standard errors are those of the whole windows, wherever the
+    // iterations stopped (MaxIter 0 asks for them at the start).
+    if (P > 0 && stage + 1 < stages) {
+        windows = windows_at(stages - 1);
+        cur = Problem(in, o, data, windows, layout, coupled, held_sum).pass(p, Pass::jacobian);
+    }
 
     // Standard errors: sigma^2 (J^T W J)^-1 at the estimate.
     const double s2 = variance(cur.chi2);

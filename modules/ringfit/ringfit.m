@@ -67,7 +67,9 @@
 %                   its local fringe frequency), 0 point samples. Default: 1
 %                   for 'disc' (recorded holograms come from pixels with
 %                   area), 0 for 'toolbox' (as synthplate's plates)
-%     'MaxIter'     most Levenberg-Marquardt iterations (default 50)
+%     'MaxIter'     most Levenberg-Marquardt iterations (default 50); 0 keeps
+%                   p0 and gives the standard errors there: with p0 the
+%                   true particles, the Cramer-Rao bound of the model
 %     'Tolerance'   converged when a further step would move no parameter by
 %                   more than Tolerance standard errors (default 0.1: what is
 %                   left adds at most 1% to the variance)

@@ -169,7 +169,7 @@ def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rang
 
 def discplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rangeR=(0.0, 0.0),
               Coordinates=None, Seed=None, Sigma=0.0, Photons=0.0, Pixels="area",
-              Oversampling=2, threads=0):
+              Oversampling=4, threads=0):
     """A recorded hologram of n opaque discs by exact scalar diffraction
     (the angular spectrum of each disc's analytic spectrum): the physical
     truth to measure fits against.
@@ -183,8 +183,9 @@ def discplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), range
     Gaussian noise's standard deviation instead; Photons: photon shot noise
     instead, at this mean count of a background pixel. Pixels 'area'
     integrates the intensity over each pixel, 'point' samples it at the
-    centres. Oversampling (1 to 8, default 2): the field's pitch is
-    pix/Oversampling. Seed makes the plate reproducible.
+    centres. Oversampling (1 to 8, default 4): the field's pitch is
+    pix/Oversampling; its band ends at Oversampling/(4 pix) (4: at 1/pix, where
+    an area pixel's response ends). Seed makes the plate reproducible.
 
     Returns Discplate(hologram, particles, noise).
     """
@@ -245,7 +246,8 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
     Background, Offset fixed values (None: fitted); Weights (M-by-N, 0
     masks); Free which of x, y, z, r are fitted; Sigma the noise level (0:
     from the residual); K (None: 1, pixel areas, for 'disc'; 0, point
-    samples, for 'toolbox'); MaxIter; Tolerance (standard errors).
+    samples, for 'toolbox'); MaxIter (0: p0 kept, with its standard errors, the
+    model's Cramer-Rao bound when p0 is the truth); Tolerance (standard errors).
 
     Returns a FitResult: .p, .se and the info fields (.background, .offset,
     .sigma, .converged, .zr_correlation, .contrast, .message, ...);
