@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <new>
 #include <initializer_list>
 #include <string>
@@ -152,6 +153,13 @@ void run_gateway(const ModuleInfo& info, int& flag_info, int nlhs, mxArray* plhs
             failure = keep_failure(e.what());
         } catch (const std::bad_alloc&) {
             failure = "Error: out of memory";
+        } catch (const std::exception& e) {
+            // Not ours: a library's or the standard library's (a thread that
+            // cannot start, a length beyond reach). The host gets its reason,
+            // never an unwinding through its own frames.
+            failure = keep_failure((std::string("Error: internal failure: ") + e.what()).c_str());
+        } catch (...) {
+            failure = "Error: internal failure of an unknown kind";
         }
     }
     if (failure) mexErrMsgTxt(failure);

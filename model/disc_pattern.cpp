@@ -8,12 +8,12 @@
 #include "numerics/error.h"
 #include "numerics/precise_bessel.h"
 #include "numerics/vecmath.h"
+#include "numerics/constants.h"
 
 namespace partiscope {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 using cplx = std::complex<double>;
 
 // Gauss-Legendre nodes and weights of order n on [-1, 1], by Newton's

@@ -23,11 +23,11 @@
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
+#include "numerics/constants.h"
 
 namespace partiscope {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 double aperture(double w, double pix, double d, double c) {
     if (d == 0.0) return 1.0;

@@ -17,6 +17,8 @@
 // where J0 - 2J cancels.
 #pragma once
 
+#include "numerics/constants.h"
+
 namespace partiscope {
 
 // The particle's constants shared by every node.
@@ -28,7 +30,6 @@ struct JacobianConstants {
 };
 
 inline JacobianConstants jacobian_constants(double z, double r, double lambda) {
-    constexpr double kPi = 3.141592653589793;
     JacobianConstants t;
     t.c = 1.0 / lambda / z;
     t.k = 2.0 * kPi * r * t.c;
@@ -62,8 +63,6 @@ struct NodeJacobian {
 
 inline NodeJacobian node_jacobian(const JacobianConstants& t, double dx, double dy, double u,
                                   double J, double J0, double phi, double sinphi, double cosphi) {
-    constexpr double kTwoPi = 6.283185307179586;
-    constexpr double kPi = 3.141592653589793;
     const double A = t.A0 * J;
     const Pair e{sinphi, -cosphi}, ie{cosphi, sinphi};
     // The lateral bracket A0 k^2 g e + 2 pi c A ie. In its real part

@@ -5,11 +5,11 @@
 
 #include "numerics/bessel.h"
 #include "numerics/error.h"
+#include "numerics/constants.h"
 
 namespace partiscope {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 // Visits every node column by column, rows fastest: the order of the
 // column-major layout, and the order in which the values are defined.

@@ -12,12 +12,12 @@
 #include "numerics/parallel.h"
 #include "numerics/precise_bessel.h"
 #include "numerics/units.h"
+#include "numerics/constants.h"
 
 namespace partiscope {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kTaperWidth = 0.2;  // the roll-off's share of the band
 using cplx = std::complex<double>;
 

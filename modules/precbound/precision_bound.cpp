@@ -10,6 +10,7 @@
 #include "numerics/j0.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
+#include "numerics/constants.h"
 
 #ifdef _WIN32
 // The Windows C runtime's J0; its header declares it only outside strict
@@ -29,9 +30,7 @@ double library_j0(double v) {
 #endif
 }
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kPi2 = 9.869604401089358;
-constexpr double kTwoPi = 6.283185307179586;
 
 // The ten distinct entries of the symmetric Fisher matrix over (x, y, z, r).
 struct Fisher {

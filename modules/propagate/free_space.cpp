@@ -7,12 +7,12 @@
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/units.h"
+#include "numerics/constants.h"
 
 namespace partiscope {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 // The band limit along one axis of a grid of physical size `extent`.
 double band_limit(double lambda, double z, double extent) {

@@ -16,12 +16,12 @@
 #include "numerics/parallel.h"
 #include "numerics/units.h"
 #include "numerics/vecmath.h"
+#include "numerics/constants.h"
 
 
 namespace partiscope {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // ---- small dense algebra on symmetric positive definite matrices ---------

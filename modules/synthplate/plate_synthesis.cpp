@@ -11,12 +11,11 @@
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
+#include "numerics/constants.h"
 
 namespace partiscope {
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kNoNoise = 1e-16;  // SNR at or below this draws no noise
 constexpr double kLogOffset = 1e-16;  // keeps log(a q) finite when rand() gives 0
 
