@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -101,6 +102,22 @@ const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs
         }
     }
     return nullptr;
+}
+
+ComputeContext context_from_environment() {
+    ComputeContext c;
+    if (const char* v = std::getenv("PARTISCOPE_NUM_THREADS")) {
+        char* end = nullptr;
+        const long n = std::strtol(v, &end, 10);
+        if (end != v && *end == '\0' && n > 0) c.threads = n > 256 ? 256u : static_cast<unsigned>(n);
+    }
+    const char* r = std::getenv("PARTISCOPE_REPRODUCIBLE");
+    c.reproducible = r && *r != '\0' && std::strcmp(r, "0") != 0;
+    const char* p = std::getenv("PARTISCOPE_FFTW_PLANNER");
+    if (!c.reproducible && p && *p != '\0')
+        c.planner = planner_named(
+            p, "Error: PARTISCOPE_FFTW_PLANNER must be estimate, measure, patient or exhaustive");
+    return c;
 }
 
 const char* keep_failure(const char* text) {

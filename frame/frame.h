@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mex.h"
+#include "numerics/compute_context.h"
 #include "numerics/error.h"
 
 #if defined(_WIN32)
@@ -133,6 +134,14 @@ mxArray* logical_column(const std::vector<bool>& v);
 const char* open_call(const ModuleInfo& info, int& flag_info, int nlhs, int nrhs,
                       const mxArray* prhs[]);
 
+// How the core computes the call, from the process's environment (read
+// here only, at each call): PARTISCOPE_NUM_THREADS (a positive count, else
+// every core), PARTISCOPE_REPRODUCIBLE (set to anything but "" or "0": the
+// same bits on every x86-64 machine) and PARTISCOPE_FFTW_PLANNER (estimate,
+// measure (default), patient or exhaustive; ignored under reproducible
+// arithmetic; another name is an Error).
+ComputeContext context_from_environment();
+
 // Keeps the text of a failure in storage that outlives the call's scope, so
 // the host error can be raised after every resource of ours is released.
 const char* keep_failure(const char* text);
@@ -147,6 +156,7 @@ void run_gateway(const ModuleInfo& info, int& flag_info, int nlhs, mxArray* plhs
     const char* failure = open_call(info, flag_info, nlhs, nrhs, prhs);
     if (!failure) {
         try {
+            const UseContext context(context_from_environment());
             Results results(nlhs, plhs);
             work(results, prhs);
         } catch (const Error& e) {

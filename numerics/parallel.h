@@ -12,26 +12,13 @@
 #include <thread>
 #include <vector>
 
+#include "numerics/compute_context.h"
+
 namespace partiscope {
 
-// The count chosen for this thread's calls (ThreadCount), else
-// PARTISCOPE_NUM_THREADS when set to a positive count, else every core.
+// The thread count of this thread's calls: the compute context's, else
+// every core.
 unsigned thread_count();
-
-// Chooses the thread count of the core's calls made on this thread while it
-// lives (0: the default above), and of every part they run on other
-// threads: how a caller that is not a MEX host (the Python package) passes
-// its count without touching the process's environment.
-class ThreadCount {
-public:
-    explicit ThreadCount(unsigned count);
-    ~ThreadCount();
-    ThreadCount(const ThreadCount&) = delete;
-    ThreadCount& operator=(const ThreadCount&) = delete;
-
-private:
-    unsigned previous_;
-};
 
 // Runs work(begin, end) over [0, count) in contiguous parts, one per thread,
 // on the calling thread too, each part at least `grain` items long (a
@@ -48,12 +35,12 @@ void parallel_for(std::size_t count, Work work, std::size_t grain = 1) {
     std::vector<std::exception_ptr> failures(parts);
     std::vector<std::thread> threads;
     threads.reserve(parts - 1);
-    // Parts on other threads run with this thread's count, for the calls
+    // Parts on other threads run in this thread's context, for the calls
     // they make in turn.
-    const unsigned chosen = thread_count();
+    const ComputeContext chosen = compute_context();
     const auto run = [&](std::size_t p) {
         try {
-            const ThreadCount same(chosen);
+            const UseContext same(chosen);
             work(count * p / parts, count * (p + 1) / parts);
         } catch (...) {
             failures[p] = std::current_exception();

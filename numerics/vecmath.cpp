@@ -1,16 +1,6 @@
 #include "vecmath.h"
 
-#include <cstdlib>
-#include <cstring>
-
-namespace partiscope {
-
-bool reproducible_arithmetic() {
-    const char* v = std::getenv("PARTISCOPE_REPRODUCIBLE");
-    return v && *v != '\0' && std::strcmp(v, "0") != 0;
-}
-
-}  // namespace partiscope
+#include "numerics/compute_context.h"
 
 #ifdef PARTISCOPE_NO_SLEEF
 
@@ -50,9 +40,7 @@ void sincos_sse2(const double* x, double* s, double* c, std::size_t n) {
 
 using Impl = void (*)(const double*, double*, double*, std::size_t);
 
-Impl choose() {
-    // The wider kernels round the last bit differently from the SSE2 one.
-    if (reproducible_arithmetic()) return sincos_sse2;
+Impl widest() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f")) return vecmath::sincos_avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return vecmath::sincos_avx2;
@@ -62,8 +50,9 @@ Impl choose() {
 }  // namespace
 
 void sincos_array(const double* x, double* s, double* c, std::size_t n) {
-    static const Impl impl = choose();
-    impl(x, s, c, n);
+    // The wider kernels round the last bit differently from the SSE2 one.
+    static const Impl best = widest();
+    (compute_context().reproducible ? sincos_sse2 : best)(x, s, c, n);
 }
 
 }  // namespace partiscope

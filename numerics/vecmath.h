@@ -16,13 +16,8 @@
 
 namespace partiscope {
 
+// The compute context's reproducible arithmetic takes the SSE2 kernel every
+// x86-64 processor has.
 void sincos_array(const double* x, double* s, double* c, std::size_t n);
-
-// True when PARTISCOPE_REPRODUCIBLE is set (to anything but "0" or empty):
-// the same bits on every x86-64 machine, at some cost in speed. sincos_array
-// then takes the SSE2 kernel every x86-64 processor has, and the FFTs plan
-// without timing and without the processor-specific vector codelets.
-// Read when a module is loaded (sines and cosines) or at each call (FFTs).
-bool reproducible_arithmetic();
 
 }  // namespace partiscope

@@ -65,21 +65,8 @@ const double* optional_grid(const py::object& a, std::size_t M, std::size_t N, c
     return keep.data();
 }
 
-// The effort of FFTW's planner by name; empty: the environment's default.
-// The reproducible arithmetic, when chosen, fixes the plans whatever is asked.
-unsigned planner_of(const std::string& name) {
-    unsigned flags = 0;
-    if (name.empty()) return planner_flags_from_environment();
-    if (name == "estimate") flags = FFTW_ESTIMATE;
-    else if (name == "measure") flags = FFTW_MEASURE;
-    else if (name == "patient") flags = FFTW_PATIENT;
-    else if (name == "exhaustive") flags = FFTW_EXHAUSTIVE;
-    else throw Error("Error: planner must be 'estimate', 'measure', 'patient' or 'exhaustive'");
-    return reproducible_arithmetic() ? planner_flags_from_environment() : flags;
-}
-
 py::tuple ringform(double x, double y, double z, double r, double pix, double lambda,
-                   std::pair<double, double> size, double flag, double K, unsigned threads) {
+                   std::pair<double, double> size, double flag, double K, const ComputeContext& context) {
     check_depth_radius(z, r);
     check_sizes(size.first, size.second,
                 "Error: sizeH must hold two non-negative finite sizes within the array limits");
@@ -105,7 +92,7 @@ py::tuple ringform(double x, double y, double z, double r, double pix, double la
     out.jinc = r > 0.0 ? jinc.mutable_data() : nullptr;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         model_grid(p, complex_model, out);
     }
     return py::make_tuple(real, re, im, jinc, complex_model);
@@ -113,8 +100,7 @@ py::tuple ringform(double x, double y, double z, double r, double pix, double la
 
 py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, double r, double z,
                      const Grid& w_prim, std::pair<double, double> fov_x,
-                     std::pair<double, double> fov_y, double K, unsigned threads,
-                     const std::string& planner_name) {
+                     std::pair<double, double> fov_y, double K, const ComputeContext& context) {
     require_matrix(hol, "hol");
     check_depth_radius(z, r);
     DetectionInput in;
@@ -133,12 +119,12 @@ py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, 
     in.K = K;
     const double x[2] = {fov_x.first, fov_x.second}, y[2] = {fov_y.first, fov_y.second};
     in.fov = field_of_view(x, y, in.M, in.N);
-    const unsigned planner = planner_of(planner_name);
+    const unsigned planner = planner_flags(context);
     Grid q0 = grid(in.fov.rows(), in.fov.cols());
     DetectionResult best;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         best = detection_map(in, q0.mutable_data(), planner);
     }
     const std::size_t nx = in.fov.rows();
@@ -148,7 +134,7 @@ py::tuple detectscan(const Grid& hol, double lambda, double pix, const Grid& w, 
 py::tuple synthplate(double count, double lambda, double pix, double sX, double sY, double I0, double SNR,
                      std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
                      int random_coordinates, py::object coordinates, int meanh, double K,
-                     py::object seed, unsigned threads) {
+                     py::object seed, const ComputeContext& context) {
     const int n = particle_count(count);
     check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
     SynthParams p;
@@ -179,7 +165,7 @@ py::tuple synthplate(double count, double lambda, double pix, double sX, double 
     double mean = 0.0;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         synthesize_plate(p, s, {hologram.mutable_data(), particles.mutable_data(), &mean,
                                 noise.mutable_data()});
     }
@@ -188,7 +174,7 @@ py::tuple synthplate(double count, double lambda, double pix, double sX, double 
 
 py::tuple precbound(double x, double y, double z, double r, double pix, double lambda,
                     std::pair<double, double> size, double sigm, double n, double A,
-                    unsigned threads) {
+                    const ComputeContext& context) {
     check_sizes(size.first, size.second,
                 "Error: sizeH must hold two non-negative finite sizes within the array limits");
     BoundParams p;
@@ -206,19 +192,19 @@ py::tuple precbound(double x, double y, double z, double r, double pix, double l
     Bounds b;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         b = precision_bounds(p);
     }
     return py::make_tuple(b.deltax, b.deltay, b.deltaz, b.deltar);
 }
 
 template <void (*Elements)(const double*, double*, std::size_t)>
-py::array_t<double> elementwise(py::array_t<double, py::array::forcecast> X, unsigned threads) {
+py::array_t<double> elementwise(py::array_t<double, py::array::forcecast> X, const ComputeContext& context) {
     py::array_t<double, py::array::f_style> in(X);  // the values in any order, once
     py::array_t<double, py::array::f_style> out(std::vector<py::ssize_t>(in.shape(), in.shape() + in.ndim()));
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         Elements(in.data(), out.mutable_data(), static_cast<std::size_t>(in.size()));
     }
     return out;
@@ -289,7 +275,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
                   const std::string& particle, const py::object& contrast, py::object background, py::object offset,
                   py::object weights, std::vector<bool> free, double sigma, std::optional<double> K,
                   int max_iter,
-                  double tolerance, unsigned threads) {
+                  double tolerance, const ComputeContext& context) {
     require_matrix(hol, "hol");
     FitInput in;
     in.hol = hol.data();
@@ -327,7 +313,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
     FitResult r;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         r = ring_fit(in, o);
     }
     return py::make_tuple(table(r.p, in.n), table(r.se, in.n), fit_info(r));
@@ -336,8 +322,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
 py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& depths,
                       const Grid& radii, py::object weights, py::object position_weights,
                       py::object fov_x, py::object fov_y, double K, double threshold,
-                      double min_separation, int max_count, double sigma, unsigned threads,
-                      const std::string& planner_name) {
+                      double min_separation, int max_count, double sigma, const ComputeContext& context) {
     require_matrix(hol, "hol");
     StackInput in;
     in.hol = hol.data();
@@ -366,14 +351,14 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
     o.max_count = static_cast<std::size_t>(max_count);
     if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
-    const unsigned planner = planner_of(planner_name);
+    const unsigned planner = planner_flags(context);
     const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
     Grid best = grid(nx, ny), zidx = grid(nx, ny), ridx = grid(nx, ny);
     std::vector<std::int32_t> pair(nx * ny);
     StackDetection d;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         d = detect_stack(in, o, {best.mutable_data(), pair.data()}, planner);
     }
     double* zi = zidx.mutable_data();
@@ -394,7 +379,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
                         py::object weights, std::optional<double> K, double threshold,
                         double min_separation,
                         int max_count, double sigma, int max_passes, int max_iter, double tolerance,
-                        unsigned threads, const std::string& planner_name) {
+                        const ComputeContext& context) {
     require_matrix(hol, "hol");
     FindInput in;
     in.hol = hol.data();
@@ -423,11 +408,11 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.max_passes = max_passes;
     o.max_iter = max_iter;
     o.tolerance = tolerance;
-    const unsigned planner = planner_of(planner_name);
+    const unsigned planner = planner_flags(context);
     FindResult r;
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         r = find_particles(in, o, planner);
     }
     py::dict d;
@@ -453,7 +438,7 @@ using ComplexGrid =
     py::array_t<std::complex<double>, py::array::f_style | py::array::forcecast>;
 
 ComplexGrid propagate(const ComplexGrid& field, double lambda, double pix, double z,
-                      unsigned threads) {
+                      const ComputeContext& context) {
     if (field.ndim() != 2) throw py::type_error("field must be a 2-D array");
     const std::size_t M = static_cast<std::size_t>(field.shape(0)),
                       N = static_cast<std::size_t>(field.shape(1));
@@ -464,7 +449,7 @@ ComplexGrid propagate(const ComplexGrid& field, double lambda, double pix, doubl
     }
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         propagate_field(re.data(), im.data(), M, N, lambda, pix, z, out_re.data(), out_im.data());
     }
     ComplexGrid out({static_cast<py::ssize_t>(M), static_cast<py::ssize_t>(N)});
@@ -475,7 +460,7 @@ ComplexGrid propagate(const ComplexGrid& field, double lambda, double pix, doubl
 py::tuple discplate(double count, double lambda, double pix, double sX, double sY, double I0,
                     double SNR, std::pair<double, double> rangeZ, std::pair<double, double> rangeR,
                     py::object coordinates, py::object seed, double sigma, double photons,
-                    const std::string& pixels, int oversampling, unsigned threads) {
+                    const std::string& pixels, int oversampling, const ComputeContext& context) {
     check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
     DiscPlateInput in;
     in.n = disc_count(count);
@@ -505,7 +490,7 @@ py::tuple discplate(double count, double lambda, double pix, double sX, double s
     in.particles = particles.data();
     {
         py::gil_scoped_release unlocked;
-        const ThreadCount chosen(threads);
+        const UseContext use(context);
         disc_plate(in, o, rng, hologram.mutable_data(), noise.mutable_data());
     }
     return py::make_tuple(hologram, particles, noise);
@@ -522,6 +507,17 @@ PYBIND11_MODULE(_partiscope, m) {
             PyErr_SetString(PyExc_ValueError, e.what());
         }
     });
+    // How the calls compute, made by the package from its keywords (and
+    // their defaults from the environment): the core never reads it.
+    py::class_<ComputeContext>(m, "Context")
+        .def(py::init([](unsigned threads, const std::string& planner, bool reproducible) {
+            ComputeContext c;
+            c.threads = threads;
+            c.planner = planner_named(
+                planner, "Error: planner must be 'estimate', 'measure', 'patient' or 'exhaustive'");
+            c.reproducible = reproducible;
+            return c;
+        }));
     m.def("ringform", &ringform);
     m.def("detectscan", &detectscan);
     m.def("synthplate", &synthplate);

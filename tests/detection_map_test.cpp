@@ -223,14 +223,14 @@ TEST(DetectionMap, RejectsUnsafeFieldsOfView) {
     EXPECT_EQ(v.cols(), 1u);
 }
 
-TEST(DetectionMap, PlannerEffortFromTheEnvironment) {
-    test::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr);
-    EXPECT_EQ(planner_flags_from_environment(), unsigned(FFTW_MEASURE));
-    test::set_environment("PARTISCOPE_FFTW_PLANNER", "estimate");
-    EXPECT_EQ(planner_flags_from_environment(), unsigned(FFTW_ESTIMATE));
-    test::set_environment("PARTISCOPE_FFTW_PLANNER", "quick");
-    EXPECT_THROW(planner_flags_from_environment(), Error);
-    test::set_environment("PARTISCOPE_FFTW_PLANNER", nullptr);
+TEST(DetectionMap, PlannerFlagsOfTheContext) {
+    ComputeContext c;
+    EXPECT_EQ(planner_flags(c), unsigned(FFTW_MEASURE));
+    c.planner = planner_named("estimate", "bad");
+    EXPECT_EQ(planner_flags(c), unsigned(FFTW_ESTIMATE));
+    c.reproducible = true;
+    EXPECT_EQ(planner_flags(c), unsigned(FFTW_ESTIMATE | FFTW_NO_SIMD));
+    EXPECT_THROW(planner_named("quick", "Error: bad planner"), Error);
 }
 
 // The real-transform map against the seven-complex-transform reference:
@@ -241,8 +241,8 @@ TEST(DetectionMap, FastMapAgreesWithTheReference) {
         DetectionInput in = p.input();
         in.fov = {1, M, 2, N};
         std::vector<double> fast(in.fov.rows() * in.fov.cols()), ref(fast.size());
-        for (const char* threads : {"1", "2"}) {
-            test::set_environment("PARTISCOPE_NUM_THREADS", threads);
+        for (unsigned threads : {1u, 2u}) {
+            const UseContext use(test::on_threads(threads));
             const DetectionResult f = detection_map(in, fast.data(), FFTW_ESTIMATE);
             const DetectionResult r = reference::detection_map(in, ref.data(), FFTW_ESTIMATE);
             double largest = 0;
@@ -251,6 +251,5 @@ TEST(DetectionMap, FastMapAgreesWithTheReference) {
             EXPECT_EQ(f.best, r.best);
             EXPECT_NEAR(f.maxim, r.maxim, 1e-9 * largest);
         }
-        test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
     }
 }

@@ -118,8 +118,8 @@ TEST(DetectionStack, EqualsTheLargestOfTheSinglePairMaps) {
             }
             double scale = 0;
             for (double q : largest) scale = std::max(scale, std::fabs(q));
-            for (const char* threads : {"1", "2"}) {
-                test::set_environment("PARTISCOPE_NUM_THREADS", threads);
+            for (unsigned threads : {1u, 2u}) {
+                const UseContext use(test::on_threads(threads));
                 std::vector<double> best(n);
                 std::vector<std::int32_t> pair(n);
                 const std::vector<DetectionResult> winners =
@@ -134,7 +134,6 @@ TEST(DetectionStack, EqualsTheLargestOfTheSinglePairMaps) {
                     ASSERT_GE(pair[t], 0);
                 }
             }
-            test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
         }
     }
 }
@@ -147,7 +146,7 @@ TEST(DetectionStack, TiesGoToTheLowerPairAndNaNKeepsNone) {
     StackInput in = p.input(false, false);
     std::vector<double> best(32 * 32);
     std::vector<std::int32_t> pair(32 * 32);
-    test::set_environment("PARTISCOPE_NUM_THREADS", "2");
+    const UseContext use(test::on_threads(2));
     for (int repeat = 0; repeat < 5; ++repeat) {
         detection_stack(in, {best.data(), pair.data()}, FFTW_ESTIMATE);
         for (std::size_t t = 0; t < pair.size(); ++t) {
@@ -163,7 +162,6 @@ TEST(DetectionStack, TiesGoToTheLowerPairAndNaNKeepsNone) {
         EXPECT_TRUE(std::isnan(best[t])) << best[t];
         EXPECT_EQ(pair[t], -1);
     }
-    test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
 }
 
 // Planted particles come out at their pixel and pair, strongest first; the

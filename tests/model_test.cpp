@@ -260,14 +260,13 @@ TEST(AccumulatingModel, FieldOfManyParticlesIsTheSumInTableOrder) {
         const std::size_t n = static_cast<std::size_t>(M) * static_cast<std::size_t>(N);
         std::vector<double> re(n), im(n);
         for (const ModelParams& p : particles) model_calc(re.data(), im.data(), p);
-        for (const char* threads : {"1", "3"}) {
-            test::set_environment("PARTISCOPE_NUM_THREADS", threads);
+        for (unsigned threads : {1u, 3u}) {
+            const UseContext use(test::on_threads(threads));
             std::vector<double> fre(n, 7.0), fim(n, 7.0);
             model_field(fre.data(), fim.data(), particles.data(), particles.size(), M, N);
             EXPECT_EQ(fre, re) << M << "x" << N << ", " << threads << " threads";
             EXPECT_EQ(fim, im) << M << "x" << N << ", " << threads << " threads";
         }
-        test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
     }
     std::vector<ModelParams> bad(2, setup(8, 8));
     bad[1].r = 0.0;
@@ -334,8 +333,8 @@ void expect_within_ulp(const std::vector<double>& fast, const std::vector<double
 }  // namespace
 
 TEST(FastModel, AgreesWithTheReference) {
-    for (const char* threads : {"1", "2", "3"}) {
-        test::set_environment("PARTISCOPE_NUM_THREADS", threads);
+    for (unsigned threads : {1u, 2u, 3u}) {
+        const UseContext use(test::on_threads(threads));
         for (double K : {0.0, 1.0, -0.7}) {
             ModelParams p = setup(301, 256);   // u up to ~90: both branches of J1
             p.x = 37.3e-6;
@@ -366,7 +365,6 @@ TEST(FastModel, AgreesWithTheReference) {
             expect_close(im, rim, "field im");
         }
     }
-    test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
 }
 
 // With the pixel factor, the kernel's squared index distance is rounded to
@@ -417,12 +415,12 @@ TEST(ModelGrid, WritesEveryElement) {
     }
 }
 
-// A count chosen for a thread's calls holds there and in the parts they run
-// on other threads (a nested split), and lapses when the choice ends.
-TEST(ThreadCount, ChosenCountReachesNestedParts) {
+// A context chosen for a thread's calls holds there and in the parts they
+// run on other threads (a nested split), and lapses when the choice ends.
+TEST(ComputeContext, ChosenCountReachesNestedParts) {
     const unsigned before = thread_count();
     {
-        const ThreadCount chosen(3);
+        const UseContext chosen(test::on_threads(3));
         EXPECT_EQ(thread_count(), 3u);
         std::vector<unsigned> seen(3, 0);
         parallel_for(3, [&](std::size_t first, std::size_t last) {

@@ -206,8 +206,8 @@ TEST(Rendering, FastSimulationAgreesWithTheReference) {
     reference::synthesize_plate(p, 77, ref.outputs());
     double largest = 0;
     for (double v : ref.hologram) largest = std::max(largest, std::fabs(v));
-    for (const char* threads : {"1", "2", "5"}) {
-        test::set_environment("PARTISCOPE_NUM_THREADS", threads);
+    for (unsigned threads : {1u, 2u, 5u}) {
+        const UseContext use(test::on_threads(threads));
         const Plate fast = simulate(p, 77);
         EXPECT_EQ(fast.particles, ref.particles);
         EXPECT_NEAR(fast.Mean, ref.Mean, 1e-12 * std::fabs(ref.Mean));
@@ -216,5 +216,4 @@ TEST(Rendering, FastSimulationAgreesWithTheReference) {
             ASSERT_NEAR(fast.noise[i], ref.noise[i], 1e-12 * largest) << i;
         }
     }
-    test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
 }

@@ -1,6 +1,8 @@
 // What the unit tests need of the platform, on Linux and on Windows.
 #pragma once
 
+#include "numerics/compute_context.h"
+
 #include <cmath>
 #include <cstdlib>
 
@@ -41,5 +43,12 @@ inline void set_environment(const char* name, const char* value) {
 }
 
 constexpr double kPi = 3.141592653589793;
+
+// A compute context of n threads, the rest default.
+inline partiscope::ComputeContext on_threads(unsigned n) {
+    partiscope::ComputeContext c;
+    c.threads = n;
+    return c;
+}
 
 }  // namespace test

@@ -151,11 +151,11 @@ TEST(PrecisionBound, FastSumAgreesWithTheReference) {
         p.x = 1.3e-5;
         p.y = -4.1e-5;
         const Bounds ref = reference::precision_bounds(p);
-        test::set_environment("PARTISCOPE_NUM_THREADS", "1");
-        const Bounds one = precision_bounds(p);
-        test::set_environment("PARTISCOPE_NUM_THREADS", "3");
-        const Bounds three = precision_bounds(p);
-        test::set_environment("PARTISCOPE_NUM_THREADS", nullptr);
+        const auto on = [&](unsigned threads) {
+            const UseContext use(test::on_threads(threads));
+            return precision_bounds(p);
+        };
+        const Bounds one = on(1), three = on(3);
         expect_same(one, ref, 1e-12);
         expect_same(three, one, 0);
     }

@@ -77,17 +77,15 @@ FieldOfView field_of_view(const double x[2], const double y[2], std::size_t M, s
     return {x0, x1, y0, y1};
 }
 
-unsigned planner_flags_from_environment() {
-    // A timed plan depends on the machine and its load, the SIMD codelets
-    // on the processor: either changes the map's last bits.
-    if (reproducible_arithmetic()) return FFTW_ESTIMATE | FFTW_NO_SIMD;
-    const char* v = std::getenv("PARTISCOPE_FFTW_PLANNER");
-    if (!v || *v == '\0' || std::strcmp(v, "measure") == 0) return FFTW_MEASURE;
-    if (std::strcmp(v, "estimate") == 0) return FFTW_ESTIMATE;
-    if (std::strcmp(v, "patient") == 0) return FFTW_PATIENT;
-    if (std::strcmp(v, "exhaustive") == 0) return FFTW_EXHAUSTIVE;
-    throw Error(
-        "Error: PARTISCOPE_FFTW_PLANNER must be estimate, measure, patient or exhaustive");
+unsigned planner_flags(const ComputeContext& context) {
+    if (context.reproducible) return FFTW_ESTIMATE | FFTW_NO_SIMD;
+    switch (context.planner) {
+        case Planner::estimate: return FFTW_ESTIMATE;
+        case Planner::patient: return FFTW_PATIENT;
+        case Planner::exhaustive: return FFTW_EXHAUSTIVE;
+        case Planner::measure: break;
+    }
+    return FFTW_MEASURE;
 }
 
 void ifftShift_in(Complex* a, std::size_t M, std::size_t N, Complex* scratch) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 
 #include "model/particle_model.h"
+#include "numerics/compute_context.h"
 
 namespace partiscope {
 
@@ -44,11 +45,11 @@ struct DetectionResult {
     std::size_t best = 0;  // its 0-based index in the map (column-major), 0 when none
 };
 
-// FFTW planner effort: FFTW_MEASURE unless PARTISCOPE_FFTW_PLANNER names
-// another ("estimate", "measure", "patient", "exhaustive"); any other value
-// is an Error. With reproducible_arithmetic(), FFTW_ESTIMATE without SIMD
-// codelets, whatever PARTISCOPE_FFTW_PLANNER says.
-unsigned planner_flags_from_environment();
+// FFTW's planner flags of a compute context: its planner's effort; with
+// reproducible arithmetic FFTW_ESTIMATE without SIMD codelets, whatever the
+// planner (a timed plan depends on the machine and its load, the SIMD
+// codelets on the processor: either changes the map's last bits).
+unsigned planner_flags(const ComputeContext& context);
 
 // Where a weight is 0 the pixel's data does not enter, whatever it holds (a
 // dead or saturated pixel masked by its weight). A non-finite weight, or a

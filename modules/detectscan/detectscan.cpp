@@ -49,7 +49,7 @@ void detectscan(frame::Results& results, const mxArray* prhs[]) {
     const frame::Pair fy = frame::read_pair(prhs[8], "MapFOVy");
     const double x[2] = {fx.first, fx.second}, y[2] = {fy.first, fy.second};
     in.fov = field_of_view(x, y, in.M, in.N);
-    const unsigned planner = planner_flags_from_environment();
+    const unsigned planner = planner_flags(compute_context());
 
     double* row = mxGetPr(results.create(0, 1, 1, mxREAL));
     double* col = mxGetPr(results.create(1, 1, 1, mxREAL));

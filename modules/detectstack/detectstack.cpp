@@ -70,7 +70,7 @@ void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
         o.sigma = frame::option_number(v, "Sigma");
         if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     }
-    const unsigned planner = planner_flags_from_environment();
+    const unsigned planner = planner_flags(compute_context());
 
     const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
     std::vector<std::int32_t> pair(nx * ny);

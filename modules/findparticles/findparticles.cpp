@@ -82,7 +82,7 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (const mxArray* v = opts.find("Tolerance"))
         o.tolerance = frame::option_number(v, "Tolerance");
 
-    const FindResult r = find_particles(in, o, planner_flags_from_environment());
+    const FindResult r = find_particles(in, o, planner_flags(compute_context()));
     double* p = mxGetPr(results.create(0, r.n, 4, mxREAL));
     double* se = mxGetPr(results.create(1, r.n, 4, mxREAL));
     if (r.n > 0) {

@@ -15,15 +15,17 @@ the layout does not fit) and returns float64 arrays. Bad values raise
 ValueError with the modules' messages; arguments of the wrong kind raise
 TypeError. The computation runs without the interpreter's lock, so Python
 threads compute side by side. Every function takes `threads` (the threads a
-call uses; 0, the default: PARTISCOPE_NUM_THREADS, else every core); the
-FFT-based ones (detectscan, detectstack, findparticles) take `planner`
-('estimate', 'measure', 'patient' or 'exhaustive'; None: the
-PARTISCOPE_FFTW_PLANNER default, 'measure'). Results do not depend on the
-thread count. Plans chosen by timing ('measure' and above) may differ from
+call uses; 0, the default: PARTISCOPE_NUM_THREADS, else every core) and
+`reproducible` (True: the same bits on every x86-64 machine, at some cost in
+speed; None: PARTISCOPE_REPRODUCIBLE); the FFT-based ones (detectscan,
+detectstack, findparticles) take `planner` ('estimate', 'measure', 'patient'
+or 'exhaustive'; None: the PARTISCOPE_FFTW_PLANNER default, 'measure').
+Results do not depend on the thread count. Plans chosen by timing ('measure' and above) may differ from
 process to process, and with them the last bits of the FFT-based results;
 'estimate' chooses the same plan in every process on one kind of machine.
 """
 
+import os
 from collections import namedtuple
 
 import numpy as np
@@ -64,19 +66,29 @@ class FitResult:
         return "FitResult(n=%d, message=%r)" % (self.p.shape[0], self.info.get("message", ""))
 
 
-def _threads(threads):
-    """The thread count of a call: 0 for the default (PARTISCOPE_NUM_THREADS,
-    else every core)."""
+def _context(threads, planner, reproducible):
+    """How a call computes: its thread count (0: PARTISCOPE_NUM_THREADS when
+    a positive count, else every core), FFTW's planner (None:
+    PARTISCOPE_FFTW_PLANNER, else 'measure') and reproducible arithmetic
+    (None: PARTISCOPE_REPRODUCIBLE set to anything but '' or '0'). The
+    environment is read here, at each call, and nowhere below."""
     threads = int(threads)
     if not 0 <= threads <= 256:
         raise ValueError("Error: threads must be a whole number from 0 to 256")
-    return threads
-
-
-def _planner(planner):
-    """FFTW's planning effort by name; None for the default
-    (PARTISCOPE_FFTW_PLANNER, else 'measure')."""
-    return "" if planner is None else str(planner).lower()
+    if threads == 0:
+        try:
+            threads = min(max(int(os.environ.get("PARTISCOPE_NUM_THREADS", "")), 0), 256)
+        except ValueError:
+            threads = 0
+    if reproducible is None:
+        reproducible = os.environ.get("PARTISCOPE_REPRODUCIBLE", "") not in ("", "0")
+    if planner is None:
+        planner = os.environ.get("PARTISCOPE_FFTW_PLANNER", "") or "measure"
+        if not reproducible and planner not in ("estimate", "measure", "patient", "exhaustive"):
+            raise ValueError("Error: PARTISCOPE_FFTW_PLANNER must be estimate, measure, patient "
+                             "or exhaustive")
+        planner = "measure" if reproducible else planner
+    return _core.Context(threads, str(planner).lower(), bool(reproducible))
 
 
 def _grid(a):
@@ -91,7 +103,7 @@ def _grid(a):
     return a.astype(np.float64, copy=False)
 
 
-def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0, threads=0):
+def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0, threads=0, reproducible=None):
     """The hologram model of one particle on a sensor grid.
 
     Arguments (metres): x, y the particle's position from the grid origin;
@@ -112,14 +124,14 @@ def ringform(x, y, z, r, pix, lambda_, sizeH, flag=0, K=0.0, threads=0):
     """
     real, re, im, jinc, complex_model = _core.ringform(
         float(x), float(y), float(z), float(r), float(pix), float(lambda_),
-        tuple(float(v) for v in sizeH), float(flag), float(K), _threads(threads))
+        tuple(float(v) for v in sizeH), float(flag), float(K), _context(threads, None, reproducible))
     return Ringform(None if complex_model else real,
                     re + 1j * im if complex_model else None,
                     jinc if r > 0 else None)
 
 
 def detectscan(hol, lambda_, pix, w=None, r=0.0, z=0.0, w_prim=None, MapFOVx=None,
-               MapFOVy=None, K=0.0, threads=0, planner=None):
+               MapFOVy=None, K=0.0, threads=0, planner=None, reproducible=None):
     """The detection-criterion map of a hologram for one particle radius r and
     depth z (metres) over a field of view.
 
@@ -143,11 +155,12 @@ def detectscan(hol, lambda_, pix, w=None, r=0.0, z=0.0, w_prim=None, MapFOVx=Non
         ones if w_prim is None else _grid(w_prim),
         (1.0, float(M)) if MapFOVx is None else tuple(float(v) for v in MapFOVx),
         (1.0, float(N)) if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K),
-        _threads(threads), _planner(planner)))
+        _context(threads, planner, reproducible)))
 
 
 def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rangeR=(0.0, 0.0),
-               random_coordinates=1, coordinates=None, meanh=0, K=0.0, seed=None, threads=0):
+               random_coordinates=1, coordinates=None, meanh=0, K=0.0, seed=None, threads=0,
+               reproducible=None):
     """A simulated noisy in-line hologram of n particles.
 
     Arguments as the module's: sX-by-sY pixels of pitch pix, wavelength
@@ -164,12 +177,12 @@ def synthplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rang
         float(n), float(lambda_), float(pix), float(sX), float(sY), float(I0), float(SNR),
         tuple(float(v) for v in rangeZ), tuple(float(v) for v in rangeR),
         int(random_coordinates), None if coordinates is None else _grid(coordinates),
-        int(meanh), float(K), None if seed is None else int(seed), _threads(threads)))
+        int(meanh), float(K), None if seed is None else int(seed), _context(threads, None, reproducible)))
 
 
 def discplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), rangeR=(0.0, 0.0),
               Coordinates=None, Seed=None, Sigma=0.0, Photons=0.0, Pixels="area",
-              Oversampling=4, threads=0):
+              Oversampling=4, threads=0, reproducible=None):
     """A recorded hologram of n opaque discs by exact scalar diffraction
     (the angular spectrum of each disc's analytic spectrum): the physical
     truth to measure fits against.
@@ -193,10 +206,10 @@ def discplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), range
         float(n), float(lambda_), float(pix), float(sX), float(sY), float(I0), float(SNR),
         tuple(float(v) for v in rangeZ), tuple(float(v) for v in rangeR),
         None if Coordinates is None else _grid(Coordinates), None if Seed is None else int(Seed),
-        float(Sigma), float(Photons), str(Pixels).lower(), int(Oversampling), _threads(threads)))
+        float(Sigma), float(Photons), str(Pixels).lower(), int(Oversampling), _context(threads, None, reproducible)))
 
 
-def propagate(field, lambda_, pix, z, threads=0):
+def propagate(field, lambda_, pix, z, threads=0, reproducible=None):
     """The field (M-by-N, real or complex, zero outside the array) sampled
     at pitch pix, propagated over z by the angular spectrum (exact scalar
     diffraction, padded and band-limited inside; relative to the
@@ -204,10 +217,10 @@ def propagate(field, lambda_, pix, z, threads=0):
     abs(propagate(hologram - 1, lambda_, pix, -z)) shows the particles at
     depth z in focus. Returns the complex M-by-N field."""
     return _core.propagate(np.asarray(field, dtype=np.complex128), float(lambda_), float(pix),
-                           float(z), _threads(threads))
+                           float(z), _context(threads, None, reproducible))
 
 
-def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0, threads=0):
+def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0, threads=0, reproducible=None):
     """Cramer-Rao lower bounds (metres) on the standard deviations of a
     particle's x, y, z and r from one hologram with white Gaussian noise of
     standard deviation sigm. x, y (metres) from the grid origin; sizeH =
@@ -218,22 +231,22 @@ def precbound(x, y, z, r, pix, lambda_, sizeH, sigm, n=0.0, A=0.0, threads=0):
     """
     return Precbound(*_core.precbound(float(x), float(y), float(z), float(r), float(pix),
                                       float(lambda_), tuple(float(v) for v in sizeH),
-                                      float(sigm), float(n), float(A), _threads(threads)))
+                                      float(sigm), float(n), float(A), _context(threads, None, reproducible)))
 
 
-def cylzero(X, threads=0):
+def cylzero(X, threads=0, reproducible=None):
     """J0(x)/x of every element of a real array (the array's shape kept)."""
-    return _core.cylzero(_grid(X), _threads(threads))
+    return _core.cylzero(_grid(X), _context(threads, None, reproducible))
 
 
-def cylone(X, threads=0):
+def cylone(X, threads=0, reproducible=None):
     """J1(x)/x of every element of a real array (the array's shape kept)."""
-    return _core.cylone(_grid(X), _threads(threads))
+    return _core.cylone(_grid(X), _context(threads, None, reproducible))
 
 
 def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=1.0, Background=None,
             Offset=None, Weights=None, Free=(True, True, True, True), Sigma=0.0, K=None,
-            MaxIter=50, Tolerance=0.1, threads=0):
+            MaxIter=50, Tolerance=0.1, threads=0, reproducible=None):
     """Measures particles: a joint least-squares fit of their positions,
     depths and radii, with the hologram's level and offset, from a start
     table p0 (n-by-4 [x y z r], x and y in pixels from the grid centre).
@@ -258,13 +271,13 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
         str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Background is None else float(Background), None if Offset is None else float(Offset),
         None if Weights is None else _grid(Weights), [bool(v) for v in Free], float(Sigma),
-        None if K is None else float(K), int(MaxIter), float(Tolerance), _threads(threads))
+        None if K is None else float(K), int(MaxIter), float(Tolerance), _context(threads, None, reproducible))
     return FitResult(p, se, info)
 
 
 def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=None,
                 MapFOVx=None, MapFOVy=None, K=0.0, Threshold=6.5, MinSeparation=8.0,
-                MaxCount=100, Sigma=0.0, threads=0, planner=None):
+                MaxCount=100, Sigma=0.0, threads=0, planner=None, reproducible=None):
     """The detection map over a stack of depths and radii (increasing,
     metres) in one call: the best score at every position, the pair that gave
     it, and the candidates.
@@ -280,12 +293,13 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
         None if PositionWeights is None else _grid(PositionWeights),
         None if MapFOVx is None else tuple(float(v) for v in MapFOVx),
         None if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K), float(Threshold),
-        float(MinSeparation), int(MaxCount), float(Sigma), _threads(threads), _planner(planner)))
+        float(MinSeparation), int(MaxCount), float(Sigma), _context(threads, planner, reproducible)))
 
 
 def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle="disc", Contrast=1.0,
                   Weights=None, K=None, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
-                  Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None):
+                  Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None,
+                  reproducible=None):
     """Finds every particle of a recorded hologram (as divided by a background
     frame) and measures it: scans over depths and radii (increasing, metres),
     fits, subtracts, scans again; then fits all jointly with the level and
@@ -307,5 +321,5 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         None if Weights is None else _grid(Weights), None if K is None else float(K),
         float(Threshold),
         float(MinSeparation), int(MaxCount), float(Sigma), int(MaxPasses), int(MaxIter),
-        float(Tolerance), _threads(threads), _planner(planner))
+        float(Tolerance), _context(threads, planner, reproducible))
     return FitResult(p, se, info)

@@ -285,6 +285,20 @@ def test_thread_count_and_planner_leave_the_values_alone():
         ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5], planner="quick")
 
 
+def test_the_compute_context_comes_from_keywords_else_the_environment(monkeypatch):
+    """The package, not the core, reads the environment: its variables are
+    the keywords' defaults."""
+    hol, _ = plate()
+    by_keyword = ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5], reproducible=True).best
+    monkeypatch.setenv("PARTISCOPE_REPRODUCIBLE", "1")
+    assert np.array_equal(ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5]).best, by_keyword)
+    monkeypatch.setenv("PARTISCOPE_REPRODUCIBLE", "0")
+    monkeypatch.setenv("PARTISCOPE_FFTW_PLANNER", "quick")
+    with pytest.raises(ValueError, match="PARTISCOPE_FFTW_PLANNER must be"):
+        ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5])
+    ps.detectstack(hol, LAMBDA, PIX, [0.05], [3e-5], planner="estimate")
+
+
 def test_every_function_from_several_threads_at_once():
     """Each function called from four threads at once gives what it gives
     alone (FFTW's planner, the model's tables and the thread counts are
