@@ -274,8 +274,7 @@ Grid table(const std::vector<double>& v, std::size_t n) {
 py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, const std::string& model,
                   const std::string& particle, const py::object& contrast, py::object background, py::object offset,
                   py::object weights, std::vector<bool> free, double sigma, std::optional<double> K,
-                  int max_iter,
-                  double tolerance, const ComputeContext& context) {
+                  double max_iter, double tolerance, const ComputeContext& context) {
     require_matrix(hol, "hol");
     FitInput in;
     in.hol = hol.data();
@@ -307,8 +306,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
     if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
     o.K = K;
-    if (max_iter < 0 || max_iter > 10000) throw Error("Error: MaxIter must be a whole number from 0 to 10000");
-    o.max_iter = max_iter;
+    o.max_iter = kMaxIterRange.of(max_iter);
     o.tolerance = tolerance;
     FitResult r;
     {
@@ -322,7 +320,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
 py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& depths,
                       const Grid& radii, py::object weights, py::object position_weights,
                       py::object fov_x, py::object fov_y, double K, double threshold,
-                      double min_separation, int max_count, double sigma, const ComputeContext& context) {
+                      double min_separation, double max_count, double sigma, const ComputeContext& context) {
     require_matrix(hol, "hol");
     StackInput in;
     in.hol = hol.data();
@@ -347,8 +345,7 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
     StackOptions o;
     o.threshold = threshold;
     o.min_separation = min_separation;
-    if (max_count < 0 || max_count > 100000) throw Error("Error: MaxCount must be a whole number from 0 to 100000");
-    o.max_count = static_cast<std::size_t>(max_count);
+    o.max_count = static_cast<std::size_t>(kStackMaxCountRange.of(max_count));
     if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
     const unsigned planner = planner_flags(context);
@@ -377,9 +374,8 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
                         const Grid& radii, const std::string& model, const std::string& particle,
                         const py::object& contrast,
                         py::object weights, std::optional<double> K, double threshold,
-                        double min_separation,
-                        int max_count, double sigma, int max_passes, int max_iter, double tolerance,
-                        const ComputeContext& context) {
+                        double min_separation, double max_count, double sigma, double max_passes,
+                        double max_iter, double tolerance, const ComputeContext& context) {
     require_matrix(hol, "hol");
     FindInput in;
     in.hol = hol.data();
@@ -400,13 +396,11 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.K = K;
     o.threshold = threshold;
     o.min_separation = min_separation;
-    if (max_count < 0 || max_count > 200) throw Error("Error: MaxCount must be a whole number from 0 to 200");
-    o.max_count = static_cast<std::size_t>(max_count);
+    o.max_count = static_cast<std::size_t>(kMaxCountRange.of(max_count));
     if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
-    if (max_passes < 1 || max_passes > 100) throw Error("Error: MaxPasses must be a whole number from 1 to 100");
-    o.max_passes = max_passes;
-    o.max_iter = max_iter;
+    o.max_passes = kMaxPassesRange.of(max_passes);
+    o.max_iter = kMaxIterRange.of(max_iter);
     o.tolerance = tolerance;
     const unsigned planner = planner_flags(context);
     FindResult r;

@@ -119,7 +119,7 @@ TEST(FindParticles, RefusesBadOptions) {
     };
     FindOptions o = toolbox_find();
     o.max_count = 201;
-    EXPECT_EQ(message(o), "Error: MaxCount may be at most 200 (the particles are fitted jointly)");
+    EXPECT_EQ(message(o), "Error: MaxCount must be a whole number from 0 to 200");
     o = toolbox_find();
     o.tolerance = 0;
     EXPECT_EQ(message(o), "Error: Tolerance must be a positive finite number");

@@ -358,6 +358,7 @@ void check_stack_input(const StackInput& in, const StackOptions& o) {
         throw Error("Error: MinSeparation must be a non-negative finite number of pixels");
     if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
         throw Error("Error: Sigma must be a positive finite number");
+    kStackMaxCountRange.of(static_cast<double>(o.max_count));
     if (in.w) {
         for (std::size_t k = 0; k < in.M * in.N; ++k) {
             if (in.w[k] < 0.0) throw Error("Error: Weights must be finite and non-negative");

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "modules/detectscan/detection_map.h"
+#include "numerics/whole_range.h"
 
 namespace partiscope {
 
@@ -62,7 +63,7 @@ double noise_sigma(const double* hol, const double* w, std::size_t M, std::size_
 struct CandidateOptions {
     double threshold = 6.5;       // least detection signal-to-noise ratio sqrt(q)/sigma
     double min_separation = 8.0;  // pixels: no two candidates closer
-    std::size_t max_count = 100;  // most candidates
+    std::size_t max_count = 100;  // most candidates (kStackMaxCountRange)
 };
 
 struct Candidate {
@@ -79,6 +80,9 @@ std::vector<Candidate> stack_candidates(const StackInput& in, const StackMaps& m
                                         const CandidateOptions& options);
 
 // Every option of detectstack, with its default.
+// The most candidates a stack scan may be asked for.
+constexpr WholeRange kStackMaxCountRange{"MaxCount", 0, 100000};
+
 struct StackOptions : CandidateOptions {
     double sigma = 0.0;  // noise standard deviation at weight 1; 0: noise_sigma of the data
 };

@@ -60,12 +60,8 @@ void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (const mxArray* v = opts.find("Threshold")) o.threshold = frame::option_number(v, "Threshold");
     if (const mxArray* v = opts.find("MinSeparation"))
         o.min_separation = frame::option_number(v, "MinSeparation");
-    if (const mxArray* v = opts.find("MaxCount")) {
-        const double m = frame::option_number(v, "MaxCount");
-        if (!(m >= 0.0 && m <= 100000.0) || m != std::floor(m))
-            throw Error("Error: MaxCount must be a whole number from 0 to 100000");
-        o.max_count = static_cast<std::size_t>(m);
-    }
+    if (const mxArray* v = opts.find("MaxCount"))
+        o.max_count = static_cast<std::size_t>(kStackMaxCountRange.of(frame::option_number(v, "MaxCount")));
     if (const mxArray* v = opts.find("Sigma")) {
         o.sigma = frame::option_number(v, "Sigma");
         if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");

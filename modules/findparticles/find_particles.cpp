@@ -145,6 +145,23 @@ void drop_overlaps(const std::vector<double>& p, const std::vector<double>& se,
     }
 }
 
+void validate(const FindOptions& o) {
+    // Noise alone scores like the magnitude of a normal variable at every
+    // position: below 3 a search would take noise peaks by the hundred.
+    if (!(o.threshold >= 3.0)) throw Error("Error: Threshold must be at least 3");
+    kMaxCountRange.of(static_cast<double>(o.max_count));
+    kMaxPassesRange.of(o.max_passes);
+    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
+        throw Error("Error: Sigma must be a positive finite number");
+    FitOptions fit;
+    fit.contrast_free = o.contrast_free;
+    fit.contrast = o.contrast;
+    fit.K = o.K;
+    fit.max_iter = o.max_iter;
+    fit.tolerance = o.tolerance;
+    validate(fit);
+}
+
 FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned planner_flags) {
     const std::size_t M = in.M, N = in.N, npix = M * N;
     StackInput s;
@@ -168,18 +185,7 @@ FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned pl
         check.w = o.weights;
         check_stack_input(check, so);
     }
-    // Noise alone scores like the magnitude of a normal variable at every
-    // position: below 3 a search would take noise peaks by the hundred.
-    if (!(o.threshold >= 3.0)) throw Error("Error: Threshold must be at least 3");
-    if (o.max_count > 200)
-        throw Error("Error: MaxCount may be at most 200 (the particles are fitted jointly)");
-    if (o.max_passes < 1) throw Error("Error: MaxPasses must be at least 1");
-    if (o.max_iter < 0) throw Error("Error: MaxIter must be a non-negative whole number");
-    if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
-        throw Error("Error: Tolerance must be a positive finite number");
-    if (!o.contrast_free && (!std::isfinite(o.contrast) || o.contrast == 0.0))
-        throw Error("Error: Contrast must be a finite non-zero number or 'free'");
-    if (o.K && std::isnan(*o.K)) throw Error("Error: K must be a number");
+    validate(o);
     const double K = pixel_width(o.particle, o.K);
 
     // Weights: the user's, with every non-finite pixel masked.

@@ -35,6 +35,13 @@ struct FindOptions {
     double tolerance = 0.1;      // the fit's convergence, in standard errors
 };
 
+// The ranges of the search's whole-number options.
+constexpr WholeRange kMaxCountRange{"MaxCount", 0, 200};  // all are fitted jointly
+constexpr WholeRange kMaxPassesRange{"MaxPasses", 1, 100};
+
+// The options' rules, in the words every host shows (Error).
+void validate(const FindOptions& options);
+
 struct FindInput {
     const double* hol = nullptr;  // M-by-N hologram as recorded (after background division)
     std::size_t M = 0, N = 0;

@@ -72,13 +72,15 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (const mxArray* v = opts.find("MinSeparation"))
         o.min_separation = frame::option_number(v, "MinSeparation");
     if (const mxArray* v = opts.find("MaxCount"))
-        o.max_count = static_cast<std::size_t>(count_option(v, "MaxCount", 0, 200));
+        o.max_count = static_cast<std::size_t>(kMaxCountRange.of(frame::option_number(v, "MaxCount")));
     if (const mxArray* v = opts.find("Sigma")) {
         o.sigma = frame::option_number(v, "Sigma");
         if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     }
-    if (const mxArray* v = opts.find("MaxPasses")) o.max_passes = count_option(v, "MaxPasses", 1, 100);
-    if (const mxArray* v = opts.find("MaxIter")) o.max_iter = count_option(v, "MaxIter", 0, 10000);
+    if (const mxArray* v = opts.find("MaxPasses"))
+        o.max_passes = kMaxPassesRange.of(frame::option_number(v, "MaxPasses"));
+    if (const mxArray* v = opts.find("MaxIter"))
+        o.max_iter = kMaxIterRange.of(frame::option_number(v, "MaxIter"));
     if (const mxArray* v = opts.find("Tolerance"))
         o.tolerance = frame::option_number(v, "Tolerance");
 

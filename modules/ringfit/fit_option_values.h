@@ -35,9 +35,4 @@ inline void contrast_option(const mxArray* v, bool& free, double& contrast) {
     }
 }
 
-// A whole number of iterations or passes within [lo, hi].
-inline int count_option(const mxArray* v, const char* name, double lo, double hi) {
-    return static_cast<int>(frame::option_whole(v, name, lo, hi));
-}
-
 }  // namespace partiscope

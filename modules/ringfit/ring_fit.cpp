@@ -438,6 +438,25 @@ Sums Problem::pass(const Params& p, Pass what) const {
 
 // ---- checks -------------------------------------------------------------------
 
+}  // namespace
+
+void validate(const FitOptions& o) {
+    if (!o.contrast_free && (!std::isfinite(o.contrast) || o.contrast == 0.0))
+        throw Error("Error: Contrast must be a finite non-zero number or 'free'");
+    if (o.background_fixed && !std::isfinite(o.background))
+        throw Error("Error: Background must be a finite number");
+    if (o.offset_fixed && !std::isfinite(o.offset))
+        throw Error("Error: Offset must be a finite number");
+    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
+        throw Error("Error: Sigma must be a positive finite number");
+    if (o.K && std::isnan(*o.K)) throw Error("Error: K must be a number");
+    kMaxIterRange.of(o.max_iter);
+    if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
+        throw Error("Error: Tolerance must be a positive finite number");
+}
+
+namespace {
+
 void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
     if (in.M == 0 || in.N == 0) throw Error("Error: hol must not be empty");
     check_setup_lengths(in.lambda, in.pix);
@@ -454,21 +473,10 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
             std::fabs(in.p0[k + in.n]) > static_cast<double>(in.N))
             throw Error("Error: p0's x and y must lie within one sensor size of the grid centre");
     }
-    if (!o.contrast_free && (!std::isfinite(o.contrast) || o.contrast == 0.0))
-        throw Error("Error: Contrast must be a finite non-zero number or 'free'");
+    validate(o);
     for (std::size_t k = 0; o.contrast_start && k < in.n; ++k) {
         if (!std::isfinite(o.contrast_start[k])) throw Error("Error: start contrasts must be finite");
     }
-    if (o.background_fixed && !std::isfinite(o.background))
-        throw Error("Error: Background must be a finite number");
-    if (o.offset_fixed && !std::isfinite(o.offset))
-        throw Error("Error: Offset must be a finite number");
-    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
-        throw Error("Error: Sigma must be a positive finite number");
-    if (o.K && std::isnan(*o.K)) throw Error("Error: K must be a number");
-    if (o.max_iter < 0) throw Error("Error: MaxIter must be a non-negative whole number");
-    if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
-        throw Error("Error: Tolerance must be a positive finite number");
     const std::size_t n = in.M * in.N;
     std::size_t bad_data = 0;
     pixels_used = 0;

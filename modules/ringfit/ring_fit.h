@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/particle_pattern.h"
+#include "numerics/whole_range.h"
 
 namespace partiscope {
 
@@ -67,6 +68,12 @@ struct FitResult {
     std::size_t pixels_ignored = 0;      // weight 0 (non-finite pixels included)
     std::string message;                 // why the fit stopped
 };
+
+// The most iterations a fit may be asked for.
+constexpr WholeRange kMaxIterRange{"MaxIter", 0, 10000};
+
+// The options' rules, in the words every host shows (Error).
+void validate(const FitOptions& options);
 
 // Checks the input and the options (throws Error with the reason) and fits.
 // A fit that does not converge is reported in the result, never thrown:

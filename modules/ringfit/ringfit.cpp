@@ -52,7 +52,8 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
         if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     }
     if (const mxArray* v = opts.find("K")) o.K = frame::option_number(v, "K");
-    if (const mxArray* v = opts.find("MaxIter")) o.max_iter = count_option(v, "MaxIter", 0, 10000);
+    if (const mxArray* v = opts.find("MaxIter"))
+        o.max_iter = kMaxIterRange.of(frame::option_number(v, "MaxIter"));
     if (const mxArray* v = opts.find("Tolerance"))
         o.tolerance = frame::option_number(v, "Tolerance");
 }

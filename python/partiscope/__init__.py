@@ -271,7 +271,7 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
         str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Background is None else float(Background), None if Offset is None else float(Offset),
         None if Weights is None else _grid(Weights), [bool(v) for v in Free], float(Sigma),
-        None if K is None else float(K), int(MaxIter), float(Tolerance), _context(threads, None, reproducible))
+        None if K is None else float(K), float(MaxIter), float(Tolerance), _context(threads, None, reproducible))
     return FitResult(p, se, info)
 
 
@@ -293,7 +293,7 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
         None if PositionWeights is None else _grid(PositionWeights),
         None if MapFOVx is None else tuple(float(v) for v in MapFOVx),
         None if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K), float(Threshold),
-        float(MinSeparation), int(MaxCount), float(Sigma), _context(threads, planner, reproducible)))
+        float(MinSeparation), float(MaxCount), float(Sigma), _context(threads, planner, reproducible)))
 
 
 def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle="disc", Contrast=1.0,
@@ -320,6 +320,6 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Weights is None else _grid(Weights), None if K is None else float(K),
         float(Threshold),
-        float(MinSeparation), int(MaxCount), float(Sigma), int(MaxPasses), int(MaxIter),
+        float(MinSeparation), float(MaxCount), float(Sigma), float(MaxPasses), float(MaxIter),
         float(Tolerance), _context(threads, planner, reproducible))
     return FitResult(p, se, info)

@@ -416,3 +416,31 @@ def test_a_start_whose_disc_pattern_cannot_be_computed_is_brought_within():
                          Sigma=0.01)
     fit = ps.ringfit(plate.hologram, LAMBDA, PIX, [[0.5, 0.5, 0.002, 100e-6]])
     assert np.isfinite(fit.p).all()
+
+
+def test_octave_and_python_refuse_the_same_options_in_the_same_words():
+    """The core owns the options' rules: both hosts pass the values on."""
+    if not MEX_DIR or shutil.which("octave-cli") is None:
+        pytest.skip("Octave and the built modules are needed (PARTISCOPE_MEX_DIR)")
+    hol, table = plate()
+    cases = [("findparticles", "MaxIter", 20000), ("findparticles", "Tolerance", -1),
+             ("findparticles", "Threshold", 2), ("findparticles", "MaxCount", 2.5),
+             ("ringfit", "MaxIter", 20000), ("ringfit", "Tolerance", -1)]
+    calls = {"findparticles": ("(hol, %r, %r, 0.05, 3e-5" % (LAMBDA, PIX),
+                               lambda **kw: ps.findparticles(hol, LAMBDA, PIX, [0.05], [3e-5], **kw)),
+             "ringfit": ("(hol, %r, %r, [-20 15 0.04 3e-5]" % (LAMBDA, PIX),
+                         lambda **kw: ps.ringfit(hol, LAMBDA, PIX, table[:1], **kw))}
+    script = "addpath('%s'); hol = 1 + 0.05 * randn(96, 80);\n" % MEX_DIR
+    python = []
+    for module, name, value in cases:
+        script += ("try, %s%s, '%s', %r); disp('MSG:none'); catch e, disp(['MSG:' e.message]); end\n"
+                   % (module, calls[module][0], name, value))
+        with pytest.raises(ValueError) as refused:
+            calls[module][1](**{name: value})
+        python.append(str(refused.value))
+    out = subprocess.run(["octave-cli", "--norc", "--quiet", "--eval", script], check=True,
+                         capture_output=True, text=True).stdout
+    # Octave names the function before the module's message.
+    octave_says = [line[4:] for line in out.splitlines() if line.startswith("MSG:")]
+    assert octave_says == ["%s: %s" % (c[0], m) for c, m in zip(cases, python)]
+    assert python[0] == "Error: MaxIter must be a whole number from 0 to 10000"
