@@ -127,6 +127,26 @@ mxArray* scalar_array(double v);
 mxArray* column_array(const std::vector<double>& v);
 mxArray* logical_column(const std::vector<bool>& v);
 
+// A report's field as a MEX array: numbers as scalars, per-particle vectors
+// as columns, text as a string.
+inline mxArray* field_array(double v) { return scalar_array(v); }
+inline mxArray* field_array(int v) { return scalar_array(v); }
+inline mxArray* field_array(std::size_t v) { return scalar_array(static_cast<double>(v)); }
+inline mxArray* field_array(const std::vector<double>& v) { return column_array(v); }
+inline mxArray* field_array(const std::vector<bool>& v) { return logical_column(v); }
+inline mxArray* field_array(const std::string& v) { return mxCreateString(v.c_str()); }
+
+// A 1-by-1 struct of the fields a core's table lists: fields(visit) calls
+// visit(name, value) for each.
+template <class Fields>
+mxArray* struct_of(Fields&& fields) {
+    std::vector<const char*> names;
+    fields([&](const char* name, const auto&) { names.push_back(name); });
+    mxArray* s = mxCreateStructMatrix(1, 1, static_cast<int>(names.size()), names.data());
+    fields([&](const char* name, const auto& v) { mxSetField(s, 0, name, field_array(v)); });
+    return s;
+}
+
 // Steps before the module's own work: notice, counts, types, and the refusal
 // of sparse storage ("Error: <name> must be a full (not sparse) double
 // array; ...", the name taken from the usage text). Returns the message to

@@ -241,27 +241,22 @@ py::array_t<bool> flags(const std::vector<bool>& v) {
     return a;
 }
 
-// The per-particle fields both the fit and the search report.
-template <class Result>
-void per_particle(py::dict& d, const Result& r) {
-    d["converged"] = flags(r.converged);
-    d["zr_correlation"] = py::array_t<double>(r.zr_correlation.size(), r.zr_correlation.data());
-    d["contrast"] = py::array_t<double>(r.contrast.size(), r.contrast.data());
-    d["contrast_se"] = py::array_t<double>(r.contrast_se.size(), r.contrast_se.data());
+// A report's field as a Python value: numbers as numbers, per-particle
+// vectors as arrays, text as str.
+py::object field_value(double v) { return py::float_(v); }
+py::object field_value(int v) { return py::int_(v); }
+py::object field_value(std::size_t v) { return py::int_(v); }
+py::object field_value(const std::vector<double>& v) {
+    return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
 }
+py::object field_value(const std::vector<bool>& v) { return flags(v); }
+py::object field_value(const std::string& v) { return py::str(v); }
 
-py::dict fit_info(const FitResult& r) {
+// The dict of the fields a core's table lists (info_fields).
+template <class Result>
+py::dict info_dict(const Result& r) {
     py::dict d;
-    d["background"] = r.background;
-    d["background_se"] = r.background_se;
-    d["offset"] = r.offset;
-    d["offset_se"] = r.offset_se;
-    d["sigma"] = r.sigma;
-    d["chi2"] = r.chi2;
-    d["iterations"] = r.iterations;
-    per_particle(d, r);
-    d["pixels_ignored"] = r.pixels_ignored;
-    d["message"] = r.message;
+    info_fields(r, [&](const char* name, const auto& v) { d[name] = field_value(v); });
     return d;
 }
 
@@ -314,7 +309,7 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
         const UseContext use(context);
         r = ring_fit(in, o);
     }
-    return py::make_tuple(table(r.p, in.n), table(r.se, in.n), fit_info(r));
+    return py::make_tuple(table(r.p, in.n), table(r.se, in.n), info_dict(r));
 }
 
 py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& depths,
@@ -409,17 +404,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
         const UseContext use(context);
         r = find_particles(in, o, planner);
     }
-    py::dict d;
-    d["score"] = py::array_t<double>(r.score.size(), r.score.data());
-    per_particle(d, r);
-    d["background"] = r.background;
-    d["background_se"] = r.background_se;
-    d["offset"] = r.offset;
-    d["offset_se"] = r.offset_se;
-    d["sigma"] = r.sigma;
-    d["passes"] = r.passes;
-    d["pixels_ignored"] = r.pixels_ignored;
-    d["message"] = r.message;
+    py::dict d = info_dict(r);
     Grid p = grid(r.n, 4), se = grid(r.n, 4);
     if (r.n > 0) {
         std::memcpy(p.mutable_data(), r.p.data(), r.p.size() * sizeof(double));

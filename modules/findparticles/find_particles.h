@@ -71,6 +71,25 @@ struct FindResult {
 FindResult find_particles(const FindInput& in, const FindOptions& options,
                           unsigned planner_flags);
 
+// The info fields of a search, the one table both hosts build their reports
+// from: field(name, value) in the order reported.
+template <class Field>
+void info_fields(const FindResult& r, Field&& field) {
+    field("score", r.score);
+    field("converged", r.converged);
+    field("zr_correlation", r.zr_correlation);
+    field("contrast", r.contrast);
+    field("contrast_se", r.contrast_se);
+    field("background", r.background);
+    field("background_se", r.background_se);
+    field("offset", r.offset);
+    field("offset_se", r.offset_se);
+    field("sigma", r.sigma);
+    field("passes", r.passes);
+    field("pixels_ignored", r.pixels_ignored);
+    field("message", r.message);
+}
+
 // Two opaque particles cannot overlap: among the rows kept (keep[k] != 0) of
 // an n-by-4 table p [x y z r] (x, y in pixels of pitch pix) with standard
 // errors se, a row whose sphere would overlap a stronger row's (a higher

@@ -23,28 +23,6 @@ const frame::ModuleInfo kInfo = {
     true,
 };
 
-mxArray* info_struct(const FindResult& r) {
-    const char* names[] = {"score",      "converged",   "zr_correlation", "contrast",
-                           "contrast_se", "background", "background_se",  "offset",
-                           "offset_se",  "sigma",       "passes",         "pixels_ignored",
-                           "message"};
-    mxArray* s = mxCreateStructMatrix(1, 1, sizeof names / sizeof names[0], names);
-    mxSetField(s, 0, "score", frame::column_array(r.score));
-    mxSetField(s, 0, "converged", frame::logical_column(r.converged));
-    mxSetField(s, 0, "zr_correlation", frame::column_array(r.zr_correlation));
-    mxSetField(s, 0, "contrast", frame::column_array(r.contrast));
-    mxSetField(s, 0, "contrast_se", frame::column_array(r.contrast_se));
-    mxSetField(s, 0, "background", frame::scalar_array(r.background));
-    mxSetField(s, 0, "background_se", frame::scalar_array(r.background_se));
-    mxSetField(s, 0, "offset", frame::scalar_array(r.offset));
-    mxSetField(s, 0, "offset_se", frame::scalar_array(r.offset_se));
-    mxSetField(s, 0, "sigma", frame::scalar_array(r.sigma));
-    mxSetField(s, 0, "passes", frame::scalar_array(r.passes));
-    mxSetField(s, 0, "pixels_ignored", frame::scalar_array(static_cast<double>(r.pixels_ignored)));
-    mxSetField(s, 0, "message", mxCreateString(r.message.c_str()));
-    return s;
-}
-
 void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FindInput in;
     in.hol = frame::real_values(prhs[0], "Error: hol must be a non-empty real double matrix");
@@ -91,7 +69,7 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
         std::memcpy(p, r.p.data(), r.p.size() * sizeof(double));
         std::memcpy(se, r.se.data(), r.se.size() * sizeof(double));
     }
-    results.store(2, info_struct(r));
+    results.store(2, frame::struct_of([&](auto&& field) { info_fields(r, field); }));
 }
 
 }  // namespace

@@ -69,6 +69,26 @@ struct FitResult {
     std::string message;                 // why the fit stopped
 };
 
+// The info fields of a fit, the one table both hosts build their reports
+// from (MEX struct, Python dict): field(name, value) in the order reported,
+// each value a number, a per-particle vector or the message.
+template <class Field>
+void info_fields(const FitResult& r, Field&& field) {
+    field("background", r.background);
+    field("background_se", r.background_se);
+    field("offset", r.offset);
+    field("offset_se", r.offset_se);
+    field("sigma", r.sigma);
+    field("chi2", r.chi2);
+    field("iterations", r.iterations);
+    field("converged", r.converged);
+    field("zr_correlation", r.zr_correlation);
+    field("contrast", r.contrast);
+    field("contrast_se", r.contrast_se);
+    field("pixels_ignored", r.pixels_ignored);
+    field("message", r.message);
+}
+
 // The most iterations a fit may be asked for.
 constexpr WholeRange kMaxIterRange{"MaxIter", 0, 10000};
 
