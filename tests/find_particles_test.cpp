@@ -148,3 +148,38 @@ TEST(FindParticles, DropsRowsWhoseSpheresWouldOverlapAStrongerOne) {
     drop_overlaps(p, se, {5, 10, 3, 4}, pix, keep);
     EXPECT_EQ(keep, std::vector<char>({0, 1, 1, 1}));
 }
+
+// The fitted rows that are no particle: off the sensor, beyond the volume,
+// below the radius floor, undetermined, or (free contrasts) without a
+// significant contrast; a held row stays wherever it is.
+TEST(FindParticles, KeepsOnlyRowsThatAreParticles) {
+    // Rows: fine, off the sensor, too deep, too small, undetermined, held off the sensor.
+    const std::size_t n = 6;
+    FitResult fit;
+    fit.p = {0, 90, 0, 0, 10, 90, 0, 0, -10, 20, 0, 0,
+             0.05, 0.05, 0.5, 0.05, 0.05, 0.05, 4e-5, 4e-5, 4e-5, 5e-6, 4e-5, 4e-5};
+    fit.se.assign(4 * n, 0.01);
+    fit.se[4] = NAN;
+    fit.contrast.assign(n, 1.0);
+    fit.contrast_se.assign(n, 0.1);
+    RowRules rules;
+    rules.half_rows = rules.half_cols = 64;
+    rules.least_z = 0.015;
+    rules.most_z = 0.2;
+    rules.least_r = 1e-5;
+    rules.threshold = 6.5;
+    rules.pix = 6.7e-6;
+    const std::vector<double> score = {9, 8, 7, 6, 5, 4};
+    const std::vector<char> held = {0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(kept_rows(fit, held, score, rules), std::vector<char>({1, 0, 0, 0, 0, 1}));
+    // Free contrasts: a contrast within 3.25 standard errors of none is no
+    // particle, unless a row strayed (the errors then mean nothing).
+    rules.contrast_free = true;
+    fit.contrast[0] = 0.3;
+    EXPECT_EQ(kept_rows(fit, held, score, rules)[0], 1);
+    fit.p[1] = 30;
+    fit.p[2 * n + 2] = 0.05;
+    const std::vector<char> keep = kept_rows(fit, held, score, rules);
+    EXPECT_EQ(keep[0], 0);
+    EXPECT_EQ(keep[1], 1);
+}

@@ -145,6 +145,31 @@ void drop_overlaps(const std::vector<double>& p, const std::vector<double>& se,
     }
 }
 
+std::vector<char> kept_rows(const FitResult& fit, const std::vector<char>& held,
+                            const std::vector<double>& score, const RowRules& rules) {
+    const std::size_t n = score.size();
+    const auto inside = [&](std::size_t k) {
+        const double z = fit.p[k + 2 * n];
+        return std::fabs(fit.p[k]) <= rules.half_rows && std::fabs(fit.p[k + n]) <= rules.half_cols &&
+               z >= rules.least_z && z <= rules.most_z;
+    };
+    const auto measured = [&](std::size_t k) {
+        bool finite = true;
+        for (int q = 0; q < 4; ++q) finite = finite && std::isfinite(fit.se[k + q * n]);
+        return finite && fit.p[k + 3 * n] >= rules.least_r;
+    };
+    bool strayed = false;
+    for (std::size_t k = 0; k < n; ++k) strayed = strayed || (!held[k] && !inside(k));
+    std::vector<char> keep(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        keep[k] = held[k] || (inside(k) && measured(k));
+        if (rules.contrast_free && keep[k] && !held[k] && !strayed)
+            keep[k] = !(std::fabs(fit.contrast[k]) < 0.5 * rules.threshold * fit.contrast_se[k]);
+    }
+    drop_overlaps(fit.p, fit.se, score, rules.pix, keep);
+    return keep;
+}
+
 void validate(const FindOptions& o) {
     // Noise alone scores like the magnitude of a normal variable at every
     // position: below 3 a search would take noise peaks by the hundred.
@@ -162,280 +187,353 @@ void validate(const FindOptions& o) {
     validate(fit);
 }
 
-FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned planner_flags) {
-    const std::size_t M = in.M, N = in.N, npix = M * N;
-    StackInput s;
-    s.M = M;
-    s.N = N;
-    s.lambda = in.lambda;
-    s.pix = in.pix;
-    s.K = pixel_width(o.particle, o.K);
-    s.depths = in.depths;
-    s.nz = in.nz;
-    s.radii = in.radii;
-    s.nr = in.nr;
-    s.fov = {1, M, 1, N};
-    StackOptions so;
-    so.threshold = o.threshold;
-    so.min_separation = o.min_separation;
-    so.sigma = o.sigma;
-    {
-        StackInput check = s;
+namespace {
+
+// One search: the data and their weights, the residual scanned, and the
+// particles found and dropped so far. Its steps are the search's rules, one
+// function each.
+class Search {
+public:
+    Search(const FindInput& in, const FindOptions& o, unsigned planner_flags)
+        : in_(in), o_(o), planner_flags_(planner_flags), M_(in.M), N_(in.N),
+          hM_(static_cast<double>(in.M / 2)), hN_(static_cast<double>(in.N / 2)),
+          K_(pixel_width(o.particle, o.K)) {
+        stack_ = stack_input();
+        stack_options_.threshold = o.threshold;
+        stack_options_.min_separation = o.min_separation;
+        stack_options_.sigma = o.sigma;
+        StackInput check = stack_;
         check.hol = in.hol;
         check.w = o.weights;
-        check_stack_input(check, so);
+        check_stack_input(check, stack_options_);
+        validate(o);
+        mask_data();
     }
-    validate(o);
-    const double K = pixel_width(o.particle, o.K);
 
-    // Weights: the user's, with every non-finite pixel masked.
-    std::vector<double> w(npix), data(npix);
-    FindResult result;
-    double sw = 0.0, swd = 0.0;
+    FindResult run();
+
+private:
+    StackInput stack_input() const;
+    void mask_data();
+    std::vector<Start> scan_residual(double sigma);
+    bool known(double x, double y, double zc, double reach) const;
+    bool shadowed(const std::vector<Start>& fresh, double x, double y) const;
+    Start fine_scan(const Candidate& c, double sigma, bool& ghost);
+    void fit_found(bool hold);
+    std::vector<char> held_rows(bool hold, bool& all_settled);
+    void subtract();
+    FindResult report();
+
+    const FindInput& in_;
+    const FindOptions& o_;
+    const unsigned planner_flags_;
+    const std::size_t M_, N_;
+    const double hM_, hN_, K_;
+    StackInput stack_;
+    StackOptions stack_options_;
+    std::vector<double> w_, data_, res_, best_, model_, quad_;
+    std::vector<std::int32_t> pair_;
+    double level_ = 0.0, sw_ = 0.0;
+    std::vector<Start> found_, rejected_;
+    FitResult fit_;
+    bool fitted_ = false, held_any_ = false;
+    FindResult result_;
+};
+
+StackInput Search::stack_input() const {
+    StackInput s;
+    s.M = M_;
+    s.N = N_;
+    s.lambda = in_.lambda;
+    s.pix = in_.pix;
+    s.K = K_;
+    s.depths = in_.depths;
+    s.nz = in_.nz;
+    s.radii = in_.radii;
+    s.nr = in_.nr;
+    s.fov = {1, M_, 1, N_};
+    return s;
+}
+
+// Weights: the user's, with every non-finite pixel masked; the first
+// residual is the data less its weighted mean (the criterion has no offset
+// term of its own).
+void Search::mask_data() {
+    const std::size_t npix = M_ * N_;
+    w_.resize(npix);
+    data_.resize(npix);
+    double swd = 0.0;
     for (std::size_t k = 0; k < npix; ++k) {
-        const double wk = o.weights ? o.weights[k] : 1.0;
+        const double wk = o_.weights ? o_.weights[k] : 1.0;
         if (!std::isfinite(wk)) throw Error("Error: Weights must be finite and non-negative");
-        const bool usable = wk > 0.0 && std::isfinite(in.hol[k]);
-        w[k] = usable ? wk : 0.0;
-        data[k] = usable ? in.hol[k] : 0.0;
-        if (!usable) ++result.pixels_ignored;
-        sw += w[k];
-        swd += w[k] * data[k];
+        const bool usable = wk > 0.0 && std::isfinite(in_.hol[k]);
+        w_[k] = usable ? wk : 0.0;
+        data_[k] = usable ? in_.hol[k] : 0.0;
+        if (!usable) ++result_.pixels_ignored;
+        sw_ += w_[k];
+        swd += w_[k] * data_[k];
     }
-    if (!(sw > 0.0)) throw Error("Error: hol has no pixel with a finite value and non-zero weight");
-    const double level = swd / sw;
-    // The first residual: the data less its weighted mean (the criterion
-    // has no offset term of its own).
-    std::vector<double> res(npix);
-    for (std::size_t k = 0; k < npix; ++k) res[k] = w[k] > 0.0 ? data[k] - level : 0.0;
+    if (!(sw_ > 0.0)) throw Error("Error: hol has no pixel with a finite value and non-zero weight");
+    level_ = swd / sw_;
+    res_.resize(npix);
+    for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - level_ : 0.0;
+    best_.resize(npix);
+    pair_.resize(npix);
+    stack_.hol = res_.data();
+    stack_.w = w_.data();
+}
 
-    std::vector<Start> found, rejected;
-    FitResult fit;
-    bool fitted = false;
-    std::vector<double> best(npix), model, quad;
-    std::vector<std::int32_t> pair(npix);
-    s.hol = res.data();
-    s.w = w.data();
-    // The fit of every particle found so far. hold: those fitted before are
-    // held at their values (the new ones are fitted among their patterns);
-    // otherwise all are fitted jointly from where they are.
-    bool held_any = false;
-    const double radius_floor = 0.5 * in.radii[0];
-    const double hM = static_cast<double>(M / 2), hN = static_cast<double>(N / 2);
-    const auto fit_found = [&](bool hold) {
-        for (;;) {
-            const std::size_t n = found.size();
-            std::vector<double> p0(4 * n), a(n);
-            std::unique_ptr<bool[]> held(new bool[n]);
-            bool all_settled = true;
-            for (std::size_t k = 0; k < n; ++k) {
-                p0[k] = found[k].x;
-                p0[k + n] = found[k].y;
-                p0[k + 2 * n] = found[k].z;
-                p0[k + 3 * n] = found[k].r;
-                a[k] = found[k].a;
-                // Those near a new particle are fitted again with it: an
-                // overlap the earlier fit did not know of moves them.
-                bool overlapped = false;
-                for (const Start& f : found) {
-                    overlapped = overlapped ||
-                                 (!f.settled && std::hypot(f.x - found[k].x, f.y - found[k].y) <
-                                                    std::sqrt(4.0 * in.lambda * f.z) / in.pix);
-                }
-                held[k] = hold && found[k].settled && !overlapped;
-                held_any = held_any || held[k];
-                all_settled = all_settled && found[k].settled;
-            }
-            FitInput fi;
-            fi.hol = data.data();
-            fi.M = M;
-            fi.N = N;
-            fi.lambda = in.lambda;
-            fi.pix = in.pix;
-            fi.p0 = p0.data();
-            fi.n = n;
-            FitOptions fo;
-            fo.model = o.model;
-            fo.particle = o.particle;
-            fo.contrast_free = o.contrast_free;
-            fo.contrast = o.contrast;
-            fo.weights = w.data();
-            fo.K = o.K;
-            fo.max_iter = o.max_iter;
-            // Pass by pass the fit only has to leave a clean residual for the
-            // next scan: a standard error is close enough there, and the joint
-            // fit at the end converges the rest.
-            fo.tolerance = hold ? std::max(o.tolerance, 1.0) : o.tolerance;
-            fo.held = held.get();
-            fo.contrast_start = a.data();
-            fo.settled = !hold && all_settled;
-            fit = ring_fit(fi, fo);
-            fitted = true;
-            // A candidate that was only a side lobe of a stronger pattern
-            // fits with a contrast indistinguishable from none, or leaves
-            // the volume (which leaves the information matrix singular): it
-            // is dropped and the rest refitted.
-            const auto inside = [&](std::size_t k) {
-                const double z = fit.p[k + 2 * n];
-                return std::fabs(fit.p[k]) <= hM && std::fabs(fit.p[k + n]) <= hN &&
-                       z >= 0.5 * in.depths[0] && z <= 2.0 * in.depths[in.nz - 1];
-            };
-            // A row that only absorbs the misfit of a neighbour's pattern
-            // shrinks towards r = 0, where the data no longer determine it:
-            // a radius below half the smallest scanned one, or a standard
-            // error that is not finite, is no particle. It is dropped and
-            // the rest refitted.
-            const auto measured = [&](std::size_t k) {
-                bool finite = true;
-                for (int q = 0; q < 4; ++q) finite = finite && std::isfinite(fit.se[k + q * n]);
-                return finite && fit.p[k + 3 * n] >= radius_floor;
-            };
-            bool strayed = false;
-            for (std::size_t k = 0; k < n; ++k) strayed = strayed || (!held[k] && !inside(k));
-            std::vector<char> keep(n);
-            for (std::size_t k = 0; k < n; ++k) {
-                keep[k] = held[k] || (inside(k) && measured(k));
-                if (o.contrast_free && keep[k] && !held[k] && !strayed)
-                    keep[k] = !(std::fabs(fit.contrast[k]) < 0.5 * o.threshold * fit.contrast_se[k]);
-            }
-            std::vector<double> scores(n);
-            for (std::size_t k = 0; k < n; ++k) scores[k] = found[k].score;
-            drop_overlaps(fit.p, fit.se, scores, in.pix, keep);
-            std::vector<Start> kept;
-            for (std::size_t k = 0; k < n; ++k) {
-                if (keep[k])
-                    kept.push_back({fit.p[k], fit.p[k + n], fit.p[k + 2 * n], fit.p[k + 3 * n],
-                                    found[k].score, fit.contrast[k], true});
-                else
-                    rejected.push_back(found[k]);
-            }
-            const bool changed = kept.size() != n;
-            found = kept;
-            if (!changed || found.empty()) break;
+// A residual peak on a particle already fitted (or dropped), at its depth,
+// is what its fit left; a particle straight behind another one, at another
+// depth, is new.
+bool Search::known(double x, double y, double zc, double reach) const {
+    for (const std::vector<Start>* list : {&found_, &rejected_}) {
+        for (const Start& f : *list) {
+            if (std::hypot(f.x - x, f.y - y) < std::max(o_.min_separation, 2.0) &&
+                std::fabs(f.z - zc) <= reach)
+                return true;
         }
+    }
+    return false;
+}
+
+// Close to a stronger candidate of this scan, a peak may be a side lobe of
+// its pattern: it waits for the next scan, on the residual with that
+// pattern subtracted. Side lobes lie within the central Fresnel zones of the
+// pattern that casts them (four here).
+bool Search::shadowed(const std::vector<Start>& fresh, double x, double y) const {
+    for (const Start& f : fresh) {
+        if (std::hypot(f.x - x, f.y - y) < std::sqrt(4.0 * in_.lambda * f.z) / in_.pix) return true;
+    }
+    return false;
+}
+
+// A candidate brought within the fit's reach: its sub-pixel centre from the
+// best map around the peak, then depth, radius and depth again by fine scans
+// of the criterion there (the stack's grid is coarse). ghost: the pattern
+// summed without wrap-around does not reach the threshold (the map is a
+// circular correlation: a pattern near one edge also scores at the
+// opposite one, where it has nothing to correlate with).
+Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
+    const double x = static_cast<double>(c.row) - hM_, y = static_cast<double>(c.col) - hN_;
+    const std::size_t t = c.row + c.col * M_;
+    const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz,
+                      ir = static_cast<std::size_t>(c.pair) / in_.nz;
+    double zlo, zhi, rlo, rhi;
+    bracket(in_.depths, in_.nz, iz, zlo, zhi);
+    bracket(in_.radii, in_.nr, ir, rlo, rhi);
+    Start st{x, y, in_.depths[iz], in_.radii[ir], c.score};
+    if (c.row > 0 && c.row + 1 < M_) st.x += vertex(best_[t - 1], best_[t], best_[t + 1]);
+    if (c.col > 0 && c.col + 1 < N_) st.y += vertex(best_[t - M_], best_[t], best_[t + M_]);
+    // Beyond the sensor a window has nothing to sum.
+    const std::size_t H = static_cast<std::size_t>(
+        std::min(static_cast<double>(std::max(M_, N_)),
+                 std::max(24.0, std::sqrt(16.0 * in_.lambda * st.z) / in_.pix)));
+    const auto by_z = [&](double z) {
+        return window_score(res_, w_, M_, N_, c.row, c.col, H, z, st.r, in_, K_, quad_);
     };
-    result.message = "no candidate reaches the threshold";
-    for (int pass = 0; pass < o.max_passes && found.size() < o.max_count; ++pass) {
-        result.passes = pass + 1;
-        const double sigma = o.sigma > 0.0 ? o.sigma : noise_sigma(res.data(), w.data(), M, N);
-        result.sigma = sigma;
-        detection_stack(s, {best.data(), pair.data()}, planner_flags);
-        CandidateOptions co = so;
-        co.max_count = o.max_count - found.size();
-        std::vector<Candidate> cands = stack_candidates(s, {best.data(), pair.data()}, sigma, co);
-        // A strong pattern scores well away from its centre too, against
-        // templates of other depths (up to about 40% of its own score): only
-        // candidates within half of the strongest are taken in one scan; the
-        // rest come back, if they are particles, once the strong ones are
-        // subtracted.
-        while (!cands.empty() && (cands.back().score < kTakenTogether * cands.front().score ||
-                                  cands.size() > kMostAPass))
-            cands.pop_back();
-        std::vector<Start> fresh;
-        for (const Candidate& c : cands) {
-            const double x = static_cast<double>(c.row) - hM, y = static_cast<double>(c.col) - hN;
-            const std::size_t t = c.row + c.col * M;
-            const std::size_t iz = static_cast<std::size_t>(c.pair) % in.nz,
-                              ir = static_cast<std::size_t>(c.pair) / in.nz;
-            double zlo, zhi, rlo, rhi;
-            bracket(in.depths, in.nz, iz, zlo, zhi);
-            bracket(in.radii, in.nr, ir, rlo, rhi);
-            // A residual peak on a particle already fitted (or dropped), at its
-            // depth, is what its fit left; a particle straight behind another
-            // one, at another depth, is new.
-            const double zc = in.depths[iz];
-            const double reach = 1.5 * std::max(zc - zlo, zhi - zc);
-            bool near = false;
-            for (const std::vector<Start>* list : {&found, &rejected}) {
-                for (const Start& f : *list)
-                    near = near || (std::hypot(f.x - x, f.y - y) < std::max(o.min_separation, 2.0) &&
-                                    std::fabs(f.z - zc) <= reach);
-            }
-            if (near) continue;
-            // Close to a stronger candidate of this scan, a peak may be a side
-            // lobe of its pattern: it waits for the next scan, on the residual
-            // with that pattern subtracted. Side lobes lie within the central
-            // Fresnel zones of the pattern that casts them (four here).
-            bool shadowed = false;
-            for (const Start& f : fresh)
-                shadowed = shadowed ||
-                           std::hypot(f.x - x, f.y - y) < std::sqrt(4.0 * in.lambda * f.z) / in.pix;
-            if (shadowed) continue;
-            Start st{x, y, in.depths[iz], in.radii[ir], c.score};
-            // Sub-pixel centre from the best map around the peak.
-            if (c.row > 0 && c.row + 1 < M) st.x += vertex(best[t - 1], best[t], best[t + 1]);
-            if (c.col > 0 && c.col + 1 < N) st.y += vertex(best[t - M], best[t], best[t + M]);
-            // The stack's grid is coarse: depth, then radius, then depth
-            // again, each by a fine scan of the criterion at the peak.
-            // Beyond the sensor a window has nothing to sum.
-            const std::size_t H = static_cast<std::size_t>(
-                std::min(static_cast<double>(std::max(M, N)),
-                         std::max(24.0, std::sqrt(16.0 * in.lambda * st.z) / in.pix)));
-            const auto by_z = [&](double z) {
-                return window_score(res, w, M, N, c.row, c.col, H, z, st.r, in, K, quad);
-            };
-            const auto by_r = [&](double r) {
-                return window_score(res, w, M, N, c.row, c.col, H, st.z, r, in, K, quad);
-            };
-            st.z = scan(zlo, zhi, 17, by_z);
-            st.r = scan(rlo, rhi, 9, by_r);
-            const double dz = (zhi - zlo) / 16;
-            st.z = scan(st.z - dz, st.z + dz, 9, by_z);
-            // The map is a circular correlation: a pattern near one edge also
-            // scores at the opposite one. Summed without wrap-around, such a
-            // ghost has nothing to correlate with.
-            if (std::sqrt(by_z(st.z)) < std::max(o.threshold, kGhost * c.score) * sigma) {
-                rejected.push_back(st);
-                continue;
-            }
-            fresh.push_back(st);
+    const auto by_r = [&](double r) {
+        return window_score(res_, w_, M_, N_, c.row, c.col, H, st.z, r, in_, K_, quad_);
+    };
+    st.z = scan(zlo, zhi, 17, by_z);
+    st.r = scan(rlo, rhi, 9, by_r);
+    const double dz = (zhi - zlo) / 16;
+    st.z = scan(st.z - dz, st.z + dz, 9, by_z);
+    ghost = std::sqrt(by_z(st.z)) < std::max(o_.threshold, kGhost * c.score) * sigma;
+    return st;
+}
+
+// The new particles of one scan of the residual, each brought within the
+// fit's reach.
+std::vector<Start> Search::scan_residual(double sigma) {
+    detection_stack(stack_, {best_.data(), pair_.data()}, planner_flags_);
+    CandidateOptions co = stack_options_;
+    co.max_count = o_.max_count - found_.size();
+    std::vector<Candidate> cands = stack_candidates(stack_, {best_.data(), pair_.data()}, sigma, co);
+    // A strong pattern scores well away from its centre too, against
+    // templates of other depths (up to about 40% of its own score): only
+    // candidates within half of the strongest are taken in one scan; the
+    // rest come back, if they are particles, once the strong ones are
+    // subtracted.
+    while (!cands.empty() && (cands.back().score < kTakenTogether * cands.front().score ||
+                              cands.size() > kMostAPass))
+        cands.pop_back();
+    std::vector<Start> fresh;
+    for (const Candidate& c : cands) {
+        const double x = static_cast<double>(c.row) - hM_, y = static_cast<double>(c.col) - hN_;
+        const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
+        double zlo, zhi;
+        bracket(in_.depths, in_.nz, iz, zlo, zhi);
+        const double zc = in_.depths[iz];
+        if (known(x, y, zc, 1.5 * std::max(zc - zlo, zhi - zc)) || shadowed(fresh, x, y)) continue;
+        bool ghost = false;
+        const Start st = fine_scan(c, sigma, ghost);
+        (ghost ? rejected_ : fresh).push_back(st);
+    }
+    return fresh;
+}
+
+// Which rows the next fit holds at their values: with hold, those fitted
+// before, unless near a new particle (an overlap the earlier fit did not
+// know of moves them).
+std::vector<char> Search::held_rows(bool hold, bool& all_settled) {
+    const std::size_t n = found_.size();
+    std::vector<char> held(n);
+    all_settled = true;
+    for (std::size_t k = 0; k < n; ++k) {
+        bool overlapped = false;
+        for (const Start& f : found_) {
+            overlapped = overlapped ||
+                         (!f.settled && std::hypot(f.x - found_[k].x, f.y - found_[k].y) <
+                                            std::sqrt(4.0 * in_.lambda * f.z) / in_.pix);
         }
+        held[k] = hold && found_[k].settled && !overlapped;
+        held_any_ = held_any_ || held[k];
+        all_settled = all_settled && found_[k].settled;
+    }
+    return held;
+}
+
+// The fit of every particle found so far. hold: those fitted before are held
+// at their values (the new ones are fitted among their patterns); otherwise
+// all are fitted jointly from where they are. Rows that are no particle
+// (kept_rows) are dropped and the rest refitted.
+void Search::fit_found(bool hold) {
+    for (;;) {
+        const std::size_t n = found_.size();
+        std::vector<double> p0(4 * n), a(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            p0[k] = found_[k].x;
+            p0[k + n] = found_[k].y;
+            p0[k + 2 * n] = found_[k].z;
+            p0[k + 3 * n] = found_[k].r;
+            a[k] = found_[k].a;
+        }
+        bool all_settled = true;
+        const std::vector<char> held_flags = held_rows(hold, all_settled);
+        std::unique_ptr<bool[]> held(new bool[n]);
+        for (std::size_t k = 0; k < n; ++k) held[k] = held_flags[k] != 0;
+        FitInput fi;
+        fi.hol = data_.data();
+        fi.M = M_;
+        fi.N = N_;
+        fi.lambda = in_.lambda;
+        fi.pix = in_.pix;
+        fi.p0 = p0.data();
+        fi.n = n;
+        FitOptions fo;
+        fo.model = o_.model;
+        fo.particle = o_.particle;
+        fo.contrast_free = o_.contrast_free;
+        fo.contrast = o_.contrast;
+        fo.weights = w_.data();
+        fo.K = o_.K;
+        fo.max_iter = o_.max_iter;
+        // Pass by pass the fit only has to leave a clean residual for the
+        // next scan: a standard error is close enough there, and the joint
+        // fit at the end converges the rest.
+        fo.tolerance = hold ? std::max(o_.tolerance, 1.0) : o_.tolerance;
+        fo.held = held.get();
+        fo.contrast_start = a.data();
+        fo.settled = !hold && all_settled;
+        fit_ = ring_fit(fi, fo);
+        fitted_ = true;
+        RowRules rules;
+        rules.half_rows = hM_;
+        rules.half_cols = hN_;
+        rules.least_z = 0.5 * in_.depths[0];
+        rules.most_z = 2.0 * in_.depths[in_.nz - 1];
+        rules.least_r = 0.5 * in_.radii[0];
+        rules.contrast_free = o_.contrast_free;
+        rules.threshold = o_.threshold;
+        rules.pix = in_.pix;
+        std::vector<double> scores(n);
+        for (std::size_t k = 0; k < n; ++k) scores[k] = found_[k].score;
+        const std::vector<char> keep = kept_rows(fit_, held_flags, scores, rules);
+        std::vector<Start> kept;
+        for (std::size_t k = 0; k < n; ++k) {
+            if (keep[k])
+                kept.push_back({fit_.p[k], fit_.p[k + n], fit_.p[k + 2 * n], fit_.p[k + 3 * n],
+                                found_[k].score, fit_.contrast[k], true});
+            else
+                rejected_.push_back(found_[k]);
+        }
+        const bool changed = kept.size() != n;
+        found_ = kept;
+        if (!changed || found_.empty()) break;
+    }
+}
+
+// The residual: the data less the fitted hologram, or less the level alone
+// when no particle is left.
+void Search::subtract() {
+    const std::size_t npix = M_ * N_;
+    if (found_.empty()) {
+        fitted_ = false;
+        for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - level_ : 0.0;
+        return;
+    }
+    render(in_, o_, fit_, found_.size(), model_);
+    for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - model_[k] : 0.0;
+}
+
+FindResult Search::run() {
+    result_.message = "no candidate reaches the threshold";
+    for (int pass = 0; pass < o_.max_passes && found_.size() < o_.max_count; ++pass) {
+        result_.passes = pass + 1;
+        const double sigma = o_.sigma > 0.0 ? o_.sigma : noise_sigma(res_.data(), w_.data(), M_, N_);
+        result_.sigma = sigma;
+        const std::vector<Start> fresh = scan_residual(sigma);
         if (fresh.empty()) {
-            result.message = found.empty() ? "no candidate reaches the threshold"
-                                            : "no further candidate reaches the threshold";
+            result_.message = found_.empty() ? "no candidate reaches the threshold"
+                                             : "no further candidate reaches the threshold";
             break;
         }
-        found.insert(found.end(), fresh.begin(), fresh.end());
-
+        found_.insert(found_.end(), fresh.begin(), fresh.end());
         fit_found(true);
-        if (found.empty()) {
-            fitted = false;
-            for (std::size_t k = 0; k < npix; ++k) res[k] = w[k] > 0.0 ? data[k] - level : 0.0;
-            continue;
-        }
-        render(in, o, fit, found.size(), model);
-        for (std::size_t k = 0; k < npix; ++k) res[k] = w[k] > 0.0 ? data[k] - model[k] : 0.0;
-        result.message = found.size() >= o.max_count ? "MaxCount particles found"
-                                                     : "MaxPasses scans made";
+        subtract();
+        if (found_.empty()) continue;
+        result_.message = found_.size() >= o_.max_count ? "MaxCount particles found"
+                                                        : "MaxPasses scans made";
     }
-
     // The particles fitted pass by pass among the earlier ones, held: now all
     // together, each from its optimum, for the joint estimate and its errors.
-    if (fitted && held_any && !found.empty()) fit_found(false);
-    fitted = fitted && !found.empty();
-    const std::size_t n = fitted ? found.size() : 0;
-    result.n = n;
+    if (fitted_ && held_any_ && !found_.empty()) fit_found(false);
+    fitted_ = fitted_ && !found_.empty();
+    return report();
+}
+
+FindResult Search::report() {
+    const std::size_t n = fitted_ ? found_.size() : 0;
+    result_.n = n;
     if (n == 0) {
         // Without a particle, the level alone: its offset is not separable.
-        result.background = level;
-        result.background_se = result.sigma / std::sqrt(sw);
-        return result;
+        result_.background = level_;
+        result_.background_se = result_.sigma / std::sqrt(sw_);
+        return result_;
     }
-    result.p = fit.p;
-    result.se = fit.se;
-    for (const Start& f : found) result.score.push_back(f.score);
-    result.contrast = fit.contrast;
-    result.contrast_se = fit.contrast_se;
-    result.converged = fit.converged;
-    result.zr_correlation = fit.zr_correlation;
-    result.background = fit.background;
-    result.background_se = fit.background_se;
-    result.offset = fit.offset;
-    result.offset_se = fit.offset_se;
-    if (!fit.message.empty() && fit.converged.size() == n &&
-        std::find(fit.converged.begin(), fit.converged.end(), false) != fit.converged.end())
-        result.message += "; the last fit: " + fit.message;
-    return result;
+    result_.p = fit_.p;
+    result_.se = fit_.se;
+    for (const Start& f : found_) result_.score.push_back(f.score);
+    result_.contrast = fit_.contrast;
+    result_.contrast_se = fit_.contrast_se;
+    result_.converged = fit_.converged;
+    result_.zr_correlation = fit_.zr_correlation;
+    result_.background = fit_.background;
+    result_.background_se = fit_.background_se;
+    result_.offset = fit_.offset;
+    result_.offset_se = fit_.offset_se;
+    if (!fit_.message.empty() && fit_.converged.size() == n &&
+        std::find(fit_.converged.begin(), fit_.converged.end(), false) != fit_.converged.end())
+        result_.message += "; the last fit: " + fit_.message;
+    return result_;
+}
+
+
+}  // namespace
+
+FindResult find_particles(const FindInput& in, const FindOptions& o, unsigned planner_flags) {
+    return Search(in, o, planner_flags).run();
 }
 
 }  // namespace partiscope

@@ -90,6 +90,29 @@ void info_fields(const FindResult& r, Field&& field) {
     field("message", r.message);
 }
 
+// What a fitted row must show to be reported as a particle.
+struct RowRules {
+    double half_rows = 0, half_cols = 0;  // its centre on the sensor: |x| <= half_rows,
+                                          // |y| <= half_cols (pixels)
+    double least_z = 0, most_z = 0;       // its depth within the scanned volume's reach
+    double least_r = 0;                   // the radius floor
+    bool contrast_free = false;           // contrasts fitted: each must be significant
+    double threshold = 0;                 // the detection threshold, for that significance
+    double pix = 0;                       // the pixel pitch (metres)
+};
+
+// Which rows of a fit are particles (1) and which are not (0); held rows
+// stay. A row is no particle when it left the volume (the centre off the
+// sensor, the depth beyond the volume's reach), when the data do not
+// determine it (a standard error that is not finite, or a radius below the
+// floor: a row that only absorbs the misfit of a neighbour's pattern shrinks
+// towards r = 0), when its fitted contrast is indistinguishable from none
+// (with free contrasts, unless a row left the volume: the information
+// matrix was then singular and no contrast error means anything), or when
+// its sphere would overlap a stronger row's (drop_overlaps).
+std::vector<char> kept_rows(const FitResult& fit, const std::vector<char>& held,
+                            const std::vector<double>& score, const RowRules& rules);
+
 // Two opaque particles cannot overlap: among the rows kept (keep[k] != 0) of
 // an n-by-4 table p [x y z r] (x, y in pixels of pitch pix) with standard
 // errors se, a row whose sphere would overlap a stronger row's (a higher
