@@ -629,39 +629,88 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
 
 // ---- the fit -------------------------------------------------------------------
 
-FitResult ring_fit(const FitInput& in, const FitOptions& o) {
-    std::size_t pixels_used = 0;
-    check(in, o, pixels_used);
-    const std::size_t n = in.n, M = in.M, N = in.N;
-    const Layout layout = layout_of(n, o);
-    const std::size_t P = layout.size;
+namespace {
 
-    // A particle's pattern must stay computable over the widest window it
-    // may get: a start beyond is brought within, a step beyond is refused
-    // like one to a negative depth.
-    Params p;
-    for (std::size_t k = 0; k < n; ++k) {
-        const double z = in.p0[k + 2 * n];
-        p.x.push_back(in.p0[k]);
-        p.y.push_back(in.p0[k + n]);
-        p.z.push_back(z);
-        p.r.push_back(std::min(in.p0[k + 3 * n],
-                               0.99 * largest_radius_on(in, o, p.x[k], p.y[k], z)));
-        p.a.push_back(!o.contrast_free ? o.contrast
-                      : o.contrast_start ? o.contrast_start[k]
-                                         : 1.0);
+// One fit: the start, the windows of its stages, the held particles' field,
+// and the Levenberg-Marquardt iterations that take the estimate from stage
+// to stage; then the standard errors at the estimate.
+class Fit {
+public:
+    Fit(const FitInput& in, const FitOptions& o)
+        : in_(in), o_(o), n_(in.n), M_(in.M), N_(in.N), layout_(layout_of(in.n, o)),
+          P_(layout_.size) {
+        check(in, o, pixels_used_);
+        start();
+        plan_windows();
+        sum_held();
+        mask_data();
+        couple();
+        start_level();
     }
-    // Where each pattern informs the fit, with room for the particle to move.
-    const double h = std::floor(static_cast<double>(M) * 0.5),
-                 g = std::floor(static_cast<double>(N) * 0.5);
-    std::vector<double> full_half(n), first_half(n);
+
+    FitResult run();
+
+private:
+    void start();
+    void plan_windows();
+    std::vector<NodeWindow> windows_at(int stage) const;
+    void sum_held();
+    void mask_data();
+    void couple();
+    void start_level();
+    Problem problem(const std::vector<NodeWindow>& windows) const {
+        return Problem(in_, o_, data_, windows, layout_, coupled_, held_sum_);
+    }
+    double variance(double chi2) const;
+    bool close_enough(const Sums& s, double tolerance) const;
+    bool step(const Problem& problem, double& damping, Sums& cur, std::string& message);
+    FitResult report(const Sums& cur, bool converged, std::string message) const;
+
+    const FitInput& in_;
+    const FitOptions& o_;
+    const std::size_t n_, M_, N_;
+    const Layout layout_;
+    const std::size_t P_;
+    std::size_t pixels_used_ = 0;
+    Params p_;
+    std::vector<double> full_half_, first_half_;
+    int stages_ = 1;
+    std::vector<double> held_field_[2];
+    const std::vector<double>* held_sum_ = nullptr;
+    std::vector<double> masked_;
+    const double* data_ = nullptr;
+    std::vector<char> coupled_;
+    int iterations_ = 0;
+};
+
+// A particle's pattern must stay computable over the widest window it may
+// get: a start beyond is brought within, a step beyond is refused like one
+// to a negative depth.
+void Fit::start() {
+    for (std::size_t k = 0; k < n_; ++k) {
+        const double z = in_.p0[k + 2 * n_];
+        p_.x.push_back(in_.p0[k]);
+        p_.y.push_back(in_.p0[k + n_]);
+        p_.z.push_back(z);
+        p_.r.push_back(std::min(in_.p0[k + 3 * n_],
+                                0.99 * largest_radius_on(in_, o_, p_.x[k], p_.y[k], z)));
+        p_.a.push_back(!o_.contrast_free ? o_.contrast
+                       : o_.contrast_start ? o_.contrast_start[k]
+                                           : 1.0);
+    }
+}
+
+// Where each pattern informs the fit, with room for the particle to move.
+void Fit::plan_windows() {
+    full_half_.resize(n_);
+    first_half_.resize(n_);
     double stages_needed = 1;
-    for (std::size_t k = 0; k < n; ++k) {
-        full_half[k] = o.cut_patterns
-                           ? pattern_half_width(p.x[k], p.y[k], p.z[k], p.r[k], M, N, in.lambda,
-                                                in.pix, o.free, o.contrast_free) +
-                                 4.0
-                           : 2.0 * static_cast<double>(std::max(M, N));
+    for (std::size_t k = 0; k < n_; ++k) {
+        full_half_[k] = o_.cut_patterns
+                            ? pattern_half_width(p_.x[k], p_.y[k], p_.z[k], p_.r[k], M_, N_,
+                                                 in_.lambda, in_.pix, o_.free, o_.contrast_free) +
+                                  4.0
+                            : 2.0 * static_cast<double>(std::max(M_, N_));
         // A start a percent off in depth puts the Fresnel phase pi rho^2/(lambda z)
         // off by a percent of itself: within 16 zones (rho^2 = 16 lambda z) that
         // stays near half a radian, and the fit's quadratic model holds. The
@@ -670,179 +719,185 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         // about a standard error, far inside the next one's reach.
         // A held particle, or one already at an optimum, needs its whole
         // window from the start.
-        const bool whole = o.settled || (o.held && o.held[k]);
-        first_half[k] =
-            whole ? full_half[k]
-                  : std::min(full_half[k], std::max(24.0, std::sqrt(16.0 * in.lambda * p.z[k]) / in.pix));
+        const bool whole = o_.settled || (o_.held && o_.held[k]);
+        first_half_[k] = whole ? full_half_[k]
+                               : std::min(full_half_[k],
+                                          std::max(24.0, std::sqrt(16.0 * in_.lambda * p_.z[k]) / in_.pix));
         // A stage whose window would reach half the whole one goes straight
         // to the whole one.
         stages_needed = std::max(
-            stages_needed, 1.0 + std::ceil(0.5 * std::log2(0.5 * full_half[k] / first_half[k])));
+            stages_needed, 1.0 + std::ceil(0.5 * std::log2(0.5 * full_half_[k] / first_half_[k])));
     }
-    const int stages = static_cast<int>(stages_needed);
-    const auto windows_at = [&](int stage) {
-        std::vector<NodeWindow> w(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            const double half =
-                stage + 1 >= stages
-                    ? full_half[k]
-                    : std::min(full_half[k], first_half[k] * std::ldexp(1.0, 2 * stage));
-            // A held particle is in the held field, not in a window.
-            if (!(o.held && o.held[k])) w[k] = window_around(p.x[k] + h, p.y[k] + g, half, M, N);
-        }
-        return w;
-    };
-    // The held particles' field, summed once: they do not move.
-    std::vector<double> held_field[2];
-    std::size_t held_count = 0;
-    if (o.held) {
-        std::vector<ModelParams> held;
-        std::vector<double> amplitude;
-        for (std::size_t k = 0; k < n; ++k) {
-            if (!o.held[k]) continue;
-            held.push_back(model_params_of(in, o, p, k));
-            amplitude.push_back(p.a[k]);
-        }
-        held_count = held.size();
-        if (held_count > 0) {
-            held_field[0].resize(M * N);
-            held_field[1].resize(M * N);
-            particle_field(o.particle, held, amplitude, M, N, held_field[0].data(),
-                           held_field[1].data());
-        }
-    }
-    const std::vector<double>* held_sum = held_count > 0 ? held_field : nullptr;
+    stages_ = static_cast<int>(stages_needed);
+}
 
-    FitResult result;
-    result.pixels_ignored = M * N - pixels_used;
-    const double dof = static_cast<double>(pixels_used) - static_cast<double>(P);
-    const auto variance = [&](double chi2) {
-        return o.sigma > 0.0 ? o.sigma * o.sigma : (dof > 0 ? chi2 / dof : kNaN);
-    };
-    // Converged when the full Gauss-Newton step from here, g^T N^-1 g in
-    // units of sigma^2, would move the parameters by less than `tolerance`
-    // standard errors.
-    const auto close_enough = [&](const Sums& s, double tolerance) {
-        if (s.chi2 == 0.0) return true;
-        const std::vector<double> inv = spd_inverse(s.N, P);
-        const double s2 = variance(s.chi2);
-        if (inv.empty() || !std::isfinite(s2)) return false;
-        double step = 0.0;
-        for (std::size_t i = 0; i < P; ++i)
-            for (std::size_t j = 0; j < P; ++j) step += s.g[i] * inv[i * P + j] * s.g[j];
-        return step <= tolerance * tolerance * s2;
-    };
+std::vector<NodeWindow> Fit::windows_at(int stage) const {
+    const double h = std::floor(static_cast<double>(M_) * 0.5),
+                 g = std::floor(static_cast<double>(N_) * 0.5);
+    std::vector<NodeWindow> w(n_);
+    for (std::size_t k = 0; k < n_; ++k) {
+        const double half = stage + 1 >= stages_
+                                ? full_half_[k]
+                                : std::min(full_half_[k], first_half_[k] * std::ldexp(1.0, 2 * stage));
+        // A held particle is in the held field, not in a window.
+        if (!(o_.held && o_.held[k])) w[k] = window_around(p_.x[k] + h, p_.y[k] + g, half, M_, N_);
+    }
+    return w;
+}
 
-    // Masked pixels enter as 0 at weight 0, whatever the hologram holds
-    // there; without weights the hologram is used as it is.
-    std::vector<double> masked;
-    if (o.weights) {
-        masked.assign(in.hol, in.hol + M * N);
-        for (std::size_t i = 0; i < M * N; ++i) {
-            if (o.weights[i] == 0.0) masked[i] = 0.0;
+// The held particles' field, summed once: they do not move.
+void Fit::sum_held() {
+    if (!o_.held) return;
+    std::vector<ModelParams> held;
+    std::vector<double> amplitude;
+    for (std::size_t k = 0; k < n_; ++k) {
+        if (!o_.held[k]) continue;
+        held.push_back(model_params_of(in_, o_, p_, k));
+        amplitude.push_back(p_.a[k]);
+    }
+    if (held.empty()) return;
+    held_field_[0].resize(M_ * N_);
+    held_field_[1].resize(M_ * N_);
+    particle_field(o_.particle, held, amplitude, M_, N_, held_field_[0].data(), held_field_[1].data());
+    held_sum_ = held_field_;
+}
+
+// Masked pixels enter as 0 at weight 0, whatever the hologram holds there;
+// without weights the hologram is used as it is.
+void Fit::mask_data() {
+    if (o_.weights) {
+        masked_.assign(in_.hol, in_.hol + M_ * N_);
+        for (std::size_t i = 0; i < M_ * N_; ++i) {
+            if (o_.weights[i] == 0.0) masked_[i] = 0.0;
         }
     }
-    const double* data = o.weights ? masked.data() : in.hol;
-    std::vector<NodeWindow> windows = windows_at(0);
-    // Particles are coupled, in the steps and in the standard errors, wherever
-    // their whole windows overlap: the normal matrix then holds every term the
-    // Jacobian has. Leaving out the terms of patterns that overlap only in
-    // their outer fringes looked harmless for a few particles, but with tens
-    // of overlapping ones the steps no longer follow Gauss-Newton and the
-    // fit crawls (50 iterations instead of 9 for 20 particles on 1024^2).
-    std::vector<char> coupled(n * n, 0);
-    for (std::size_t k = 0; k < n; ++k) {
-        for (std::size_t l = 0; l < n; ++l) {
-            const double reach = full_half[k] + full_half[l];
-            coupled[k * n + l] =
-                std::fabs(p.x[k] - p.x[l]) <= reach && std::fabs(p.y[k] - p.y[l]) <= reach;
+    data_ = o_.weights ? masked_.data() : in_.hol;
+}
+
+// Particles are coupled, in the steps and in the standard errors, wherever
+// their whole windows overlap: the normal matrix then holds every term the
+// Jacobian has. Leaving out the terms of patterns that overlap only in their
+// outer fringes looked harmless for a few particles, but with tens of
+// overlapping ones the steps no longer follow Gauss-Newton and the fit
+// crawls (50 iterations instead of 9 for 20 particles on 1024^2).
+void Fit::couple() {
+    coupled_.assign(n_ * n_, 0);
+    for (std::size_t k = 0; k < n_; ++k) {
+        for (std::size_t l = 0; l < n_; ++l) {
+            const double reach = full_half_[k] + full_half_[l];
+            coupled_[k * n_ + l] =
+                std::fabs(p_.x[k] - p_.x[l]) <= reach && std::fabs(p_.y[k] - p_.y[l]) <= reach;
         }
     }
-    // The background and offset that fit best with the particles at their
-    // start: a linear fit.
-    p.b = o.background_fixed ? o.background : 1.0;
-    p.c = o.offset_fixed ? o.offset : 0.0;
-    if (!o.background_fixed || !o.offset_fixed) {
-        const Sums s = Problem(in, o, data, windows, layout, coupled, held_sum).pass(p, Pass::start);
-        if (!o.background_fixed && !o.offset_fixed) {
-            const double det = s.swff * s.sw - s.swf * s.swf;
-            if (det != 0.0) {
-                p.b = (s.swfd * s.sw - s.swf * s.swd) / det;
-                p.c = (s.swff * s.swd - s.swf * s.swfd) / det;
-            } else {
-                p.c = s.swd / s.sw;
-            }
-        } else if (!o.background_fixed) {
-            p.b = s.swff != 0.0 ? (s.swfd - p.c * s.swf) / s.swff : 1.0;
+}
+
+// The background and offset that fit best with the particles at their
+// start: a linear fit.
+void Fit::start_level() {
+    p_.b = o_.background_fixed ? o_.background : 1.0;
+    p_.c = o_.offset_fixed ? o_.offset : 0.0;
+    if (o_.background_fixed && o_.offset_fixed) return;
+    const Sums s = problem(windows_at(0)).pass(p_, Pass::start);
+    if (!o_.background_fixed && !o_.offset_fixed) {
+        const double det = s.swff * s.sw - s.swf * s.swf;
+        if (det != 0.0) {
+            p_.b = (s.swfd * s.sw - s.swf * s.swd) / det;
+            p_.c = (s.swff * s.swd - s.swf * s.swfd) / det;
         } else {
-            p.c = (s.swd - p.b * s.swf) / s.sw;
+            p_.c = s.swd / s.sw;
         }
+    } else if (!o_.background_fixed) {
+        p_.b = s.swff != 0.0 ? (s.swfd - p_.c * s.swf) / s.swff : 1.0;
+    } else {
+        p_.c = (s.swd - p_.b * s.swf) / s.sw;
     }
+}
 
+double Fit::variance(double chi2) const {
+    const double dof = static_cast<double>(pixels_used_) - static_cast<double>(P_);
+    return o_.sigma > 0.0 ? o_.sigma * o_.sigma : (dof > 0 ? chi2 / dof : kNaN);
+}
+
+// Converged when the full Gauss-Newton step from here, g^T N^-1 g in units
+// of sigma^2, would move the parameters by less than `tolerance` standard
+// errors.
+bool Fit::close_enough(const Sums& s, double tolerance) const {
+    if (s.chi2 == 0.0) return true;
+    const std::vector<double> inv = spd_inverse(s.N, P_);
+    const double s2 = variance(s.chi2);
+    if (inv.empty() || !std::isfinite(s2)) return false;
+    double step = 0.0;
+    for (std::size_t i = 0; i < P_; ++i)
+        for (std::size_t j = 0; j < P_; ++j) step += s.g[i] * inv[i * P_ + j] * s.g[j];
+    return step <= tolerance * tolerance * s2;
+}
+
+// One Levenberg-Marquardt step, (N + damping diag N) delta = J^T W r, made
+// shorter until it lowers chi^2 and keeps z and r positive. A step with a
+// short enough damping is taken at once, so the trial point's sums are those
+// of the next iteration; after a refused step only chi^2 is wanted. Returns
+// false, with the message, when the estimate is at its minimum.
+bool Fit::step(const Problem& problem, double& damping, Sums& cur, std::string& message) {
+    bool accepted = false;
+    Params trial;
+    Sums next;
+    for (int attempt = 0; attempt < 30 && !accepted; ++attempt, damping *= 10.0) {
+        std::vector<double> A = cur.N;
+        for (std::size_t j = 0; j < P_; ++j) A[j * P_ + j] += damping * std::max(cur.N[j * P_ + j], 1e-300);
+        if (!cholesky(A, P_)) continue;
+        trial = stepped(p_, layout_, cholesky_solve(A, P_, cur.g));
+        if (!physical(trial, in_, o_)) continue;
+        next = problem.pass(trial, attempt == 0 ? Pass::jacobian : Pass::cost);
+        accepted = next.chi2 < cur.chi2;
+    }
+    if (!accepted) {
+        // No step, however short, lowers chi^2: the estimate is at its
+        // minimum to the rounding of the model.
+        message = "converged: no step lowers the residual further";
+        return false;
+    }
+    ++iterations_;
+    damping = std::max(damping / 100.0, 1e-12);
+    p_ = trial;
+    // A step that lowers chi^2 by less than its rounding: the estimate is at
+    // the minimum (noiseless data end here).
+    const bool floor = cur.chi2 - next.chi2 <= 1e-12 * cur.chi2;
+    cur = next.N.empty() ? problem.pass(p_, Pass::jacobian) : std::move(next);
+    if (floor) {
+        message = "converged: the residual no longer falls beyond its rounding";
+        return false;
+    }
+    return true;
+}
+
+FitResult Fit::run() {
     const std::string kClose =
         "converged: a further step would move no parameter by more than Tolerance times its "
         "standard error";
-    bool converged = P == 0;
-    std::string message = P == 0 ? "nothing to fit: every parameter is held" : "";
-    int iterations = 0;
+    bool converged = P_ == 0;
+    std::string message = P_ == 0 ? "nothing to fit: every parameter is held" : "";
     Sums cur;
     int stage = 0;
-    for (; stage < stages; ++stage) {
-        const bool last = stage + 1 == stages;
-        if (stage > 0) windows = windows_at(stage);
-        const Problem problem(in, o, data, windows, layout, coupled, held_sum);
-        cur = problem.pass(p, Pass::jacobian);
-        if (P == 0) break;
+    for (; stage < stages_; ++stage) {
+        const bool last = stage + 1 == stages_;
+        const std::vector<NodeWindow> windows = windows_at(stage);
+        const Problem stage_problem = problem(windows);
+        cur = stage_problem.pass(p_, Pass::jacobian);
+        if (P_ == 0) break;
         // Earlier stages only bring the estimate within the next one's reach.
-        const double tolerance = last ? o.tolerance : std::max(o.tolerance, 1.0);
+        const double tolerance = last ? o_.tolerance : std::max(o_.tolerance, 1.0);
         // Damping starts light: the start is near enough for Gauss-Newton
         // steps, and a heavy start would hold back the steps along the
         // correlated directions (depth against radius) for many iterations.
-        double lambda = 1e-7;
+        double damping = 1e-7;
         bool done = false;
-        while (!done && iterations < o.max_iter) {
+        while (!done && iterations_ < o_.max_iter) {
             if (close_enough(cur, tolerance)) {
                 done = true;
                 message = kClose;
                 break;
             }
-            // A Levenberg-Marquardt step: (N + lambda diag N) delta = J^T W r,
-            // made shorter until it lowers chi^2 and keeps z and r positive.
-            // A step with a short enough damping is taken at once, so the
-            // trial point's sums are those of the next iteration; after a
-            // refused step only chi^2 is wanted.
-            bool accepted = false;
-            Params trial;
-            Sums next;
-            for (int attempt = 0; attempt < 30 && !accepted; ++attempt, lambda *= 10.0) {
-                std::vector<double> A = cur.N;
-                for (std::size_t j = 0; j < P; ++j)
-                    A[j * P + j] += lambda * std::max(cur.N[j * P + j], 1e-300);
-                if (!cholesky(A, P)) continue;
-                trial = stepped(p, layout, cholesky_solve(A, P, cur.g));
-                if (!physical(trial, in, o)) continue;
-                next = problem.pass(trial, attempt == 0 ? Pass::jacobian : Pass::cost);
-                accepted = next.chi2 < cur.chi2;
-            }
-            if (!accepted) {
-                // No step, however short, lowers chi^2: the estimate is at its
-                // minimum to the rounding of the model.
-                done = true;
-                message = "converged: no step lowers the residual further";
-                break;
-            }
-            ++iterations;
-            lambda = std::max(lambda / 100.0, 1e-12);
-            p = trial;
-            // A step that lowers chi^2 by less than its rounding: the
-            // estimate is at the minimum (noiseless data end here).
-            const bool floor = cur.chi2 - next.chi2 <= 1e-12 * cur.chi2;
-            cur = next.N.empty() ? problem.pass(p, Pass::jacobian) : std::move(next);
-            if (floor) {
-                done = true;
-                message = "converged: the residual no longer falls beyond its rounding";
-                break;
-            }
+            done = !step(stage_problem, damping, cur, message);
         }
         if (!done && close_enough(cur, tolerance)) {
             done = true;
@@ -854,19 +909,24 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     if (!converged) message = "not converged: MaxIter iterations reached";
     // The standard errors are those of the whole windows, wherever the
     // iterations stopped (MaxIter 0 asks for them at the start).
-    if (P > 0 && stage + 1 < stages) {
-        windows = windows_at(stages - 1);
-        cur = Problem(in, o, data, windows, layout, coupled, held_sum).pass(p, Pass::jacobian);
-    }
+    if (P_ > 0 && stage + 1 < stages_) cur = problem(windows_at(stages_ - 1)).pass(p_, Pass::jacobian);
+    return report(cur, converged, message);
+}
 
-    // Standard errors: sigma^2 (J^T W J)^-1 at the estimate.
+// Standard errors: sigma^2 (J^T W J)^-1 at the estimate.
+FitResult Fit::report(const Sums& cur, bool converged, std::string message) const {
+    FitResult result;
+    result.pixels_ignored = M_ * N_ - pixels_used_;
     const double s2 = variance(cur.chi2);
-    const std::vector<double> inv = P > 0 ? spd_inverse(cur.N, P) : std::vector<double>();
+    const std::vector<double> inv = P_ > 0 ? spd_inverse(cur.N, P_) : std::vector<double>();
     const auto se_of = [&](int j) {
         if (j < 0) return 0.0;
         if (inv.empty()) return kNaN;
-        return std::sqrt(s2 * inv[static_cast<std::size_t>(j) * P + static_cast<std::size_t>(j)]);
+        return std::sqrt(s2 * inv[static_cast<std::size_t>(j) * P_ + static_cast<std::size_t>(j)]);
     };
+    const std::size_t n = n_, P = P_;
+    const Params& p = p_;
+    const Layout& layout = layout_;
     std::size_t undetermined = 0;
     result.p.resize(4 * n);
     result.se.resize(4 * n);
@@ -902,7 +962,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     result.offset_se = se_of(layout.c);
     result.sigma = std::sqrt(s2);
     result.chi2 = cur.chi2;
-    result.iterations = iterations;
+    result.iterations = iterations_;
     if (undetermined > 0)
         message = "not converged: " + std::to_string(undetermined) + " of " + std::to_string(n) +
                   " particles without a finite standard error" +
@@ -913,5 +973,10 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     result.message = message;
     return result;
 }
+
+
+}  // namespace
+
+FitResult ring_fit(const FitInput& in, const FitOptions& o) { return Fit(in, o).run(); }
 
 }  // namespace partiscope
