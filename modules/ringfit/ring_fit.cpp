@@ -240,6 +240,8 @@ ModelParams model_params_of(const FitInput& in, const FitOptions& o, const Param
     return m;
 }
 
+struct ColumnWork;
+
 class Problem {
    public:
     // data: the hologram with 0 where the weight is 0 (whatever it held).
@@ -256,6 +258,14 @@ class Problem {
     Sums pass(const Params& p, Pass what) const;
 
    private:
+    void pass_block(std::size_t j0, std::size_t j1, const Params& p, Pass what,
+                    const std::vector<std::unique_ptr<WindowPattern>>& patterns, Sums& s) const;
+    void particle_columns(std::size_t j, bool jacobian,
+                          const std::vector<std::unique_ptr<WindowPattern>>& patterns,
+                          ColumnWork& c) const;
+    void column_field(std::size_t j, const Params& p, ColumnWork& c) const;
+    void add_normal_terms(std::size_t j, const Params& p, ColumnWork& c, Sums& s) const;
+
     ModelParams model_params(const Params& p, std::size_t k) const {
         return model_params_of(in_, o_, p, k);
     }
@@ -269,13 +279,184 @@ class Problem {
     const std::vector<double>* held_;
 };
 
+// The work of one block of columns of a pass: per particle its column of
+// values and derivatives, then the data's derivatives along its free
+// parameters (rows of its window); the column's field and residual; and
+// the sums.
+struct ColumnWork {
+    ColumnWork(const FitInput& in, const std::vector<NodeWindow>& windows, bool jacobian)
+        : model(windows.size()), slope(windows.size()), Fre(in.M), Fim(in.M), f(in.M), res(in.M),
+          wres(in.M), ones(in.M, 1.0) {
+        for (std::size_t k = 0; k < windows.size(); ++k) {
+            model[k].resize(windows[k].rows * (jacobian ? 10 : 2));
+            if (jacobian) slope[k].resize(windows[k].rows * 5);
+        }
+    }
+    struct Entry {
+        int index;
+        std::size_t lo, hi;    // the rows it spans
+        const double* v;       // values, indexed by row
+        std::size_t particle;  // n for b and c
+    };
+    std::vector<std::vector<double>> model, slope;
+    std::vector<double> Fre, Fim, f, res, wres, ones;
+    std::vector<Entry> entries;
+    std::vector<std::size_t> in_column;
+    PatternScratch scratch;
+};
+
+// The particles' columns of column j: values, and derivatives where a
+// Jacobian is wanted and the particle moves. A held particle enters with
+// its values alone.
+void Problem::particle_columns(std::size_t j, bool jacobian,
+                               const std::vector<std::unique_ptr<WindowPattern>>& patterns,
+                               ColumnWork& c) const {
+    c.in_column.clear();
+    for (std::size_t k = 0; k < windows_.size(); ++k) {
+        const NodeWindow& w = windows_[k];
+        if (w.rows == 0 || j < w.col0 || j >= w.col0 + w.cols) continue;
+        c.in_column.push_back(k);
+        const std::size_t R = w.rows;
+        double* B = c.model[k].data();
+        JacobianColumn out;
+        out.re = B;
+        out.im = B + R;
+        const std::array<int, 5>& idx = layout_.particle[k];
+        const bool moves = idx[0] >= 0 || idx[1] >= 0 || idx[2] >= 0 || idx[3] >= 0;
+        if (jacobian && moves) {
+            for (int q = 0; q < 4; ++q) {
+                out.d_re[q] = B + (2 + 2 * q) * R;
+                out.d_im[q] = B + (3 + 2 * q) * R;
+            }
+        }
+        patterns[k]->column(j - w.col0, out, c.scratch);
+    }
+}
+
+// The field of column j: 1 - sum a s (intensity) or the sum a m (linear),
+// from the held particles' field when there is one.
+void Problem::column_field(std::size_t j, const Params& p, ColumnWork& c) const {
+    const std::size_t M = in_.M;
+    const bool intensity = o_.model == FitModel::intensity;
+    if (held_) {
+        const double* hr = held_[0].data() + j * M;
+        const double* hi = held_[1].data() + j * M;
+        for (std::size_t i = 0; i < M; ++i) {
+            c.Fre[i] = intensity ? 1.0 - hr[i] : hr[i];
+            c.Fim[i] = -hi[i];
+        }
+    } else {
+        std::fill(c.Fre.begin(), c.Fre.end(), intensity ? 1.0 : 0.0);
+        std::fill(c.Fim.begin(), c.Fim.end(), 0.0);
+    }
+    for (std::size_t k : c.in_column) {
+        const NodeWindow& w = windows_[k];
+        const double a = p.a[k];
+        const double* sre = c.model[k].data();
+        const double* sim = sre + w.rows;
+        double* Fr = c.Fre.data() + w.row0;
+        double* Fi = c.Fim.data() + w.row0;
+        if (intensity) {
+            for (std::size_t i = 0; i < w.rows; ++i) {
+                Fr[i] -= a * sre[i];
+                Fi[i] -= a * sim[i];
+            }
+        } else {
+            for (std::size_t i = 0; i < w.rows; ++i) Fr[i] += a * sre[i];
+        }
+    }
+}
+
+// The data's derivative along every free parameter that reaches column j,
+// and their products into the normal matrix and the gradient: dh/db = f,
+// dh/dc = 1, and for a particle's parameters -2 b a Re(conj(F) ds/dtheta)
+// (intensity) or -2 b a d(Re s)/dtheta (linear); x and y per pixel.
+void Problem::add_normal_terms(std::size_t j, const Params& p, ColumnWork& c, Sums& s) const {
+    const std::size_t n = windows_.size(), M = in_.M, P = layout_.size;
+    const bool intensity = o_.model == FitModel::intensity;
+    const double* wt = o_.weights ? o_.weights + j * M : c.ones.data();
+    c.entries.clear();
+    if (layout_.b >= 0) c.entries.push_back({layout_.b, 0, M, c.f.data(), n});
+    if (layout_.c >= 0) c.entries.push_back({layout_.c, 0, M, c.ones.data(), n});
+    for (std::size_t k : c.in_column) {
+        const NodeWindow& w = windows_[k];
+        const std::size_t R = w.rows;
+        const double* B = c.model[k].data();
+        const double* Fr = c.Fre.data() + w.row0;
+        const double* Fi = c.Fim.data() + w.row0;
+        const std::array<int, 5>& idx = layout_.particle[k];
+        for (int q = 0; q < 5; ++q) {
+            if (idx[q] < 0) continue;
+            // Contrast: the derivative of s along a is s itself.
+            const double* dre = q < 4 ? B + (2 + 2 * q) * R : B;
+            const double* dim = q < 4 ? B + (3 + 2 * q) * R : B + R;
+            const double scale = -2.0 * p.b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
+            double* v = c.slope[k].data() + static_cast<std::size_t>(q) * R;
+            data_slope(R, scale, intensity ? Fr : nullptr, Fi, dre, dim, v);
+            c.entries.push_back({idx[q], w.row0, w.row0 + R, v - w.row0, k});
+        }
+    }
+    for (std::size_t e = 0; e < c.entries.size(); ++e) {
+        const ColumnWork::Entry& u = c.entries[e];
+        s.g[static_cast<std::size_t>(u.index)] += dot2(u.v, c.wres.data(), u.lo, u.hi);
+        for (std::size_t e2 = e; e2 < c.entries.size(); ++e2) {
+            const ColumnWork::Entry& v = c.entries[e2];
+            if (u.particle < n && v.particle < n && u.particle != v.particle &&
+                !coupled_[u.particle * n + v.particle])
+                continue;
+            const std::size_t lo = std::max(u.lo, v.lo), hi = std::min(u.hi, v.hi);
+            const double dot = lo >= hi     ? 0.0
+                               : o_.weights ? dot3(u.v, wt, v.v, lo, hi)
+                                            : dot2(u.v, v.v, lo, hi);
+            s.N[static_cast<std::size_t>(u.index) * P + static_cast<std::size_t>(v.index)] += dot;
+            if (u.index != v.index)
+                s.N[static_cast<std::size_t>(v.index) * P + static_cast<std::size_t>(u.index)] += dot;
+        }
+    }
+}
+
+// The sums of one block of columns [j0, j1).
+void Problem::pass_block(std::size_t j0, std::size_t j1, const Params& p, Pass what,
+                         const std::vector<std::unique_ptr<WindowPattern>>& patterns, Sums& s) const {
+    const std::size_t M = in_.M, P = layout_.size;
+    const bool jacobian = what == Pass::jacobian;
+    const bool intensity = o_.model == FitModel::intensity;
+    if (jacobian) {
+        s.N.assign(P * P, 0.0);
+        s.g.assign(P, 0.0);
+    }
+    ColumnWork c(in_, windows_, jacobian);
+    for (std::size_t j = j0; j < j1; ++j) {
+        particle_columns(j, jacobian, patterns, c);
+        column_field(j, p, c);
+        const double* d = data_ + j * M;
+        const double* wt = o_.weights ? o_.weights + j * M : c.ones.data();
+        for (std::size_t i = 0; i < M; ++i) {
+            c.f[i] = intensity ? c.Fre[i] * c.Fre[i] + c.Fim[i] * c.Fim[i] : 1.0 - 2.0 * c.Fre[i];
+            c.res[i] = d[i] - (p.b * c.f[i] + p.c);
+            c.wres[i] = wt[i] * c.res[i];
+        }
+        const double chi2 = dot2(c.wres.data(), c.res.data(), 0, M);
+        if (what == Pass::start) {
+            for (std::size_t i = 0; i < M; ++i) {
+                s.swff += wt[i] * c.f[i] * c.f[i];
+                s.swf += wt[i] * c.f[i];
+                s.sw += wt[i];
+                s.swfd += wt[i] * c.f[i] * d[i];
+                s.swd += wt[i] * d[i];
+            }
+            continue;
+        }
+        s.chi2 += chi2;
+        if (jacobian) add_normal_terms(j, p, c, s);
+    }
+}
+
 // Columns are taken in fixed blocks and the blocks' sums added in order: the
 // result does not depend on the thread count. Within a column every sum is
 // a dot product over the rows two parameters share, in vector loops.
 Sums Problem::pass(const Params& p, Pass what) const {
-    const std::size_t n = windows_.size(), M = in_.M, N = in_.N, P = layout_.size;
-    const bool jacobian = what == Pass::jacobian;
-    const bool intensity = o_.model == FitModel::intensity;
+    const std::size_t n = windows_.size(), N = in_.N, P = layout_.size;
     std::vector<std::unique_ptr<WindowPattern>> patterns(n);
     for (std::size_t k = 0; k < n; ++k) {
         if (windows_[k].rows == 0 || windows_[k].cols == 0) continue;
@@ -284,151 +465,12 @@ Sums Problem::pass(const Params& p, Pass what) const {
     constexpr std::size_t kBlockColumns = 32;
     const std::size_t blocks = (N + kBlockColumns - 1) / kBlockColumns;
     std::vector<Sums> partial(blocks);
-    const double b = p.b, c = p.c;
     parallel_items(blocks, [&](std::size_t block) {
-        Sums& s = partial[block];
-        if (jacobian) {
-            s.N.assign(P * P, 0.0);
-            s.g.assign(P, 0.0);
-        }
-        // Per particle: its column of values and derivatives, then the
-        // data's derivatives along its free parameters (rows of its window).
-        std::vector<std::vector<double>> model(n), slope(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            model[k].resize(windows_[k].rows * (jacobian ? 10 : 2));
-            if (jacobian) slope[k].resize(windows_[k].rows * 5);
-        }
-        std::vector<double> Fre(M), Fim(M), f(M), res(M), wres(M), ones(M, 1.0);
-        struct Entry {
-            int index;
-            std::size_t lo, hi;    // the rows it spans
-            const double* v;       // values, indexed by row
-            std::size_t particle;  // n for b and c
-        };
-        std::vector<Entry> entries;
-        std::vector<std::size_t> in_column;
-        PatternScratch scratch;
         const std::size_t j0 = block * kBlockColumns, j1 = std::min(N, j0 + kBlockColumns);
-        for (std::size_t j = j0; j < j1; ++j) {
-            in_column.clear();
-            for (std::size_t k = 0; k < n; ++k) {
-                const NodeWindow& w = windows_[k];
-                if (w.rows == 0 || j < w.col0 || j >= w.col0 + w.cols) continue;
-                in_column.push_back(k);
-                const std::size_t R = w.rows;
-                double* B = model[k].data();
-                JacobianColumn out;
-                out.re = B;
-                out.im = B + R;
-                // A held particle enters with its values alone.
-                const std::array<int, 5>& idx = layout_.particle[k];
-                const bool moves = idx[0] >= 0 || idx[1] >= 0 || idx[2] >= 0 || idx[3] >= 0;
-                if (jacobian && moves) {
-                    for (int q = 0; q < 4; ++q) {
-                        out.d_re[q] = B + (2 + 2 * q) * R;
-                        out.d_im[q] = B + (3 + 2 * q) * R;
-                    }
-                }
-                patterns[k]->column(j - w.col0, out, scratch);
-            }
-            // The field 1 - sum a s (intensity) or the sum a m (linear),
-            // from the held particles' field when there is one.
-            if (held_) {
-                const double* hr = held_[0].data() + j * M;
-                const double* hi = held_[1].data() + j * M;
-                for (std::size_t i = 0; i < M; ++i) {
-                    Fre[i] = intensity ? 1.0 - hr[i] : hr[i];
-                    Fim[i] = -hi[i];
-                }
-            } else {
-                std::fill(Fre.begin(), Fre.end(), intensity ? 1.0 : 0.0);
-                std::fill(Fim.begin(), Fim.end(), 0.0);
-            }
-            for (std::size_t k : in_column) {
-                const NodeWindow& w = windows_[k];
-                const double a = p.a[k];
-                const double* sre = model[k].data();
-                const double* sim = sre + w.rows;
-                double* Fr = Fre.data() + w.row0;
-                double* Fi = Fim.data() + w.row0;
-                if (intensity) {
-                    for (std::size_t i = 0; i < w.rows; ++i) {
-                        Fr[i] -= a * sre[i];
-                        Fi[i] -= a * sim[i];
-                    }
-                } else {
-                    for (std::size_t i = 0; i < w.rows; ++i) Fr[i] += a * sre[i];
-                }
-            }
-            const double* d = data_ + j * M;
-            const double* wt = o_.weights ? o_.weights + j * M : ones.data();
-            for (std::size_t i = 0; i < M; ++i) {
-                f[i] = intensity ? Fre[i] * Fre[i] + Fim[i] * Fim[i] : 1.0 - 2.0 * Fre[i];
-                res[i] = d[i] - (b * f[i] + c);
-                wres[i] = wt[i] * res[i];
-            }
-            const double chi2 = dot2(wres.data(), res.data(), 0, M);
-            if (what == Pass::start) {
-                for (std::size_t i = 0; i < M; ++i) {
-                    s.swff += wt[i] * f[i] * f[i];
-                    s.swf += wt[i] * f[i];
-                    s.sw += wt[i];
-                    s.swfd += wt[i] * f[i] * d[i];
-                    s.swd += wt[i] * d[i];
-                }
-                continue;
-            }
-            s.chi2 += chi2;
-            if (!jacobian) continue;
-            // The data's derivative along every free parameter that reaches
-            // this column: dh/db = f, dh/dc = 1, and for a particle's
-            // parameters -2 b a Re(conj(F) ds/dtheta) (intensity) or
-            // -2 b a d(Re s)/dtheta (linear); x and y per pixel.
-            entries.clear();
-            if (layout_.b >= 0) entries.push_back({layout_.b, 0, M, f.data(), n});
-            if (layout_.c >= 0) entries.push_back({layout_.c, 0, M, ones.data(), n});
-            for (std::size_t k : in_column) {
-                const NodeWindow& w = windows_[k];
-                const std::size_t R = w.rows;
-                const double* B = model[k].data();
-                const double* Fr = Fre.data() + w.row0;
-                const double* Fi = Fim.data() + w.row0;
-                const std::array<int, 5>& idx = layout_.particle[k];
-                for (int q = 0; q < 5; ++q) {
-                    if (idx[q] < 0) continue;
-                    // Contrast: the derivative of s along a is s itself.
-                    const double* dre = q < 4 ? B + (2 + 2 * q) * R : B;
-                    const double* dim = q < 4 ? B + (3 + 2 * q) * R : B + R;
-                    const double scale =
-                        -2.0 * b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
-                    double* v = slope[k].data() + static_cast<std::size_t>(q) * R;
-                    data_slope(R, scale, intensity ? Fr : nullptr, Fi, dre, dim, v);
-                    entries.push_back({idx[q], w.row0, w.row0 + R, v - w.row0, k});
-                }
-            }
-            for (std::size_t e = 0; e < entries.size(); ++e) {
-                const Entry& u = entries[e];
-                s.g[static_cast<std::size_t>(u.index)] += dot2(u.v, wres.data(), u.lo, u.hi);
-                for (std::size_t e2 = e; e2 < entries.size(); ++e2) {
-                    const Entry& v = entries[e2];
-                    if (u.particle < n && v.particle < n && u.particle != v.particle &&
-                        !coupled_[u.particle * n + v.particle])
-                        continue;
-                    const std::size_t lo = std::max(u.lo, v.lo), hi = std::min(u.hi, v.hi);
-                    const double dot = lo >= hi     ? 0.0
-                                       : o_.weights ? dot3(u.v, wt, v.v, lo, hi)
-                                                    : dot2(u.v, v.v, lo, hi);
-                    s.N[static_cast<std::size_t>(u.index) * P +
-                        static_cast<std::size_t>(v.index)] += dot;
-                    if (u.index != v.index)
-                        s.N[static_cast<std::size_t>(v.index) * P +
-                            static_cast<std::size_t>(u.index)] += dot;
-                }
-            }
-        }
+        pass_block(j0, j1, p, what, patterns, partial[block]);
     });
     Sums total;
-    if (jacobian) {
+    if (what == Pass::jacobian) {
         total.N.assign(P * P, 0.0);
         total.g.assign(P, 0.0);
     }
@@ -516,27 +558,23 @@ NodeWindow window_around(double row, double col, double half, std::size_t M, std
 
 // ---- where a pattern informs the fit -------------------------------------------
 
-double pattern_half_width(double x, double y, double z, double r, std::size_t M, std::size_t N,
-                          double lambda, double pix, const bool free[4], bool contrast_free) {
+namespace {
+
+constexpr double kRingStep = 0.5;  // pixels
+
+// The information of the parameters (x, y, z, r, a) of a particle at (x, y)
+// (pixels from the grid origin) from the ring at each radius kRingStep
+// (k + 1/2), out to reach: the pattern's radial derivatives, weighted by
+// the part of the ring on the sensor (the upper triangle of the 5-by-5
+// matrix, row by row).
+std::vector<std::array<double, 15>> ring_information(double x, double y, double z, double r,
+                                                     std::size_t M, std::size_t N, double lambda,
+                                                     double pix, double reach) {
     const double h = std::floor(static_cast<double>(M) * 0.5),
                  g = std::floor(static_cast<double>(N) * 0.5);
-    const double far_x = std::max(std::fabs(-h - x), std::fabs(h - 1 - x));
-    const double far_y = std::max(std::fabs(-g - y), std::fabs(g - 1 - y));
-    const double reach = std::sqrt(far_x * far_x + far_y * far_y);  // pixels
-    std::vector<int> which;
-    for (int q = 0; q < 4; ++q) {
-        if (free[q]) which.push_back(q);
-    }
-    if (contrast_free) which.push_back(4);
-    if (which.empty() || reach < 2.0) return reach;
-
     const JacobianConstants t = jacobian_constants(z, r, lambda);
-    constexpr double kStep = 0.5;  // pixels
     constexpr int kAngles = 32;
-    const std::size_t steps = static_cast<std::size_t>(reach / kStep) + 1;
-    // The information of the parameters (x, y, z, r, a) from the ring at
-    // each radius: the pattern's radial derivatives, weighted by the part
-    // of the ring on the sensor.
+    const std::size_t steps = static_cast<std::size_t>(reach / kRingStep) + 1;
     std::vector<std::array<double, 15>> ring(steps);
     double cos_t[kAngles], sin_t[kAngles];
     for (int t = 0; t < kAngles; ++t) {
@@ -548,7 +586,7 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
         steps,
         [&](std::size_t first, std::size_t last) {
             for (std::size_t s = first; s < last; ++s) {
-                const double rho_px = (static_cast<double>(s) + 0.5) * kStep, rho = rho_px * pix;
+                const double rho_px = (static_cast<double>(s) + 0.5) * kRingStep, rho = rho_px * pix;
                 const double u = t.k * rho;
                 const double J = besscylone(static_cast<float>(u), kCylThresholdFine,
                                             Quotient::double_precision);
@@ -571,7 +609,7 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
                     sss += st * st;
                     scs += ct * st;
                 }
-                const double area = 2 * kPi * rho_px * kStep / kAngles;  // pixels per angle
+                const double area = 2 * kPi * rho_px * kRingStep / kAngles;  // pixels per angle
                 // Derivatives along x and y: -cos and -sin of the direction times drho.
                 const double d[5] = {0, 0, dz, dr, m};
                 std::array<double, 15>& f = ring[s];
@@ -597,20 +635,46 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
             }
         },
         256);
-    const auto errors = [&](const std::array<double, 15>& f) {
-        const std::size_t n = which.size();
-        std::vector<double> a(n * n);
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = 0; j < n; ++j) {
-                const int p = std::min(which[i], which[j]), q = std::max(which[i], which[j]);
-                a[i * n + j] = f[static_cast<std::size_t>(p * 5 - p * (p - 1) / 2 + (q - p))];
-            }
+    return ring;
+}
+
+// The standard errors of the parameters `which` (of x, y, z, r, a) from the
+// information f; infinite where it is singular.
+std::vector<double> ring_errors(const std::vector<int>& which, const std::array<double, 15>& f) {
+    const std::size_t n = which.size();
+    std::vector<double> a(n * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const int p = std::min(which[i], which[j]), q = std::max(which[i], which[j]);
+            a[i * n + j] = f[static_cast<std::size_t>(p * 5 - p * (p - 1) / 2 + (q - p))];
         }
-        const std::vector<double> inv = spd_inverse(a, n);
-        std::vector<double> se(n, std::numeric_limits<double>::infinity());
-        for (std::size_t i = 0; i < n && !inv.empty(); ++i) se[i] = std::sqrt(inv[i * n + i]);
-        return se;
-    };
+    }
+    const std::vector<double> inv = spd_inverse(a, n);
+    std::vector<double> se(n, std::numeric_limits<double>::infinity());
+    for (std::size_t i = 0; i < n && !inv.empty(); ++i) se[i] = std::sqrt(inv[i * n + i]);
+    return se;
+}
+
+}  // namespace
+
+double pattern_half_width(double x, double y, double z, double r, std::size_t M, std::size_t N,
+                          double lambda, double pix, const bool free[4], bool contrast_free) {
+    const double h = std::floor(static_cast<double>(M) * 0.5),
+                 g = std::floor(static_cast<double>(N) * 0.5);
+    const double far_x = std::max(std::fabs(-h - x), std::fabs(h - 1 - x));
+    const double far_y = std::max(std::fabs(-g - y), std::fabs(g - 1 - y));
+    const double reach = std::sqrt(far_x * far_x + far_y * far_y);  // pixels
+    std::vector<int> which;
+    for (int q = 0; q < 4; ++q) {
+        if (free[q]) which.push_back(q);
+    }
+    if (contrast_free) which.push_back(4);
+    if (which.empty() || reach < 2.0) return reach;
+
+    const std::vector<std::array<double, 15>> ring =
+        ring_information(x, y, z, r, M, N, lambda, pix, reach);
+    const std::size_t steps = ring.size();
+    const auto errors = [&](const std::array<double, 15>& f) { return ring_errors(which, f); };
     std::array<double, 15> total{};
     for (const auto& f : ring)
         for (int e = 0; e < 15; ++e) total[e] += f[e];
@@ -622,7 +686,7 @@ double pattern_half_width(double x, double y, double z, double r, std::size_t M,
         const std::vector<double> se = errors(sum);
         bool close = true;
         for (std::size_t i = 0; i < se.size(); ++i) close = close && se[i] <= 1.005 * full[i];
-        if (close) return (static_cast<double>(s) + 1.0) * kStep;
+        if (close) return (static_cast<double>(s) + 1.0) * kRingStep;
     }
     return reach;
 }
