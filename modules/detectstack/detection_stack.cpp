@@ -37,6 +37,250 @@ struct Lane {
     fftw::RealBuffer k1, k2;
 };
 
+// One stack scan: the data's spectra, each thread's lane, the plans, and the
+// pairs run side by side (one a lane) or, for a single pair, with each of
+// its steps spread over the threads.
+class Stack {
+public:
+    Stack(const StackInput& in, const StackMaps& out, unsigned planner_flags);
+    std::vector<DetectionResult> run();
+
+private:
+    void weigh_data();
+    template <class Steps>
+    void template_spectra(Lane& L, std::size_t pair, Steps&& steps);
+    template <class Steps>
+    void correlate(Lane& L, Steps&& steps);
+    void score(Lane& L, std::size_t pair, bool inner);
+    void run_pair(Lane& L, std::size_t pair, bool inner);
+
+    const StackInput& in_;
+    const StackMaps& out_;
+    const unsigned planner_flags_;
+    const std::size_t M_, N_, n_, hM_, hN_, qr_, qc_, pairs_;
+    const FieldOfView& v_;
+    const std::size_t nx_, ny_;
+    // The template's spectrum on an even grid is the 2-D cosine transform
+    // (DCT-I) of its quadrant: a quarter of the points of a real transform
+    // of the grid. Odd sizes take the real transform of the whole template.
+    const bool cosine_;
+    // Pairs run side by side, one a thread; a single pair (detectscan's
+    // map) runs its transforms side by side instead, in place in the data's
+    // spectra, which it alone needs.
+    const std::size_t lanes_;
+    const bool alone_;
+    fftw::HalfSpectrum fw_, fwd_;
+    std::vector<Lane> lane_;
+    fftw::Plan forward_, backward_, dct_;
+    double S_ = 0.0;
+    std::vector<DetectionResult> winners_;
+    std::mutex merge_;
+};
+
+Stack::Stack(const StackInput& in, const StackMaps& out, unsigned planner_flags)
+    : in_(in), out_(out), planner_flags_(planner_flags), M_(in.M), N_(in.N), n_(in.M * in.N),
+      hM_(in.M / 2), hN_(in.N / 2), qr_(in.M / 2 + 1), qc_(in.N / 2 + 1), pairs_(in.nz * in.nr),
+      v_(in.fov), nx_(in.fov.rows()), ny_(in.fov.cols()),
+      cosine_(in.M % 2 == 0 && in.N % 2 == 0 && in.M >= 2 && in.N >= 2),
+      lanes_(std::min<std::size_t>(thread_count(), in.nz * in.nr)), alone_(in.nz * in.nr == 1),
+      fw_(in.M, in.N), fwd_(in.M, in.N), winners_(in.nz * in.nr) {
+    lane_.reserve(lanes_);
+    for (std::size_t l = 0; l < lanes_; ++l) {
+        lane_.push_back(Lane{alone_ ? fftw::HalfSpectrum(1, 1) : fftw::HalfSpectrum(M_, N_),
+                             alone_ ? fftw::HalfSpectrum(1, 1) : fftw::HalfSpectrum(M_, N_),
+                             fftw::HalfSpectrum(M_, N_), fftw::real_buffer(qr_ * qc_),
+                             fftw::real_buffer(qr_ * qc_)});
+    }
+    // Plans are made before anything is written into their arrays (planning
+    // overwrites them) and on this thread (FFTW plans on one thread only;
+    // executing plans on other arrays is safe from any thread).
+    forward_ = fftw::make_plan(planner_flags_, [&] {
+        return fftw_plan_dft_r2c_2d(static_cast<int>(N_), static_cast<int>(M_), fw_.real(),
+                                    fw_.spectrum(), planner_flags_);
+    });
+    backward_ = fftw::make_plan(planner_flags_, [&] {
+        return fftw_plan_dft_c2r_2d(static_cast<int>(N_), static_cast<int>(M_),
+                                    lane_[0].cwm2.spectrum(), lane_[0].cwm2.real(), planner_flags_);
+    });
+    if (cosine_)
+        dct_ = fftw::make_plan(planner_flags_, [&] {
+            return fftw_plan_r2r_2d(static_cast<int>(qc_), static_cast<int>(qr_), lane_[0].k1.get(),
+                                    lane_[0].k1.get(), FFTW_REDFT00, FFTW_REDFT00, planner_flags_);
+        });
+}
+
+// The data's half: w and w d, filled column by column; the total weight is
+// summed per column and the columns' sums added in order.
+void Stack::weigh_data() {
+    std::vector<double> column_weight(N_, 0.0);
+    parallel_for(N_, [&](std::size_t first, std::size_t last) {
+        for (std::size_t j = first; j < last; ++j) {
+            const double* dj = in_.hol + j * M_;
+            double* W = fw_.real() + j * fw_.stride;
+            double* WD = fwd_.real() + j * fwd_.stride;
+            double S = 0.0;
+            for (std::size_t i = 0; i < M_; ++i) {
+                const double wi = in_.w ? in_.w[i + j * M_] : 1.0;
+                W[i] = wi;
+                WD[i] = weighted_data(wi, dj[i]);
+                S += wi;
+            }
+            column_weight[j] = S;
+        }
+    });
+    S_ = std::accumulate(column_weight.begin(), column_weight.end(), 0.0);
+    fftw::HalfSpectrum* const data[2] = {&fw_, &fwd_};
+    parallel_for(2, [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t < last; ++t)
+            fftw_execute_dft_r2c(forward_.get(), data[t]->real(), data[t]->spectrum());
+    });
+}
+
+// The real spectra of a pair's template and of its square, into the lane's
+// k1 and k2.
+template <class Steps>
+void Stack::template_spectra(Lane& L, std::size_t pair, Steps&& steps) {
+    ModelParams p;
+    p.z = in_.depths[pair % in_.nz];
+    p.r = in_.radii[pair / in_.nz];
+    p.pix = in_.pix;
+    p.lambda = in_.lambda;
+    p.K = in_.K;
+    double* k1 = L.k1.get();
+    double* k2 = L.k2.get();
+    model_calc_quadrant(k1, qr_, qc_, p);
+    for (std::size_t k = 0; k < qr_ * qc_; ++k) k2[k] = k1[k] * k1[k];
+    if (cosine_) {
+        double* const kernels[2] = {k1, k2};
+        steps(2, [&](std::size_t first, std::size_t last) {
+            for (std::size_t t = first; t < last; ++t) fftw_execute_r2r(dct_.get(), kernels[t], kernels[t]);
+        });
+        return;
+    }
+    // The whole template, centred on the grid's corner, through the real
+    // transform; its spectrum's imaginary part is rounding.
+    fftw::HalfSpectrum& g = L.cwm2;
+    for (double* k : {k1, k2}) {
+        for (std::size_t j = 0; j < N_; ++j) {
+            const std::size_t oj = j <= hN_ ? j : N_ - j;
+            for (std::size_t i = 0; i < M_; ++i)
+                g.real()[i + j * g.stride] = k[(i <= hM_ ? i : M_ - i) + oj * qr_];
+        }
+        fftw_execute_dft_r2c(forward_.get(), g.real(), g.spectrum());
+        for (std::size_t j = 0; j < qc_; ++j)
+            for (std::size_t i = 0; i < qr_; ++i) k[i + j * qr_] = g.values()[i + j * qr_].real();
+    }
+}
+
+// Correlations as products of spectra: the weights with the template, the
+// weighted data with the template, the weights with the template's square.
+// Alone, the first two overwrite the data's spectra.
+template <class Steps>
+void Stack::correlate(Lane& L, Steps&& steps) {
+    fftw::HalfSpectrum& cw = alone_ ? fw_ : L.cw;
+    fftw::HalfSpectrum& cwd = alone_ ? fwd_ : L.cwd;
+    const double* k1 = L.k1.get();
+    const double* k2 = L.k2.get();
+    steps(N_, [&](std::size_t first, std::size_t last) {
+        for (std::size_t j = first; j < last; ++j) {
+            const std::size_t kj = (j <= hN_ ? j : N_ - j) * qr_;
+            const Complex* Fw = fw_.values() + j * qr_;
+            const Complex* Fwd = fwd_.values() + j * qr_;
+            Complex* Cw = cw.values() + j * qr_;
+            Complex* Cwd = cwd.values() + j * qr_;
+            Complex* Cwm2 = L.cwm2.values() + j * qr_;
+            for (std::size_t i = 0; i < qr_; ++i) {
+                const Complex w = Fw[i];
+                Cwm2[i] = w * k2[kj + i];
+                Cw[i] = w * k1[kj + i];
+                Cwd[i] = Fwd[i] * k1[kj + i];
+            }
+        }
+    });
+    fftw::HalfSpectrum* const sums[3] = {&cw, &cwd, &L.cwm2};
+    steps(3, [&](std::size_t first, std::size_t last) {
+        for (std::size_t t = first; t < last; ++t)
+            fftw_execute_dft_c2r(backward_.get(), sums[t]->spectrum(), sums[t]->real());
+    });
+}
+
+// Score: the template centred on the grid's corner makes the sums at pixel
+// (i, j) those of the template centred on that pixel. `inner` spreads the
+// columns over the threads; otherwise the lane's thread merges its scores
+// under the lock.
+void Stack::score(Lane& L, std::size_t pair, bool inner) {
+    const fftw::HalfSpectrum& cw = alone_ ? fw_ : L.cw;
+    const fftw::HalfSpectrum& cwd = alone_ ? fwd_ : L.cwd;
+    const double nd = static_cast<double>(n_);
+    const std::int32_t id = static_cast<std::int32_t>(pair);
+    std::vector<DetectionResult> column_best(inner ? ny_ : 1);
+    const auto score_columns = [&](std::size_t first, std::size_t last) {
+        for (std::size_t bcol = first; bcol < last; ++bcol) {
+            const std::size_t col = v_.y0 - 1 + bcol;
+            const double* Cw = cw.real() + col * cw.stride;
+            const double* Cwd = cwd.real() + col * cwd.stride;
+            const double* Cwm2 = L.cwm2.real() + col * L.cwm2.stride;
+            const double* wp = in_.w_prim ? in_.w_prim + col * M_ : nullptr;
+            DetectionResult& b = column_best[inner ? bcol : 0];
+            for (std::size_t a = 0; a < nx_; ++a) {
+                const std::size_t row = v_.x0 - 1 + a;
+                const double e = Cw[row], f = Cwd[row], g = Cwm2[row];
+                const double q = ((S_ * f / nd) * f / nd) / ((S_ * g / nd) - (e * (e / nd)) / nd) *
+                                 (wp ? wp[row] : 1.0);
+                const std::size_t t = a + bcol * nx_;
+                if (q > b.maxim) {
+                    b.maxim = q;
+                    b.best = t;
+                }
+                if (out_.pair)
+                    keep_best(q, id, out_.best[t], out_.pair[t]);
+                else
+                    out_.best[t] = q;
+            }
+        }
+    };
+    if (inner) {
+        parallel_for(ny_, score_columns);
+    } else {
+        const std::lock_guard<std::mutex> hold(merge_);
+        score_columns(0, ny_);
+    }
+    // The first largest score in scan order wins.
+    DetectionResult winner;
+    for (const DetectionResult& b : column_best) {
+        if (b.maxim > winner.maxim) winner = b;
+    }
+    winners_[pair] = winner;
+}
+
+// One pair: its template's spectra, the three sums, the scores.
+void Stack::run_pair(Lane& L, std::size_t pair, bool inner) {
+    const auto steps = [inner](std::size_t count, auto&& work) {
+        if (inner)
+            parallel_for(count, work);
+        else
+            work(std::size_t{0}, count);
+    };
+    template_spectra(L, pair, steps);
+    correlate(L, steps);
+    score(L, pair, inner);
+}
+
+std::vector<DetectionResult> Stack::run() {
+    weigh_data();
+    if (lanes_ == 1) {
+        for (std::size_t pair = 0; pair < pairs_; ++pair) run_pair(lane_[0], pair, true);
+    } else {
+        std::atomic<std::size_t> next{0};
+        parallel_for(lanes_, [&](std::size_t first, std::size_t last) {
+            for (std::size_t l = first; l < last; ++l)
+                for (std::size_t pair = next++; pair < pairs_; pair = next++)
+                    run_pair(lane_[l], pair, false);
+        });
+    }
+    return winners_;
+}
+
 }  // namespace
 
 std::vector<DetectionResult> detection_stack(const StackInput& in, const StackMaps& out,
@@ -49,205 +293,13 @@ std::vector<DetectionResult> detection_stack(const StackInput& in, const StackMa
         d.w = in.w;
         check_masked_data(d, in.weights_name);
     }
-    const std::size_t M = in.M, N = in.N, n = M * N;
-    const std::size_t hM = M / 2, hN = N / 2;
-    const std::size_t qr = hM + 1, qc = hN + 1;  // the quadrant of offsets / frequencies
-    const std::size_t pairs = in.nz * in.nr;
-    const FieldOfView& v = in.fov;
-    const std::size_t nx = v.rows(), ny = v.cols();
-    std::vector<DetectionResult> winners(pairs);
+    const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
     if (out.pair) {
         std::fill(out.best, out.best + nx * ny, std::numeric_limits<double>::quiet_NaN());
         std::fill(out.pair, out.pair + nx * ny, std::int32_t{-1});
     }
-    if (pairs == 0) return winners;
-
-    // The template's spectrum on an even grid is the 2-D cosine transform
-    // (DCT-I) of its quadrant: a quarter of the points of a real transform
-    // of the grid. Odd sizes take the real transform of the whole template.
-    const bool cosine = M % 2 == 0 && N % 2 == 0 && M >= 2 && N >= 2;
-    // Pairs run side by side, one a thread; a single pair (detectscan's
-    // map) runs its transforms side by side instead, in place in the data's
-    // spectra, which it alone needs.
-    const std::size_t lanes = std::min<std::size_t>(thread_count(), pairs);
-    const bool alone = pairs == 1;
-
-    fftw::HalfSpectrum fw(M, N), fwd(M, N);
-    std::vector<Lane> lane;
-    lane.reserve(lanes);
-    for (std::size_t l = 0; l < lanes; ++l) {
-        lane.push_back(Lane{alone ? fftw::HalfSpectrum(1, 1) : fftw::HalfSpectrum(M, N),
-                            alone ? fftw::HalfSpectrum(1, 1) : fftw::HalfSpectrum(M, N),
-                            fftw::HalfSpectrum(M, N), fftw::real_buffer(qr * qc),
-                            fftw::real_buffer(qr * qc)});
-    }
-    // Plans are made before anything is written into their arrays (planning
-    // overwrites them) and on this thread (FFTW plans on one thread only;
-    // executing plans on other arrays is safe from any thread).
-    const fftw::Plan forward = fftw::make_plan(planner_flags, [&] {
-        return fftw_plan_dft_r2c_2d(static_cast<int>(N), static_cast<int>(M), fw.real(),
-                                    fw.spectrum(), planner_flags);
-    });
-    const fftw::Plan backward = fftw::make_plan(planner_flags, [&] {
-        return fftw_plan_dft_c2r_2d(static_cast<int>(N), static_cast<int>(M),
-                                    lane[0].cwm2.spectrum(), lane[0].cwm2.real(), planner_flags);
-    });
-    fftw::Plan dct;
-    if (cosine)
-        dct = fftw::make_plan(planner_flags, [&] {
-            return fftw_plan_r2r_2d(static_cast<int>(qc), static_cast<int>(qr), lane[0].k1.get(),
-                                    lane[0].k1.get(), FFTW_REDFT00, FFTW_REDFT00, planner_flags);
-        });
-
-    // The data's half: w and w d, filled column by column; the total weight
-    // is summed per column and the columns' sums added in order.
-    std::vector<double> column_weight(N, 0.0);
-    parallel_for(N, [&](std::size_t first, std::size_t last) {
-        for (std::size_t j = first; j < last; ++j) {
-            const double* dj = in.hol + j * M;
-            double* W = fw.real() + j * fw.stride;
-            double* WD = fwd.real() + j * fwd.stride;
-            double S = 0.0;
-            for (std::size_t i = 0; i < M; ++i) {
-                const double wi = in.w ? in.w[i + j * M] : 1.0;
-                W[i] = wi;
-                WD[i] = weighted_data(wi, dj[i]);
-                S += wi;
-            }
-            column_weight[j] = S;
-        }
-    });
-    const double S = std::accumulate(column_weight.begin(), column_weight.end(), 0.0);
-    fftw::HalfSpectrum* const data[2] = {&fw, &fwd};
-    parallel_for(2, [&](std::size_t first, std::size_t last) {
-        for (std::size_t t = first; t < last; ++t)
-            fftw_execute_dft_r2c(forward.get(), data[t]->real(), data[t]->spectrum());
-    });
-
-    const double nd = static_cast<double>(n);
-    std::mutex merge;
-    // One pair: its template's spectra, the three sums, the scores. `inner`
-    // spreads each step over the threads (one lane); otherwise the lane's
-    // thread does it all and merges its scores under the lock.
-    const auto run_pair = [&](Lane& L, std::size_t pair, bool inner) {
-        const auto steps = [inner](std::size_t count, auto&& work) {
-            if (inner)
-                parallel_for(count, work);
-            else
-                work(std::size_t{0}, count);
-        };
-        ModelParams p;
-        p.z = in.depths[pair % in.nz];
-        p.r = in.radii[pair / in.nz];
-        p.pix = in.pix;
-        p.lambda = in.lambda;
-        p.K = in.K;
-        double* k1 = L.k1.get();
-        double* k2 = L.k2.get();
-        model_calc_quadrant(k1, qr, qc, p);
-        for (std::size_t k = 0; k < qr * qc; ++k) k2[k] = k1[k] * k1[k];
-        if (cosine) {
-            double* const kernels[2] = {k1, k2};
-            steps(2, [&](std::size_t first, std::size_t last) {
-                for (std::size_t t = first; t < last; ++t)
-                    fftw_execute_r2r(dct.get(), kernels[t], kernels[t]);
-            });
-        } else {
-            // The whole template, centred on the grid's corner, through the
-            // real transform; its spectrum's imaginary part is rounding.
-            fftw::HalfSpectrum& g = L.cwm2;
-            for (double* k : {k1, k2}) {
-                for (std::size_t j = 0; j < N; ++j) {
-                    const std::size_t oj = j <= hN ? j : N - j;
-                    for (std::size_t i = 0; i < M; ++i)
-                        g.real()[i + j * g.stride] = k[(i <= hM ? i : M - i) + oj * qr];
-                }
-                fftw_execute_dft_r2c(forward.get(), g.real(), g.spectrum());
-                for (std::size_t j = 0; j < qc; ++j)
-                    for (std::size_t i = 0; i < qr; ++i) k[i + j * qr] = g.values()[i + j * qr].real();
-            }
-        }
-        // Correlations as products of spectra: the weights with the template,
-        // the weighted data with the template, the weights with the template's
-        // square. Alone, the first two overwrite the data's spectra.
-        fftw::HalfSpectrum& cw = alone ? fw : L.cw;
-        fftw::HalfSpectrum& cwd = alone ? fwd : L.cwd;
-        steps(N, [&](std::size_t first, std::size_t last) {
-            for (std::size_t j = first; j < last; ++j) {
-                const std::size_t kj = (j <= hN ? j : N - j) * qr;
-                const Complex* Fw = fw.values() + j * qr;
-                const Complex* Fwd = fwd.values() + j * qr;
-                Complex* Cw = cw.values() + j * qr;
-                Complex* Cwd = cwd.values() + j * qr;
-                Complex* Cwm2 = L.cwm2.values() + j * qr;
-                for (std::size_t i = 0; i < qr; ++i) {
-                    const Complex w = Fw[i];
-                    Cwm2[i] = w * k2[kj + i];
-                    Cw[i] = w * k1[kj + i];
-                    Cwd[i] = Fwd[i] * k1[kj + i];
-                }
-            }
-        });
-        fftw::HalfSpectrum* const sums[3] = {&cw, &cwd, &L.cwm2};
-        steps(3, [&](std::size_t first, std::size_t last) {
-            for (std::size_t t = first; t < last; ++t)
-                fftw_execute_dft_c2r(backward.get(), sums[t]->spectrum(), sums[t]->real());
-        });
-
-        // Score: the template centred on the grid's corner makes the sums at
-        // pixel (i, j) those of the template centred on that pixel.
-        const std::int32_t id = static_cast<std::int32_t>(pair);
-        std::vector<DetectionResult> column_best(inner ? ny : 1);
-        const auto score = [&](std::size_t first, std::size_t last) {
-            for (std::size_t bcol = first; bcol < last; ++bcol) {
-                const std::size_t col = v.y0 - 1 + bcol;
-                const double* Cw = cw.real() + col * cw.stride;
-                const double* Cwd = cwd.real() + col * cwd.stride;
-                const double* Cwm2 = L.cwm2.real() + col * L.cwm2.stride;
-                const double* wp = in.w_prim ? in.w_prim + col * M : nullptr;
-                DetectionResult& b = column_best[inner ? bcol : 0];
-                for (std::size_t a = 0; a < nx; ++a) {
-                    const std::size_t row = v.x0 - 1 + a;
-                    const double e = Cw[row], f = Cwd[row], g = Cwm2[row];
-                    const double q = ((S * f / nd) * f / nd) / ((S * g / nd) - (e * (e / nd)) / nd) *
-                                     (wp ? wp[row] : 1.0);
-                    const std::size_t t = a + bcol * nx;
-                    if (q > b.maxim) {
-                        b.maxim = q;
-                        b.best = t;
-                    }
-                    if (out.pair)
-                        keep_best(q, id, out.best[t], out.pair[t]);
-                    else
-                        out.best[t] = q;
-                }
-            }
-        };
-        if (inner) {
-            parallel_for(ny, score);
-        } else {
-            const std::lock_guard<std::mutex> hold(merge);
-            score(0, ny);
-        }
-        // The first largest score in scan order wins.
-        DetectionResult winner;
-        for (const DetectionResult& b : column_best) {
-            if (b.maxim > winner.maxim) winner = b;
-        }
-        winners[pair] = winner;
-    };
-
-    if (lanes == 1) {
-        for (std::size_t pair = 0; pair < pairs; ++pair) run_pair(lane[0], pair, true);
-    } else {
-        std::atomic<std::size_t> next{0};
-        parallel_for(lanes, [&](std::size_t first, std::size_t last) {
-            for (std::size_t l = first; l < last; ++l)
-                for (std::size_t pair = next++; pair < pairs; pair = next++)
-                    run_pair(lane[l], pair, false);
-        });
-    }
-    return winners;
+    if (in.nz * in.nr == 0) return {};
+    return Stack(in, out, planner_flags).run();
 }
 
 double noise_sigma(const double* hol, const double* w, std::size_t M, std::size_t N) {
