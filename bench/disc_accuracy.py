@@ -5,6 +5,7 @@ model (the default); then the toolbox's model on synthplate's plates of the
 same particles, in the same run; and ringfit from perturbed starts.
 
     PYTHONPATH=build/python python3 bench/disc_accuracy.py [plates] [size] [discs]
+    PYTHONPATH=build/python python3 bench/disc_accuracy.py --timing [plates]
 
 Plates cycle through 632.8 and 532 nm and 3.45 and 6.7 um pixels; discs are
 drawn anywhere on the sensor with r 20-100 um and z 2-20 cm (Fresnel numbers
@@ -71,7 +72,37 @@ def perturbed_starts(row, hol, lambda_, pix, truth, rng):
     row.score(truth, p, se)
 
 
+def timing(plates):
+    """findparticles' time on 1024x1024 plates of 20 particles drawn as
+    find_bench draws them (z 5-15 cm, r 20-60 um, 632.8 nm, 6.7 um pixels,
+    SNR 3; the scan 11 depths by 3 radii): the disc model on discplate's
+    plate against the toolbox model on synthplate's plate of the same
+    particles, plate by plate in one run."""
+    rng = np.random.default_rng(5)
+    depths, radii = np.arange(0.05, 0.1501, 0.01), [20e-6, 40e-6, 60e-6]
+    lambda_, pix = 632.8e-9, 6.7e-6
+    disc = toolbox = 0.0
+    for k in range(plates):
+        table = np.column_stack([rng.uniform(-512, 512, (20, 2)), rng.uniform(0.05, 0.15, 20),
+                                 rng.uniform(20e-6, 60e-6, 20)])
+        h = ps.discplate(20, lambda_, pix, 1024, 1024, 1, 3, Coordinates=table, Seed=k).hologram
+        s = ps.synthplate(20, lambda_, pix, 1024, 1024, 1, 3, random_coordinates=0,
+                          coordinates=table, meanh=1, seed=k + 1).hologram
+        start = time.perf_counter()
+        ps.findparticles(h, lambda_, pix, depths, radii)
+        disc += time.perf_counter() - start
+        start = time.perf_counter()
+        ps.findparticles(s / s.mean(), lambda_, pix, depths, radii, Particle="toolbox")
+        toolbox += time.perf_counter() - start
+    print("1024x1024, 20 particles, SNR 3, %d plates: disc model on discplate %.1f s a plate, "
+          "toolbox model on synthplate %.1f s (ratio %.2f)" % (plates, disc / plates,
+                                                               toolbox / plates, disc / toolbox))
+
+
 if __name__ == "__main__":
+    if "--timing" in sys.argv:
+        timing(int(sys.argv[2]) if len(sys.argv) > 2 else 5)
+        sys.exit(0)
     plates = int(sys.argv[1]) if len(sys.argv) > 1 else 10
     size = int(sys.argv[2]) if len(sys.argv) > 2 else 1024
     discs = int(sys.argv[3]) if len(sys.argv) > 3 else 20

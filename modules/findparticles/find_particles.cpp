@@ -219,6 +219,10 @@ private:
     bool known(double x, double y, double zc, double reach) const;
     bool shadowed(const std::vector<Start>& fresh, double x, double y) const;
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
+    FitResult fit_rows(const std::vector<Start>& rows, const std::vector<char>& held_flags,
+                       bool hold, bool settled) const;
+    std::size_t split_row(const std::vector<char>& held, bool hold, FitResult& without,
+                          std::vector<char>& held_without) const;
     void fit_found(bool hold);
     std::vector<char> held_rows(bool hold, bool& all_settled);
     void subtract();
@@ -398,55 +402,100 @@ std::vector<char> Search::held_rows(bool hold, bool& all_settled) {
 // at their values (the new ones are fitted among their patterns); otherwise
 // all are fitted jointly from where they are. Rows that are no particle
 // (kept_rows) are dropped and the rest refitted.
+FitResult Search::fit_rows(const std::vector<Start>& rows, const std::vector<char>& held_flags,
+                           bool hold, bool settled) const {
+    const std::size_t n = rows.size();
+    std::vector<double> p0(4 * n), a(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        p0[k] = rows[k].x;
+        p0[k + n] = rows[k].y;
+        p0[k + 2 * n] = rows[k].z;
+        p0[k + 3 * n] = rows[k].r;
+        a[k] = rows[k].a;
+    }
+    std::unique_ptr<bool[]> held(new bool[n]);
+    for (std::size_t k = 0; k < n; ++k) held[k] = held_flags[k] != 0;
+    FitInput fi;
+    fi.hol = data_.data();
+    fi.M = M_;
+    fi.N = N_;
+    fi.lambda = in_.lambda;
+    fi.pix = in_.pix;
+    fi.p0 = p0.data();
+    fi.n = n;
+    FitOptions fo;
+    fo.model = o_.model;
+    fo.particle = o_.particle;
+    fo.contrast_free = o_.contrast_free;
+    fo.contrast = o_.contrast;
+    fo.weights = w_.data();
+    fo.K = o_.K;
+    fo.max_iter = o_.max_iter;
+    // Pass by pass the fit only has to leave a clean residual for the next
+    // scan: a standard error is close enough there, and the joint fit at the
+    // end converges the rest.
+    fo.tolerance = hold ? std::max(o_.tolerance, 1.0) : o_.tolerance;
+    fo.held = held.get();
+    fo.contrast_start = a.data();
+    fo.settled = settled;
+    return ring_fit(fi, fo);
+}
+
+// A weaker row within the central Fresnel zones of a stronger one's pattern
+// may be that particle's pattern split in two (the pair then describes a
+// misfit of one pattern, often with the depths millimetres apart). It is a
+// particle only if it lowers chi^2 by what a detection at the threshold
+// would, threshold^2 sigma^2: the fit without it, the stronger row free, is
+// the test. Returns the index of the first row that fails it (n when none
+// does), with the fit without it and that fit's held rows.
+std::size_t Search::split_row(const std::vector<char>& held, bool hold, FitResult& without,
+                              std::vector<char>& held_without) const {
+    const std::size_t n = found_.size();
+    const double s2 = fit_.sigma * fit_.sigma;
+    for (std::size_t k = 0; k < n; ++k) {
+        if (held[k]) continue;
+        for (std::size_t j = 0; j < n; ++j) {
+            const bool stronger = found_[j].score > found_[k].score ||
+                                  (found_[j].score == found_[k].score && j < k);
+            if (j == k || !stronger ||
+                std::hypot(found_[j].x - found_[k].x, found_[j].y - found_[k].y) >=
+                    std::sqrt(4.0 * in_.lambda * found_[j].z) / in_.pix)
+                continue;
+            std::vector<Start> rows;
+            held_without.clear();
+            for (std::size_t i = 0; i < n; ++i) {
+                if (i == k) continue;
+                rows.push_back(found_[i]);
+                held_without.push_back(i == j ? 0 : held[i]);
+            }
+            without = fit_rows(rows, held_without, hold, false);
+            if (without.chi2 - fit_.chi2 < o_.threshold * o_.threshold * s2) return k;
+            break;
+        }
+    }
+    return n;
+}
+
+// The fit of every particle found so far. hold: those fitted before are held
+// at their values (the new ones are fitted among their patterns); otherwise
+// all are fitted jointly from where they are. Rows that are no particle
+// (kept_rows, split_row) are dropped and the rest refitted.
 void Search::fit_found(bool hold) {
+    bool all_settled = true;
+    std::vector<char> held_flags = held_rows(hold, all_settled);
+    fit_ = fit_rows(found_, held_flags, hold, !hold && all_settled);
+    fitted_ = true;
+    RowRules rules;
+    rules.half_rows = hM_;
+    rules.half_cols = hN_;
+    rules.least_z = 0.5 * in_.depths[0];
+    rules.most_z = 2.0 * in_.depths[in_.nz - 1];
+    rules.least_r = 0.5 * in_.radii[0];
+    rules.contrast_free = o_.contrast_free;
+    rules.threshold = o_.threshold;
+    rules.pix = in_.pix;
     for (;;) {
         const std::size_t n = found_.size();
-        std::vector<double> p0(4 * n), a(n);
-        for (std::size_t k = 0; k < n; ++k) {
-            p0[k] = found_[k].x;
-            p0[k + n] = found_[k].y;
-            p0[k + 2 * n] = found_[k].z;
-            p0[k + 3 * n] = found_[k].r;
-            a[k] = found_[k].a;
-        }
-        bool all_settled = true;
-        const std::vector<char> held_flags = held_rows(hold, all_settled);
-        std::unique_ptr<bool[]> held(new bool[n]);
-        for (std::size_t k = 0; k < n; ++k) held[k] = held_flags[k] != 0;
-        FitInput fi;
-        fi.hol = data_.data();
-        fi.M = M_;
-        fi.N = N_;
-        fi.lambda = in_.lambda;
-        fi.pix = in_.pix;
-        fi.p0 = p0.data();
-        fi.n = n;
-        FitOptions fo;
-        fo.model = o_.model;
-        fo.particle = o_.particle;
-        fo.contrast_free = o_.contrast_free;
-        fo.contrast = o_.contrast;
-        fo.weights = w_.data();
-        fo.K = o_.K;
-        fo.max_iter = o_.max_iter;
-        // Pass by pass the fit only has to leave a clean residual for the
-        // next scan: a standard error is close enough there, and the joint
-        // fit at the end converges the rest.
-        fo.tolerance = hold ? std::max(o_.tolerance, 1.0) : o_.tolerance;
-        fo.held = held.get();
-        fo.contrast_start = a.data();
-        fo.settled = !hold && all_settled;
-        fit_ = ring_fit(fi, fo);
-        fitted_ = true;
-        RowRules rules;
-        rules.half_rows = hM_;
-        rules.half_cols = hN_;
-        rules.least_z = 0.5 * in_.depths[0];
-        rules.most_z = 2.0 * in_.depths[in_.nz - 1];
-        rules.least_r = 0.5 * in_.radii[0];
-        rules.contrast_free = o_.contrast_free;
-        rules.threshold = o_.threshold;
-        rules.pix = in_.pix;
         std::vector<double> scores(n);
         for (std::size_t k = 0; k < n; ++k) scores[k] = found_[k].score;
         const std::vector<char> keep = kept_rows(fit_, held_flags, scores, rules);
@@ -459,8 +508,30 @@ void Search::fit_found(bool hold) {
                 rejected_.push_back(found_[k]);
         }
         const bool changed = kept.size() != n;
+        if (changed) {
+            found_ = kept;
+            if (found_.empty()) break;
+            held_flags = held_rows(hold, all_settled);
+            fit_ = fit_rows(found_, held_flags, hold, !hold && all_settled);
+            continue;
+        }
+        FitResult without;
+        std::vector<char> held_without;
+        const std::size_t split = split_row(held_flags, hold, without, held_without);
         found_ = kept;
-        if (!changed || found_.empty()) break;
+        if (split == n) break;
+        rejected_.push_back(found_[split]);
+        found_.erase(found_.begin() + static_cast<std::ptrdiff_t>(split));
+        const std::size_t m = found_.size();
+        for (std::size_t k = 0; k < m; ++k) {
+            found_[k].x = without.p[k];
+            found_[k].y = without.p[k + m];
+            found_[k].z = without.p[k + 2 * m];
+            found_[k].r = without.p[k + 3 * m];
+            found_[k].a = without.contrast[k];
+        }
+        fit_ = std::move(without);
+        held_flags = held_without;
     }
 }
 
