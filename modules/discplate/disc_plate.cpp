@@ -213,9 +213,16 @@ void disc_plate(const DiscPlateInput& in, const DiscPlateOptions& o, std::mt1993
     if (M == 0 || N == 0) return;
     const double extent_x = o.oversampling * padded_extent(M, in.particles, in),
                  extent_y = o.oversampling * padded_extent(N, in.particles + in.n, in);
-    if (!(extent_x * extent_y <= 2000000000.0))
-        throw Error("Error: the discs lie too far outside the sensor: the padded grid would "
-                    "exceed 2^31 points");
+    // A disc whose pattern needs more than three sensors (and 96 pixels)
+    // of padding lies far outside the sensor or is far larger than its
+    // pixels: its grid would take memory out of all proportion to the plate.
+    const auto too_wide = [&](double extent, std::size_t count) {
+        return !(extent <= o.oversampling * (3.0 * static_cast<double>(count) + 96.0));
+    };
+    if (too_wide(extent_x, M) || too_wide(extent_y, N) || !(extent_x * extent_y <= 2000000000.0))
+        throw Error("Error: a disc lies too far outside the sensor, or is too large for its "
+                    "pixels: its pattern would need a padded grid over three times the sensor's "
+                    "size");
     const FineGrid g(in, o.oversampling, extent_x, extent_y);
     fftw::ComplexBuffer buffer = fftw::complex_buffer(g.P * g.Q);
     cplx* u = fftw::as_complex(buffer);

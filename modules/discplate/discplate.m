@@ -72,6 +72,9 @@
 %     two noises given              "Error: give one noise: SNR, Sigma or Photons"
 %     a grid too large              "Error: sX*sY*4*Oversampling^2 must be below 2^31 (the
 %                                    padded grid's size)"
+%     a disc far outside the sensor, "Error: a disc lies too far outside the sensor, or is too
+%     or far larger than its pixels  large for its pixels: its pattern would need a padded
+%                                    grid over three times the sensor's size"
 %
 %   Example: three discs of 40 um at 5 cm, refocused
 %     h = discplate(3, 632.8e-9, 6.7e-6, 256, 256, 1, 0, [0.05 0.05], [40e-6 40e-6], 'Seed', 1);

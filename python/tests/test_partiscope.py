@@ -375,6 +375,10 @@ def test_discplate_and_propagate_are_the_modules_and_refocus_a_disc():
     assert np.abs(field[(rho > 90e-6) & (rho < 200e-6)]).mean() < 0.25
     with pytest.raises(ValueError, match="give one noise"):
         ps.discplate(1, LAMBDA, PIX, 8, 8, 1, 3, (0.05, 0.05), (3e-5, 3e-5), Sigma=0.1)
+    # A disc of 2 cm on a 64-pixel sensor would need a padded grid of tens
+    # of gigabytes: refused before any is made.
+    with pytest.raises(ValueError, match="too large for its pixels"):
+        ps.discplate(2, LAMBDA, PIX, 64, 64, 1, 0, (0.02, 0.1), (0.02, 0.1), Seed=1)
 
 
 def test_no_phantom_rows_beside_real_discs():
