@@ -73,6 +73,9 @@ DiscPattern::DiscPattern(double lambda, double z, double r, double rho_max)
     // near 1e-6 of the pattern.
     step_ = lambda * z / r / 24.0;
     rho_max = std::max(rho_max, 0.0);
+    // A disc so small that a period is longer than the reach (or than any
+    // length, r a denormal number) needs a few nodes only.
+    if (!(step_ <= rho_max + lambda)) step_ = (rho_max + lambda) / 4.0;
     if (!(r * r / (lambda * z) <= kMostFresnelNumber))
         throw Error("Error: a disc's Fresnel number r^2/(lambda*z) must be at most 100: check "
                     "lambda, z and r");
