@@ -77,11 +77,11 @@ DiscPattern::DiscPattern(double lambda, double z, double r, double rho_max)
     // length, r a denormal number) needs a few nodes only.
     if (!(step_ <= rho_max + lambda)) step_ = (rho_max + lambda) / 4.0;
     if (!(r * r / (lambda * z) <= kMostFresnelNumber))
-        throw Error("Error: a disc's Fresnel number r^2/(lambda*z) must be at most 100: check "
+        throw Error("Error: a disc's Fresnel number r^2/(lambda*z) must be at most 10: check "
                     "lambda, z and r");
     if (!(rho_max * r / (lambda * z) <= kMostOscillations))
         throw Error("Error: a disc's pattern oscillates too fast over its window (rho*r/(lambda*z) "
-                    "above 150): check lambda, pix, z and r");
+                    "above 100): check lambda, pix, z and r");
     const std::size_t count = static_cast<std::size_t>(rho_max / step_) + 5;
     table_.resize(4 * count);
     for (std::size_t i = 0; i < count; ++i) {
