@@ -185,16 +185,6 @@ Factor pixel_factor(double c, double d) {
     return {S, (std::cos(t) - S) / d};
 }
 
-// The farthest distance from the particle of p to a node of the window.
-double farthest_node(const ModelParams& p, const NodeWindow& w) {
-    const double h = std::floor(p.M * 0.5), g = std::floor(p.N * 0.5);
-    const double x0 = (static_cast<double>(w.row0) - h) * p.pix - p.x,
-                 x1 = (static_cast<double>(w.row0 + w.rows) - h) * p.pix - p.x;
-    const double y0 = (static_cast<double>(w.col0) - g) * p.pix - p.y,
-                 y1 = (static_cast<double>(w.col0 + w.cols) - g) * p.pix - p.y;
-    return std::hypot(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1)));
-}
-
 class DiscWindow final : public WindowPattern {
 public:
     DiscWindow(const ModelParams& p, const NodeWindow& w)
@@ -256,6 +246,16 @@ private:
 };
 
 }  // namespace
+
+// The farthest distance from the particle of p to a node of the window.
+double farthest_node(const ModelParams& p, const NodeWindow& w) {
+    const double h = std::floor(p.M * 0.5), g = std::floor(p.N * 0.5);
+    const double x0 = (static_cast<double>(w.row0) - h) * p.pix - p.x,
+                 x1 = (static_cast<double>(w.row0 + w.rows) - h) * p.pix - p.x;
+    const double y0 = (static_cast<double>(w.col0) - g) * p.pix - p.y,
+                 y1 = (static_cast<double>(w.col0 + w.cols) - g) * p.pix - p.y;
+    return std::hypot(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1)));
+}
 
 std::unique_ptr<WindowPattern> disc_window_pattern(const ModelParams& p, const NodeWindow& w) {
     return std::make_unique<DiscWindow>(p, w);

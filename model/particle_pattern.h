@@ -51,6 +51,10 @@ public:
 std::unique_ptr<WindowPattern> window_pattern(ParticleKind kind, const ModelParams& p,
                                               const NodeWindow& w);
 
+// The farthest distance (metres) from the particle of p to a node of the
+// window: the reach its pattern must have there.
+double farthest_node(const ModelParams& p, const NodeWindow& w);
+
 // The largest radius whose pattern a kind computes at depth z out to
 // distance reach from the particle's axis (metres; infinite where there is
 // no bound). A fit keeps its particles within.

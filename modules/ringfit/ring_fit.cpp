@@ -86,11 +86,16 @@ Params stepped(const Params& p, const Layout& l, const std::vector<double>& delt
 // (pixels from the grid origin) and depth z over the whole sensor, the
 // widest window it may get.
 double largest_radius_on(const FitInput& in, const FitOptions& o, double x, double y, double z) {
-    const double h = std::floor(static_cast<double>(in.M) * 0.5),
-                 g = std::floor(static_cast<double>(in.N) * 0.5);
-    const double dx = std::max(std::fabs(-h - x), std::fabs(static_cast<double>(in.M) - h - x)),
-                 dy = std::max(std::fabs(-g - y), std::fabs(static_cast<double>(in.N) - g - y));
-    return largest_radius(o.particle, in.lambda, z, std::hypot(dx, dy) * in.pix);
+    ModelParams p;
+    p.x = x * in.pix;
+    p.y = y * in.pix;
+    p.pix = in.pix;
+    p.M = static_cast<double>(in.M);
+    p.N = static_cast<double>(in.N);
+    NodeWindow sensor;
+    sensor.rows = in.M;
+    sensor.cols = in.N;
+    return largest_radius(o.particle, in.lambda, z, farthest_node(p, sensor));
 }
 
 // Within the volume where the particles' patterns can be computed.
