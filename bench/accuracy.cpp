@@ -13,8 +13,8 @@
 #include <random>
 #include <vector>
 
-#include "modules/ringfit/ring_fit.h"
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/fit/ring_fit.h"
+#include "core/synthesis/plate_synthesis.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "modules/precbound/precision_bound.h"
+#include "core/bound/precision_bound.h"
 #include "numerics/cylinder.h"
 
 namespace {

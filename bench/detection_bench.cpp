@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "modules/detectscan/detection_map.h"
-#include "modules/detectstack/detection_stack.h"
+#include "core/detection/detection_map.h"
+#include "core/detection/detection_stack.h"
 
 namespace {
 

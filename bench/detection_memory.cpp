@@ -10,8 +10,8 @@
 
 #include <fftw3.h>
 
-#include "modules/detectscan/detection_map.h"
-#include "modules/detectstack/detection_stack.h"
+#include "core/detection/detection_map.h"
+#include "core/detection/detection_stack.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "modules/findparticles/find_particles.h"
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/find/find_particles.h"
+#include "core/synthesis/plate_synthesis.h"
 
 namespace {
 

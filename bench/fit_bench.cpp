@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "model/particle_model.h"
-#include "modules/ringfit/ring_fit.h"
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/fit/ring_fit.h"
+#include "core/synthesis/plate_synthesis.h"
 
 namespace {
 

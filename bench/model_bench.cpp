@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/particle_model.h"
+#include "model/reference_model.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/synthesis/plate_synthesis.h"
 
 namespace {
 

@@ -40,6 +40,11 @@ struct ModelParams {
 // negative ("Error: Z should be positive", then R; 0 and NaN pass).
 void check_depth_radius(double z, double r);
 
+// sin(t)/t of a pixel's aperture along one axis at offset d from the
+// particle, t = w pi pix d c (w the pixel factor's width, c = 1/(lambda z));
+// exactly 1 on the particle's axis.
+double pixel_aperture(double w, double pix, double d, double c);
+
 // Destinations of model_grid, each trunc(M)-by-trunc(N), every element
 // written. Unused ones may be null.
 struct GridOutputs {
@@ -65,23 +70,23 @@ void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out
 // The detection template: the real model of a particle centred on the grid
 // origin (x and y unused), written into out (trunc(M) rows). Pixel factor of
 // width 1 whenever K != 0.
-void model_calc(double* out, const ModelParams& p);
+void detection_template(double* out, const ModelParams& p);
 
 // The detection template at non-negative offsets only: out[b + a*rows] is
-// the value model_calc writes at offset (b, a) pixels from the grid origin,
+// the value detection_template writes at offset (b, a) pixels from the grid origin,
 // for b < rows and a < cols. The template is even in both offsets, so this
 // quadrant gives all of it.
-void model_calc_quadrant(double* out, std::size_t rows, std::size_t cols, const ModelParams& p);
+void detection_template_quadrant(double* out, std::size_t rows, std::size_t cols, const ModelParams& p);
 
 // Adds the complex model of one particle into a field (trunc(M) rows). Pixel
 // factor of width K only when K > 0. A radius that is not positive is an
 // Error thrown before the field is touched.
-void model_calc(double* field_re, double* field_im, const ModelParams& p);
+void add_particle_field(double* field_re, double* field_im, const ModelParams& p);
 
 // The field of several particles: field_re/field_im (trunc(M)-by-trunc(N),
 // written whole, no need to zero them) receive the sum of every particle's
 // complex model, added in table order: the values of zero-filled fields
-// passed to model_calc once per particle, bit for bit. The particles' grid
+// passed to add_particle_field once per particle, bit for bit. The particles' grid
 // sizes M and N must be the ones given. A radius that is not positive is an
 // Error thrown before the field is touched.
 // amplitudes, when given, scales each particle's model (a fitted contrast).
@@ -124,13 +129,5 @@ struct JacobianScratch {
 void model_jacobian_column(const ModelParams& p, const JacobianAxes& axes, std::size_t col,
                            const JacobianColumn& out, JacobianScratch& scratch);
 
-// The plain single-threaded evaluation, node by node in the defining order
-// and with the C library's sin and cos: the reference the fast forms are
-// held to.
-namespace reference {
-void model_grid(const ModelParams& p, bool complex_model, const GridOutputs& out);
-void model_calc(double* out, const ModelParams& p);
-void model_calc(double* field_re, double* field_im, const ModelParams& p);
-}  // namespace reference
 
 }  // namespace partiscope

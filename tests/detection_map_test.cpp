@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/particle_model.h"
-#include "modules/detectscan/detection_map.h"
+#include "core/detection/detection_map.h"
 #include "numerics/error.h"
 
 using namespace partiscope;
@@ -80,7 +80,7 @@ double direct_score(const Problem& p, const DetectionInput& in, std::size_t pi, 
     big.N = 2.0 * N;
     static std::vector<double> model;
     model.assign(4 * p.M * p.N, 0.0);
-    model_calc(model.data(), big);
+    detection_template(model.data(), big);
     const auto at_offset = [&](std::ptrdiff_t oi, std::ptrdiff_t oj) {
         return model[static_cast<std::size_t>(oi + M) + static_cast<std::size_t>(oj + N) * 2 * p.M];
     };

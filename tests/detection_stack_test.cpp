@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "model/particle_model.h"
-#include "modules/detectstack/detection_stack.h"
+#include "core/detection/detection_stack.h"
 #include "numerics/error.h"
 
 using namespace partiscope;
@@ -65,7 +65,7 @@ Plate plate(std::size_t M, std::size_t N, const std::vector<std::array<double, 4
         m.N = static_cast<double>(N);
         std::fill(re.begin(), re.end(), 0.0);
         std::fill(im.begin(), im.end(), 0.0);
-        model_calc(re.data(), im.data(), m);
+        add_particle_field(re.data(), im.data(), m);
         for (std::size_t k = 0; k < M * N; ++k) p.hol[k] -= 2.0 * re[k];
     }
     std::mt19937 g(seed);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/disc_pattern.h"
-#include "modules/discplate/disc_plate.h"
+#include "core/optics/disc_plate.h"
 
 namespace partiscope {
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/particle_model.h"
+#include "model/reference_model.h"
 #include "numerics/parallel.h"
 #include "numerics/error.h"
 
@@ -61,7 +62,7 @@ Grid grid_of(const ModelParams& p) {
 
 std::vector<double> template_of(const ModelParams& p) {
     std::vector<double> out(static_cast<std::size_t>(p.M) * static_cast<std::size_t>(p.N));
-    model_calc(out.data(), p);
+    detection_template(out.data(), p);
     return out;
 }
 
@@ -231,10 +232,10 @@ TEST(AccumulatingModel, AddsParticleAfterParticle) {
     b.K = 1;
     const std::size_t n = 32 * 24;
     std::vector<double> re_a(n), im_a(n), re_b(n), im_b(n), re(n), im(n);
-    model_calc(re_a.data(), im_a.data(), a);
-    model_calc(re_b.data(), im_b.data(), b);
-    model_calc(re.data(), im.data(), a);
-    model_calc(re.data(), im.data(), b);
+    add_particle_field(re_a.data(), im_a.data(), a);
+    add_particle_field(re_b.data(), im_b.data(), b);
+    add_particle_field(re.data(), im.data(), a);
+    add_particle_field(re.data(), im.data(), b);
     for (std::size_t i = 0; i < n; ++i) {
         EXPECT_EQ(re[i], re_a[i] + re_b[i]);
         EXPECT_EQ(im[i], im_a[i] + im_b[i]);
@@ -259,7 +260,7 @@ TEST(AccumulatingModel, FieldOfManyParticlesIsTheSumInTableOrder) {
         }
         const std::size_t n = static_cast<std::size_t>(M) * static_cast<std::size_t>(N);
         std::vector<double> re(n), im(n);
-        for (const ModelParams& p : particles) model_calc(re.data(), im.data(), p);
+        for (const ModelParams& p : particles) add_particle_field(re.data(), im.data(), p);
         for (unsigned threads : {1u, 3u}) {
             const UseContext use(test::on_threads(threads));
             std::vector<double> fre(n, 7.0), fim(n, 7.0);
@@ -280,9 +281,9 @@ TEST(AccumulatingModel, NegativeKMeansNoPixelFactor) {
     ModelParams p = setup(16, 16);
     const std::size_t n = 256;
     std::vector<double> re0(n), im0(n), re1(n), im1(n);
-    model_calc(re0.data(), im0.data(), p);
+    add_particle_field(re0.data(), im0.data(), p);
     p.K = -1;
-    model_calc(re1.data(), im1.data(), p);
+    add_particle_field(re1.data(), im1.data(), p);
     EXPECT_EQ(re0, re1);
     EXPECT_EQ(im0, im1);
 }
@@ -293,7 +294,7 @@ TEST(AccumulatingModel, NonPositiveRadiusLeavesTheFieldUntouched) {
         p.r = r;
         std::vector<double> re(64, 1.5), im(64, -2.5);
         try {
-            model_calc(re.data(), im.data(), p);
+            add_particle_field(re.data(), im.data(), p);
             ADD_FAILURE() << "no error for r = " << r;
         } catch (const Error& e) {
             EXPECT_STREQ(e.what(),
@@ -354,13 +355,13 @@ TEST(FastModel, AgreesWithTheReference) {
             expect_close(fast.real, ref.real, "real");
 
             std::vector<double> t(n), tr(n);
-            model_calc(t.data(), p);
-            reference::model_calc(tr.data(), p);
+            detection_template(t.data(), p);
+            reference::detection_template(tr.data(), p);
             expect_close(t, tr, "template");
 
             std::vector<double> re(n, 0.25), im(n, -0.5), rre(n, 0.25), rim(n, -0.5);
-            model_calc(re.data(), im.data(), p);
-            reference::model_calc(rre.data(), rim.data(), p);
+            add_particle_field(re.data(), im.data(), p);
+            reference::add_particle_field(rre.data(), rim.data(), p);
             expect_close(re, rre, "field re");
             expect_close(im, rim, "field im");
         }

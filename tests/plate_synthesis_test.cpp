@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "model/particle_model.h"
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/synthesis/plate_synthesis.h"
 #include "numerics/error.h"
 
 using namespace partiscope;
@@ -136,7 +136,7 @@ TEST(Rendering, FieldIsTheSumOfTheParticles) {
         m.lambda = p.lambda;
         m.M = 32;
         m.N = 40;
-        model_calc(re.data(), im.data(), m);
+        add_particle_field(re.data(), im.data(), m);
     }
     const double F = ((1 / kPi) / (5e-5 * 5e-5)) * (5e-7 * 0.08);
     for (std::size_t i = 0; i < re.size(); ++i) {

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "modules/precbound/precision_bound.h"
+#include "core/bound/precision_bound.h"
 #include "numerics/error.h"
 
 using namespace partiscope;

@@ -1,6 +1,6 @@
 // The fit: the model's derivatives against central differences, noiseless
 // plates recovered, standard errors against the precision bound, bad input.
-#include "modules/ringfit/ring_fit.h"
+#include "core/fit/ring_fit.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "model/particle_model.h"
-#include "modules/precbound/precision_bound.h"
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/bound/precision_bound.h"
+#include "core/synthesis/plate_synthesis.h"
 #include "numerics/error.h"
 #include "platform.h"
 
@@ -139,7 +139,7 @@ TEST(FitModel, JacobianMatchesCentralDifferences) {
         const ModelParams p = particle(48, 40, K);
         const std::vector<Columns> J = jacobian_of(p);
         std::vector<double> re(48 * 40), im(48 * 40);
-        model_calc(re.data(), im.data(), p);
+        add_particle_field(re.data(), im.data(), p);
         for (std::size_t j = 0; j < 40; ++j) {
             for (std::size_t i = 0; i < 48; ++i) {
                 ASSERT_EQ(J[j].v[0][i], re[i + 48 * j]);
@@ -222,7 +222,7 @@ TEST(RingFit, FreeContrastIsFound) {
     m.y = -4.5 * kPix;
     m.z = 0.07;
     m.r = 3.5e-5;
-    model_calc(re.data(), im.data(), m);
+    add_particle_field(re.data(), im.data(), m);
     std::vector<double> hol(96 * 80);
     for (std::size_t i = 0; i < hol.size(); ++i)
         hol[i] = 3.0 * ((1 - 2 * re[i]) * (1 - 2 * re[i]) + 4 * im[i] * im[i]) - 0.5;
@@ -252,7 +252,7 @@ TEST(RingFit, StandardErrorsAreThePrecisionBound) {
         m.y = t[1] * kPix;
         m.z = t[2];
         m.r = t[3];
-        model_calc(re.data(), im.data(), m);
+        add_particle_field(re.data(), im.data(), m);
         std::vector<double> hol(M * N);
         for (std::size_t i = 0; i < M * N; ++i) hol[i] = b * (1 - 2 * re[i]);
         FitOptions o = toolbox_fit();

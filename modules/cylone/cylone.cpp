@@ -1,5 +1,5 @@
 // J = cylone(X): J1(x)/x of every element of a real matrix.
-#include "modules/elementwise.h"
+#include "frame/elementwise.h"
 #include "numerics/cylinder.h"
 
 namespace {

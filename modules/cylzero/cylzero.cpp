@@ -1,5 +1,5 @@
 // J = cylzero(X): J0(x)/x of every element of a real matrix.
-#include "modules/elementwise.h"
+#include "frame/elementwise.h"
 #include "numerics/cylinder.h"
 
 namespace {

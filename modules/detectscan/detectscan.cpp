@@ -2,7 +2,7 @@
 // the detection-criterion map of a hologram for one particle depth and
 // radius over a field of view, its largest score and where it lies.
 #include "frame/frame.h"
-#include "modules/detectscan/detection_map.h"
+#include "core/detection/detection_map.h"
 
 namespace {
 

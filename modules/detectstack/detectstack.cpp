@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "frame/frame.h"
-#include "modules/detectstack/detection_stack.h"
+#include "core/detection/detection_stack.h"
 
 namespace {
 

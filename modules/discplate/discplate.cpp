@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frame/frame.h"
-#include "modules/discplate/disc_plate.h"
+#include "core/optics/disc_plate.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "frame/frame.h"
-#include "modules/detectscan/detection_map.h"
-#include "modules/findparticles/find_particles.h"
-#include "modules/ringfit/fit_option_values.h"
+#include "core/detection/detection_map.h"
+#include "core/find/find_particles.h"
+#include "frame/fit_options.h"
 
 namespace {
 

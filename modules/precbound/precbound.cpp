@@ -2,7 +2,7 @@
 // Cramér-Rao lower bounds on the standard deviations of a particle's
 // position, depth and radius estimated from one hologram.
 #include "frame/frame.h"
-#include "modules/precbound/precision_bound.h"
+#include "core/bound/precision_bound.h"
 
 namespace {
 

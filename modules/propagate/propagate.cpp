@@ -2,7 +2,7 @@
 // over z by the angular spectrum; propagate(hol - 1,lambda,pix,-z) brings
 // the particles at depth z of a hologram into focus.
 #include "frame/frame.h"
-#include "modules/propagate/free_space.h"
+#include "core/optics/free_space.h"
 
 namespace {
 

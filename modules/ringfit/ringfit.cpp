@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "frame/frame.h"
-#include "modules/ringfit/fit_option_values.h"
-#include "modules/ringfit/ring_fit.h"
+#include "frame/fit_options.h"
+#include "core/fit/ring_fit.h"
 
 namespace {
 

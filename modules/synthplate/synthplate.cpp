@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "frame/frame.h"
-#include "modules/synthplate/plate_synthesis.h"
+#include "core/synthesis/plate_synthesis.h"
 
 namespace {
 

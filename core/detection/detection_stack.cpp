@@ -8,7 +8,7 @@
 #include <string>
 
 #include "model/particle_model.h"
-#include "modules/detectscan/fftw_buffers.h"
+#include "core/detection/fftw_buffers.h"
 #include "numerics/parallel.h"
 #include "numerics/units.h"
 
@@ -148,7 +148,7 @@ void Stack::template_spectra(Lane& L, std::size_t pair, Steps&& steps) {
     p.K = in_.K;
     double* k1 = L.k1.get();
     double* k2 = L.k2.get();
-    model_calc_quadrant(k1, qr_, qc_, p);
+    detection_template_quadrant(k1, qr_, qc_, p);
     for (std::size_t k = 0; k < qr_ * qc_; ++k) k2[k] = k1[k] * k1[k];
     if (cosine_) {
         double* const kernels[2] = {k1, k2};

@@ -1,4 +1,4 @@
-#include "modules/discplate/disc_plate.h"
+#include "core/optics/disc_plate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "modules/detectscan/fftw_buffers.h"
-#include "modules/propagate/free_space.h"
+#include "core/detection/fftw_buffers.h"
+#include "core/optics/free_space.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/precise_bessel.h"

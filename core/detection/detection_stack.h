@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "modules/detectscan/detection_map.h"
+#include "core/detection/detection_map.h"
 #include "numerics/whole_range.h"
 
 namespace partiscope {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frame/frame.h"
-#include "modules/ringfit/ring_fit.h"
+#include "core/fit/ring_fit.h"
 
 namespace partiscope {
 

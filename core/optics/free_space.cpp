@@ -1,9 +1,9 @@
-#include "modules/propagate/free_space.h"
+#include "core/optics/free_space.h"
 
 #include <cmath>
 #include <string>
 
-#include "modules/detectscan/fftw_buffers.h"
+#include "core/detection/fftw_buffers.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/units.h"

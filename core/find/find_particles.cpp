@@ -41,7 +41,7 @@ double window_score(const std::vector<double>& res, const std::vector<double>& w
     p.lambda = in.lambda;
     p.K = K;
     quad.resize((H + 1) * (H + 1));
-    model_calc_quadrant(quad.data(), H + 1, H + 1, p);
+    detection_template_quadrant(quad.data(), H + 1, H + 1, p);
     const std::size_t i0 = row > H ? row - H : 0, i1 = std::min(M - 1, row + H);
     const std::size_t j0 = col > H ? col - H : 0, j1 = std::min(N - 1, col + H);
     double sw = 0, swm = 0, swm2 = 0, swdm = 0;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "model/particle_model.h"
+#include "model/reference_model.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
@@ -123,7 +124,7 @@ void add_particle_models(const SynthParams& p, double* particles, std::vector<do
                          std::vector<double>& im) {
     re.assign(p.sX * p.sY, 0.0);
     im.assign(p.sX * p.sY, 0.0);
-    for (const ModelParams& m : particle_models(p, particles)) reference::model_calc(re.data(), im.data(), m);
+    for (const ModelParams& m : particle_models(p, particles)) reference::add_particle_field(re.data(), im.data(), m);
 }
 
 // The plate's scale: without particles it is the uniform background I0.

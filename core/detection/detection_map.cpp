@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "modules/detectscan/fftw_buffers.h"
-#include "modules/detectstack/detection_stack.h"
+#include "core/detection/fftw_buffers.h"
+#include "core/detection/detection_stack.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/vecmath.h"
@@ -43,7 +43,7 @@ std::vector<double> detection_kernel(const DetectionInput& in) {
     p.N = static_cast<double>(Ne);
     p.K = in.K;
     std::vector<double> padded(Me * Ne);
-    model_calc(padded.data(), p);
+    detection_template(padded.data(), p);
     if (oi == 0 && oj == 0) return padded;
     std::vector<double> m(in.M * in.N);
     for (std::size_t j = 0; j < in.N; ++j) {

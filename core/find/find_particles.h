@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "modules/detectstack/detection_stack.h"
-#include "modules/ringfit/ring_fit.h"
+#include "core/detection/detection_stack.h"
+#include "core/fit/ring_fit.h"
 
 namespace partiscope {
 
