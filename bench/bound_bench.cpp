@@ -18,8 +18,8 @@ void BM_PrecisionBounds(benchmark::State& state) {
     p.r = 5e-5;
     p.pix = 6.7e-6;
     p.lambda = 6.328e-7;
-    p.W = 1024;
-    p.H = 1024;
+    p.M = 1024;
+    p.N = 1024;
     p.sigm = 0.1;
     p.n = static_cast<double>(state.range(0));
     for (auto _ : state) {

@@ -21,3 +21,17 @@ void elementwise_gateway(const frame::ModuleInfo& info, int& flag_info, int nlhs
 }
 
 }  // namespace partiscope
+
+// The whole module: its usage text, its once-per-load notice and its entry
+// point, applying apply (a function of (in, out, count)).
+#define PARTISCOPE_ELEMENTWISE_MODULE(name, apply)                                            \
+    namespace {                                                                                \
+    int flag_info = 0;                                                                         \
+    const partiscope::frame::ModuleInfo kInfo = {                                              \
+        1, 1, "Usage: J=" #name "(X)\n", "Too many outputs!\n",                                \
+        partiscope::kElementwiseTypeMessage, partiscope::frame::LicenceShown::console};        \
+    }                                                                                          \
+    PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs,                \
+                                           const mxArray* prhs[]) {                            \
+        partiscope::elementwise_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs, apply);      \
+    }

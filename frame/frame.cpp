@@ -240,6 +240,34 @@ const double* real_values(const mxArray* a, const char* message) {
     return mxGetPr(a);
 }
 
+void read_hologram(const mxArray* const prhs[], Hologram& h) {
+    h.hol = real_values(prhs[0], "Error: hol must be a non-empty real double matrix");
+    h.M = mxGetM(prhs[0]);
+    h.N = mxGetN(prhs[0]);
+    h.lambda = read_scalar(prhs[1], "lambda");
+    h.pix = read_scalar(prhs[2], "pix");
+}
+
+void read_scan(const mxArray* const prhs[], ScanInput& s) {
+    read_hologram(prhs, s);
+    s.depths = real_values(prhs[3], "Error: depths must be a non-empty real vector (metres)");
+    s.nz = element_count(prhs[3]);
+    s.radii = real_values(prhs[4], "Error: radii must be a non-empty real vector (metres)");
+    s.nr = element_count(prhs[4]);
+}
+
+void read_particle_on_sensor(const mxArray* const prhs[], ParticleOnSensor& p) {
+    p.x = read_scalar(prhs[0], "x");
+    p.y = read_scalar(prhs[1], "y");
+    p.z = read_scalar(prhs[2], "z");
+    p.r = read_scalar(prhs[3], "r");
+    p.pix = read_scalar(prhs[4], "pix");
+    p.lambda = read_scalar(prhs[5], "lambda");
+    const Pair size = read_sizes(prhs[6], "sizeH");
+    p.M = size.first;
+    p.N = size.second;
+}
+
 const double* option_grid(const mxArray* a, const char* name, std::size_t M, std::size_t N,
                           std::vector<double>& storage) {
     const bool logical = mxIsLogical(a);

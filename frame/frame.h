@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/sensor.h"
+#include "model/particle_model.h"
 #include "mex.h"
 #include "numerics/compute_context.h"
 #include "numerics/error.h"
@@ -71,6 +73,16 @@ std::size_t element_count(const mxArray* a);
 // A non-empty real double array, its values in storage order; otherwise an
 // Error with the message given.
 const double* real_values(const mxArray* a, const char* message);
+
+// The first arguments of the modules that take a recorded hologram: hol (a
+// non-empty real double matrix), lambda and pix; then the scan's depths and
+// radii (non-empty real vectors, metres).
+void read_hologram(const mxArray* const prhs[], Hologram& h);
+void read_scan(const mxArray* const prhs[], ScanInput& s);
+
+// The first arguments of ringform and precbound: x, y, z, r, pix, lambda and
+// sizeH, read in that order.
+void read_particle_on_sensor(const mxArray* const prhs[], ParticleOnSensor& p);
 
 // Creates the call's results. Every result is created and filled whatever
 // nlhs is, but only stored into the max(nlhs, 1) slots the host provides;

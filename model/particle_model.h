@@ -22,9 +22,11 @@
 
 namespace partiscope {
 
-// Lengths in metres; M and N are the sensor's rows and columns as doubles
-// (non-negative and finite: callers validate them).
-struct ModelParams {
+// A particle seen on a sensor grid: what its model and its precision bound
+// are computed from. Lengths in metres; M and N are the sensor's rows and
+// columns as doubles, as given (non-negative and finite: callers validate
+// them).
+struct ParticleOnSensor {
     double x = 0.0;  // particle position along the rows, from the grid origin
     double y = 0.0;  // along the columns
     double z = 0.0;  // distance from the particle to the sensor
@@ -33,6 +35,9 @@ struct ModelParams {
     double lambda = 0.0;  // wavelength
     double M = 0.0;
     double N = 0.0;
+};
+
+struct ModelParams : ParticleOnSensor {
     double K = 0.0;  // pixel-factor parameter: its switch and, in two forms, its width
 };
 

@@ -65,12 +65,12 @@ const double* optional_grid(const py::object& a, std::size_t M, std::size_t N, c
     return keep.data();
 }
 
-py::tuple ringform(double x, double y, double z, double r, double pix, double lambda,
-                   std::pair<double, double> size, double flag, double K, const ComputeContext& context) {
-    check_depth_radius(z, r);
+// ringform's and precbound's particle on its sensor, sizeH checked as the
+// modules check it.
+void on_sensor(ParticleOnSensor& p, double x, double y, double z, double r, double pix,
+               double lambda, std::pair<double, double> size) {
     check_sizes(size.first, size.second,
                 "Error: sizeH must hold two non-negative finite sizes within the array limits");
-    ModelParams p;
     p.x = x;
     p.y = y;
     p.z = z;
@@ -79,6 +79,13 @@ py::tuple ringform(double x, double y, double z, double r, double pix, double la
     p.lambda = lambda;
     p.M = size.first;
     p.N = size.second;
+}
+
+py::tuple ringform(double x, double y, double z, double r, double pix, double lambda,
+                   std::pair<double, double> size, double flag, double K, const ComputeContext& context) {
+    check_depth_radius(z, r);
+    ModelParams p;
+    on_sensor(p, x, y, z, r, pix, lambda, size);
     p.K = K;
     const std::size_t M = static_cast<std::size_t>(p.M), N = static_cast<std::size_t>(p.N);
     const bool complex_model = !(flag > -1.0 && flag < 1.0);
@@ -175,17 +182,8 @@ py::tuple synthplate(double count, double lambda, double pix, double sX, double 
 py::tuple precbound(double x, double y, double z, double r, double pix, double lambda,
                     std::pair<double, double> size, double sigm, double n, double A,
                     const ComputeContext& context) {
-    check_sizes(size.first, size.second,
-                "Error: sizeH must hold two non-negative finite sizes within the array limits");
     BoundParams p;
-    p.x = x;
-    p.y = y;
-    p.z = z;
-    p.r = r;
-    p.pix = pix;
-    p.lambda = lambda;
-    p.W = size.first;
-    p.H = size.second;
+    on_sensor(p, x, y, z, r, pix, lambda, size);
     p.sigm = sigm;
     p.n = n;
     p.A = A;

@@ -20,8 +20,8 @@ BoundParams setup(double n = 0) {
     p.r = 5e-5;
     p.pix = 1e-5;
     p.lambda = 5e-7;
-    p.W = 64;
-    p.H = 64;
+    p.M = 64;
+    p.N = 64;
     p.sigm = 1;
     p.n = n;
     return p;
@@ -108,8 +108,8 @@ TEST(PrecisionBound, SensorSamplingAndDegenerateSizes) {
     // Below two pixels no pixel is used: F = 0 and every bound is NaN.
     for (auto [W, H] : {std::pair{1.0, 64.0}, {64.0, 1.9}, {0.0, 0.0}}) {
         BoundParams p = setup();
-        p.W = W;
-        p.H = H;
+        p.M = W;
+        p.N = H;
         const Bounds b = precision_bounds(p);
         EXPECT_TRUE(std::isnan(b.deltax) && std::isnan(b.deltay) && std::isnan(b.deltaz) &&
                     std::isnan(b.deltar));
@@ -117,15 +117,15 @@ TEST(PrecisionBound, SensorSamplingAndDegenerateSizes) {
     // An odd size leaves its last column out; n below 2 uses every pixel.
     BoundParams p = setup(1);
     p.x = 4e-6;
-    p.W = 5;
-    p.H = 6;
+    p.M = 5;
+    p.N = 6;
     const Bounds five = precision_bounds(p);
-    p.W = 4;
+    p.M = 4;
     expect_same(precision_bounds(p), five, 0);
     // n = 1.5 samples every pixel (slightly wider ones): close to n = 1; n = 2
     // samples a quarter of them: about twice the bounds.
-    p.W = 64;
-    p.H = 64;
+    p.M = 64;
+    p.N = 64;
     const Bounds one = precision_bounds(p);
     p.n = 1.5;
     EXPECT_LT(precision_bounds(p).deltaz / one.deltaz, 1.1);
@@ -146,8 +146,8 @@ TEST(PrecisionBound, RejectsUndefinedIntegrationWidth) {
 TEST(PrecisionBound, FastSumAgreesWithTheReference) {
     for (double n : {0.0, 1.0, 2.0, 3.5}) {
         BoundParams p = setup(n);
-        p.W = 200;
-        p.H = 157;
+        p.M = 200;
+        p.N = 157;
         p.x = 1.3e-5;
         p.y = -4.1e-5;
         const Bounds ref = reference::precision_bounds(p);

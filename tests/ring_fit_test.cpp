@@ -269,8 +269,8 @@ TEST(RingFit, StandardErrorsAreThePrecisionBound) {
         bp.r = m.r;
         bp.pix = kPix;
         bp.lambda = kLambda;
-        bp.W = static_cast<double>(M);
-        bp.H = static_cast<double>(N);
+        bp.M = static_cast<double>(M);
+        bp.N = static_cast<double>(N);
         bp.sigm = sigma;
         bp.A = b * 3.141592653589793 * m.r * m.r / (kLambda * m.z);
         const Bounds bound = precision_bounds(bp);

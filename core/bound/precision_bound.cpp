@@ -206,17 +206,17 @@ std::vector<double> used_coordinates(double size, double t, double pix) {
 
 // What a sum over the sensor starts from: the constants of the call and
 // the used rows' and columns' coordinates.
-struct Sensor {
+struct UsedGrid {
     BoundConstants k;
     std::vector<double> ys, xs;
 };
 
-Sensor used_sensor(const BoundParams& p) {
+UsedGrid used_grid(const BoundParams& p) {
     if (!(p.n >= 0.0)) throw Error("Error: n must be a non-negative number");
     // Above one pixel of integration width, every t-th row and, within it,
     // every t-th column is sampled, starting with the first of each.
     const double t = p.n > 1.0 ? std::trunc(p.n) : 1.0;
-    return {bound_constants(p), used_coordinates(p.H, t, p.pix), used_coordinates(p.W, t, p.pix)};
+    return {bound_constants(p), used_coordinates(p.N, t, p.pix), used_coordinates(p.M, t, p.pix)};
 }
 
 }  // namespace
@@ -232,7 +232,7 @@ Derivatives pixel_derivatives(const BoundParams& p, const BoundConstants& k, dou
 namespace reference {
 
 Bounds precision_bounds(const BoundParams& p) {
-    const Sensor s = used_sensor(p);
+    const UsedGrid s = used_grid(p);
     Fisher F;
     for (double yi : s.ys) {
         for (double xi : s.xs) F.add(pixel_derivatives(p, s.k, xi, yi), s.k.w);
@@ -246,7 +246,7 @@ Bounds precision_bounds(const BoundParams& p) {
 // the result does not depend on how many threads share the blocks. J0 comes
 // from our vector form (within a few ulp of the C library's), row by row.
 Bounds precision_bounds(const BoundParams& p) {
-    const Sensor s = used_sensor(p);
+    const UsedGrid s = used_grid(p);
     const BoundConstants& k = s.k;
     const JacobianConstants t = jacobian_constants(p.z, p.r, p.lambda);
     const std::vector<double>& ys = s.ys;

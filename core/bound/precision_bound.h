@@ -4,17 +4,12 @@
 // over the sensor pixels, inverted in closed form.
 #pragma once
 
+#include "model/particle_model.h"
+
 namespace partiscope {
 
-struct BoundParams {
-    double x = 0;       // particle position along the sensor's first axis, metres
-    double y = 0;       // along the second axis
-    double z = 0;       // distance to the sensor
-    double r = 0;       // radius
-    double pix = 0;     // pixel pitch
-    double lambda = 0;  // wavelength
-    double W = 0;       // pixels along the first axis (x)
-    double H = 0;       // pixels along the second axis (y)
+// The particle on its sensor (x, y from the sensor's centre), and:
+struct BoundParams : ParticleOnSensor {
     double sigm = 0;    // noise standard deviation, in the data's units
     double n = 0;       // pixel-integration width in pixels (0: point samples) and,
                         // above 1, the sampling step; must be >= 0

@@ -15,6 +15,7 @@
 
 #include "model/particle_model.h"
 #include "numerics/compute_context.h"
+#include "core/sensor.h"
 
 namespace partiscope {
 
@@ -31,12 +32,10 @@ struct FieldOfView {
 // hologram is an Error naming it.
 FieldOfView field_of_view(const double x[2], const double y[2], std::size_t M, std::size_t N);
 
-struct DetectionInput {
-    const double* hol = nullptr;     // M-by-N hologram, column-major
-    std::size_t M = 0, N = 0;
+struct DetectionInput : Hologram {
     const double* w = nullptr;       // M*N weights (check_masked_data: null is all 1)
     const double* w_prim = nullptr;  // M*N per-position factors
-    double lambda = 0, pix = 0, r = 0, z = 0, K = 0;
+    double r = 0, z = 0, K = 0;
     FieldOfView fov{1, 1, 1, 1};
 };
 

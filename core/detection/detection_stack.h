@@ -19,19 +19,14 @@
 
 #include "core/detection/detection_map.h"
 #include "numerics/whole_range.h"
+#include "core/sensor.h"
 
 namespace partiscope {
 
-struct StackInput {
-    const double* hol = nullptr;     // M-by-N hologram, column-major
-    std::size_t M = 0, N = 0;
+struct StackInput : ScanInput {
     const double* w = nullptr;       // M*N weights (0 masks a pixel); null: all 1
     const double* w_prim = nullptr;  // M*N per-position factors; null: all 1
-    double lambda = 0, pix = 0, K = 0;  // metres; K as detectscan's
-    const double* depths = nullptr;     // nz depths, metres
-    std::size_t nz = 0;
-    const double* radii = nullptr;      // nr radii, metres
-    std::size_t nr = 0;
+    double K = 0;                    // as detectscan's
     FieldOfView fov{1, 1, 1, 1};
     const char* weights_name = "Weights";  // how error messages name w
 };

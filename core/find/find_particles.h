@@ -12,6 +12,7 @@
 
 #include "core/detection/detection_stack.h"
 #include "core/fit/ring_fit.h"
+#include "core/sensor.h"
 
 namespace partiscope {
 
@@ -42,15 +43,9 @@ constexpr WholeRange kMaxPassesRange{"MaxPasses", 1, 100};
 // The options' rules, in the words every host shows (Error).
 void validate(const FindOptions& options);
 
-struct FindInput {
-    const double* hol = nullptr;  // M-by-N hologram as recorded (after background division)
-    std::size_t M = 0, N = 0;
-    double lambda = 0.0, pix = 0.0;  // metres
-    const double* depths = nullptr;  // the scan's depths, increasing, metres
-    std::size_t nz = 0;
-    const double* radii = nullptr;  // the scan's radii, increasing, metres
-    std::size_t nr = 0;
-};
+// The hologram as recorded (after background division); the scan's depths
+// and radii increasing.
+using FindInput = ScanInput;
 
 struct FindResult {
     std::size_t n = 0;                // particles found

@@ -18,6 +18,7 @@
 
 #include "model/particle_pattern.h"
 #include "numerics/whole_range.h"
+#include "core/sensor.h"
 
 namespace partiscope {
 
@@ -48,10 +49,7 @@ struct FitOptions {
     bool settled = false;  // the starts are an earlier fit's optimum: whole windows at once
 };
 
-struct FitInput {
-    const double* hol = nullptr;  // M-by-N hologram, column-major (rows along x)
-    std::size_t M = 0, N = 0;
-    double lambda = 0.0, pix = 0.0;  // wavelength and pixel pitch, metres
+struct FitInput : Hologram {
     const double* p0 = nullptr;      // n-by-4 start table [x y z r], column-major:
     std::size_t n = 0;               // x, y in pixels from the grid centre, z, r in metres
 };

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <random>
+#include "core/sensor.h"
 
 namespace partiscope {
 
@@ -34,9 +35,7 @@ struct DiscPlateOptions {
                               // sensor's Nyquist frequency
 };
 
-struct DiscPlateInput {
-    double lambda = 0.0, pix = 0.0;  // metres
-    std::size_t M = 0, N = 0;        // the sensor's rows and columns
+struct DiscPlateInput : Sensor {
     // n-by-4 [x y z r] column-major: x, y in pixels from the grid centre
     // (0-based pixel floor(M/2), floor(N/2)), z and r in metres.
     const double* particles = nullptr;

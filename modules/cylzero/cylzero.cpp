@@ -2,22 +2,4 @@
 #include "frame/elementwise.h"
 #include "numerics/cylinder.h"
 
-namespace {
-
-int flag_info = 0;
-
-const partiscope::frame::ModuleInfo kInfo = {
-    1,
-    1,
-    "Usage: J=cylzero(X)\n",
-    "Too many outputs!\n",
-    partiscope::kElementwiseTypeMessage,
-    partiscope::frame::LicenceShown::console,
-};
-
-}  // namespace
-
-PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    partiscope::elementwise_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs,
-                                    partiscope::cylzero_elements);
-}
+PARTISCOPE_ELEMENTWISE_MODULE(cylzero, partiscope::cylzero_elements)

@@ -25,15 +25,7 @@ const frame::ModuleInfo kInfo = {
 
 void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FindInput in;
-    in.hol = frame::real_values(prhs[0], "Error: hol must be a non-empty real double matrix");
-    in.M = mxGetM(prhs[0]);
-    in.N = mxGetN(prhs[0]);
-    in.lambda = frame::read_scalar(prhs[1], "lambda");
-    in.pix = frame::read_scalar(prhs[2], "pix");
-    in.depths = frame::real_values(prhs[3], "Error: depths must be a non-empty real vector (metres)");
-    in.nz = frame::element_count(prhs[3]);
-    in.radii = frame::real_values(prhs[4], "Error: radii must be a non-empty real vector (metres)");
-    in.nr = frame::element_count(prhs[4]);
+    frame::read_scan(prhs, in);
 
     const frame::Options opts(prhs + 5, nrhs - 5,
                               {"Model", "Particle", "Contrast", "Weights", "K", "Threshold", "MinSeparation",

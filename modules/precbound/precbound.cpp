@@ -21,15 +21,7 @@ const frame::ModuleInfo kInfo = {
 
 void precbound(frame::Results& results, const mxArray* prhs[]) {
     BoundParams p;
-    p.x = frame::read_scalar(prhs[0], "x");
-    p.y = frame::read_scalar(prhs[1], "y");
-    p.z = frame::read_scalar(prhs[2], "z");
-    p.r = frame::read_scalar(prhs[3], "r");
-    p.pix = frame::read_scalar(prhs[4], "pix");
-    p.lambda = frame::read_scalar(prhs[5], "lambda");
-    const frame::Pair size = frame::read_sizes(prhs[6], "sizeH");
-    p.W = size.first;
-    p.H = size.second;
+    frame::read_particle_on_sensor(prhs, p);
     p.sigm = frame::read_scalar(prhs[7], "sigm");
     p.n = frame::read_scalar(prhs[8], "n");
     p.A = frame::read_scalar(prhs[9], "A");

@@ -60,11 +60,7 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
 
 void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FitInput in;
-    in.hol = frame::real_values(prhs[0], "Error: hol must be a non-empty real double matrix");
-    in.M = mxGetM(prhs[0]);
-    in.N = mxGetN(prhs[0]);
-    in.lambda = frame::read_scalar(prhs[1], "lambda");
-    in.pix = frame::read_scalar(prhs[2], "pix");
+    frame::read_hologram(prhs, in);
     const char* kTable = "Error: p0 must be an n-by-4 table [x y z r] with at least one row";
     in.p0 = frame::real_values(prhs[3], kTable);
     if (mxGetN(prhs[3]) != 4) throw Error(kTable);

@@ -28,17 +28,12 @@ mxArray* placeholder(frame::Results& results, int slot, mxComplexity complexity)
 }
 
 void ringform(frame::Results& results, const mxArray* prhs[]) {
+    // The depth and the radius are checked before the other arguments are
+    // read: a bad one is the error whatever else is wrong.
+    const double z = frame::read_scalar(prhs[2], "z");
+    check_depth_radius(z, frame::read_scalar(prhs[3], "r"));
     ModelParams p;
-    p.z = frame::read_scalar(prhs[2], "z");
-    p.r = frame::read_scalar(prhs[3], "r");
-    check_depth_radius(p.z, p.r);
-    p.x = frame::read_scalar(prhs[0], "x");
-    p.y = frame::read_scalar(prhs[1], "y");
-    p.pix = frame::read_scalar(prhs[4], "pix");
-    p.lambda = frame::read_scalar(prhs[5], "lambda");
-    const frame::Pair size = frame::read_sizes(prhs[6], "sizeH");
-    p.M = size.first;
-    p.N = size.second;
+    frame::read_particle_on_sensor(prhs, p);
     // flag is truncated toward zero: only values strictly between -1 and 1
     // select the real model; NaN and values beyond any integer the complex one.
     const double flag = frame::read_scalar(prhs[7], "flag");
