@@ -40,6 +40,14 @@ struct ModuleInfo {
     bool name_value = false;   // nrhs is the least count; Name, Value pairs may follow
 };
 
+// A module taking nrhs arguments and then Name, Value pairs: each argument
+// is read and checked by its own rule (no blanket type test), the licence
+// shown on the console.
+constexpr ModuleInfo name_value_module(int nrhs, int max_nlhs, const char* usage,
+                                       const char* too_many) {
+    return {nrhs, max_nlhs, usage, too_many, nullptr, LicenceShown::console, true};
+}
+
 // The about text, then the licence notice, once per load of the module.
 void show_notice(int& flag_info, LicenceShown how);
 // Prints the licence notice as "About_us %s".

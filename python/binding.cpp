@@ -65,6 +65,25 @@ const double* optional_grid(const py::object& a, std::size_t M, std::size_t N, c
     return keep.data();
 }
 
+// The recorded hologram and the scan's grid of the modules that take them.
+void hologram_input(Hologram& h, const Grid& hol, double lambda, double pix) {
+    require_matrix(hol, "hol");
+    h.hol = hol.data();
+    h.M = rows(hol);
+    h.N = cols(hol);
+    h.lambda = lambda;
+    h.pix = pix;
+}
+
+void scan_input(ScanInput& s, const Grid& hol, double lambda, double pix, const Grid& depths,
+                const Grid& radii) {
+    hologram_input(s, hol, lambda, pix);
+    s.depths = depths.data();
+    s.nz = static_cast<std::size_t>(depths.size());
+    s.radii = radii.data();
+    s.nr = static_cast<std::size_t>(radii.size());
+}
+
 // ringform's and precbound's particle on its sensor, sizeH checked as the
 // modules check it.
 void on_sensor(ParticleOnSensor& p, double x, double y, double z, double r, double pix,
@@ -266,15 +285,10 @@ Grid table(const std::vector<double>& v, std::size_t n) {
 
 py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, const std::string& model,
                   const std::string& particle, const py::object& contrast, py::object background, py::object offset,
-                  py::object weights, std::vector<bool> free, double sigma, std::optional<double> K,
+                  py::object weights, std::vector<bool> free, std::optional<double> sigma, std::optional<double> K,
                   double max_iter, double tolerance, const ComputeContext& context) {
-    require_matrix(hol, "hol");
     FitInput in;
-    in.hol = hol.data();
-    in.M = rows(hol);
-    in.N = cols(hol);
-    in.lambda = lambda;
-    in.pix = pix;
+    hologram_input(in, hol, lambda, pix);
     if (p0.ndim() != 2 || cols(p0) != 4 || rows(p0) == 0)
         throw Error("Error: p0 must be an n-by-4 table [x y z r] with at least one row");
     in.p0 = p0.data();
@@ -296,7 +310,6 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
     o.weights = optional_grid(weights, in.M, in.N, "Weights", w);
     if (free.size() != 4) throw Error("Error: Free must have four elements (x, y, z, r), true where fitted");
     for (int q = 0; q < 4; ++q) o.free[q] = free[static_cast<std::size_t>(q)];
-    if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
     o.K = K;
     o.max_iter = kMaxIterRange.of(max_iter);
@@ -313,18 +326,9 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
 py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& depths,
                       const Grid& radii, py::object weights, py::object position_weights,
                       py::object fov_x, py::object fov_y, double K, double threshold,
-                      double min_separation, double max_count, double sigma, const ComputeContext& context) {
-    require_matrix(hol, "hol");
+                      double min_separation, double max_count, std::optional<double> sigma, const ComputeContext& context) {
     StackInput in;
-    in.hol = hol.data();
-    in.M = rows(hol);
-    in.N = cols(hol);
-    in.lambda = lambda;
-    in.pix = pix;
-    in.depths = depths.data();
-    in.nz = static_cast<std::size_t>(depths.size());
-    in.radii = radii.data();
-    in.nr = static_cast<std::size_t>(radii.size());
+    scan_input(in, hol, lambda, pix, depths, radii);
     in.K = K;
     Grid w, wp;
     in.w = optional_grid(weights, in.M, in.N, "Weights", w);
@@ -339,7 +343,6 @@ py::tuple detectstack(const Grid& hol, double lambda, double pix, const Grid& de
     o.threshold = threshold;
     o.min_separation = min_separation;
     o.max_count = static_cast<std::size_t>(kStackMaxCountRange.of(max_count));
-    if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
     const unsigned planner = planner_flags(context);
     const std::size_t nx = in.fov.rows(), ny = in.fov.cols();
@@ -367,19 +370,10 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
                         const Grid& radii, const std::string& model, const std::string& particle,
                         const py::object& contrast,
                         py::object weights, std::optional<double> K, double threshold,
-                        double min_separation, double max_count, double sigma, double max_passes,
+                        double min_separation, double max_count, std::optional<double> sigma, double max_passes,
                         double max_iter, double tolerance, const ComputeContext& context) {
-    require_matrix(hol, "hol");
     FindInput in;
-    in.hol = hol.data();
-    in.M = rows(hol);
-    in.N = cols(hol);
-    in.lambda = lambda;
-    in.pix = pix;
-    in.depths = depths.data();
-    in.nz = static_cast<std::size_t>(depths.size());
-    in.radii = radii.data();
-    in.nr = static_cast<std::size_t>(radii.size());
+    scan_input(in, hol, lambda, pix, depths, radii);
     FindOptions o;
     o.model = model_of(model);
     o.particle = particle_of(particle);
@@ -390,7 +384,6 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.threshold = threshold;
     o.min_separation = min_separation;
     o.max_count = static_cast<std::size_t>(kMaxCountRange.of(max_count));
-    if (sigma != 0.0 && !(sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
     o.sigma = sigma;
     o.max_passes = kMaxPassesRange.of(max_passes);
     o.max_iter = kMaxIterRange.of(max_iter);

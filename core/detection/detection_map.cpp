@@ -187,13 +187,9 @@ DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned pla
 // template's spectrum from its quadrant, the transforms side by side.
 DetectionResult detection_map(const DetectionInput& in, double* q0, unsigned planner_flags) {
     StackInput s;
-    s.hol = in.hol;
-    s.M = in.M;
-    s.N = in.N;
+    static_cast<Hologram&>(s) = in;
     s.w = in.w;
     s.w_prim = in.w_prim;
-    s.lambda = in.lambda;
-    s.pix = in.pix;
     s.K = in.K;
     s.depths = &in.z;
     s.nz = 1;

@@ -408,7 +408,7 @@ void check_stack_input(const StackInput& in, const StackOptions& o) {
         throw Error("Error: Threshold must be a non-negative finite number");
     if (!(o.min_separation >= 0.0) || !std::isfinite(o.min_separation))
         throw Error("Error: MinSeparation must be a non-negative finite number of pixels");
-    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
+    if (o.sigma && (!(*o.sigma > 0.0) || !std::isfinite(*o.sigma)))
         throw Error("Error: Sigma must be a positive finite number");
     kStackMaxCountRange.of(static_cast<double>(o.max_count));
     if (in.w) {
@@ -423,7 +423,7 @@ StackDetection detect_stack(const StackInput& in, const StackOptions& o, const S
     check_stack_input(in, o);
     StackDetection r;
     detection_stack(in, maps, planner_flags);
-    r.sigma = o.sigma > 0.0 ? o.sigma : noise_sigma(in.hol, in.w, in.M, in.N);
+    r.sigma = o.sigma ? *o.sigma : noise_sigma(in.hol, in.w, in.M, in.N);
     r.candidates = stack_candidates(in, maps, r.sigma, o);
     const std::size_t n = r.candidates.size();
     r.table.resize(5 * n);

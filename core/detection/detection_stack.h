@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "core/detection/detection_map.h"
@@ -79,7 +80,9 @@ std::vector<Candidate> stack_candidates(const StackInput& in, const StackMaps& m
 constexpr WholeRange kStackMaxCountRange{"MaxCount", 0, 100000};
 
 struct StackOptions : CandidateOptions {
-    double sigma = 0.0;  // noise standard deviation at weight 1; 0: noise_sigma of the data
+    // Noise standard deviation at weight 1 (positive, finite); none:
+    // noise_sigma of the data.
+    std::optional<double> sigma;
 };
 
 struct StackDetection {

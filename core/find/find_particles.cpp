@@ -184,7 +184,7 @@ void validate(const FindOptions& o) {
     if (!(o.threshold >= 3.0)) throw Error("Error: Threshold must be at least 3");
     kMaxCountRange.of(static_cast<double>(o.max_count));
     kMaxPassesRange.of(o.max_passes);
-    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
+    if (o.sigma && (!(*o.sigma > 0.0) || !std::isfinite(*o.sigma)))
         throw Error("Error: Sigma must be a positive finite number");
     FitOptions fit;
     fit.contrast_free = o.contrast_free;
@@ -252,16 +252,11 @@ private:
 };
 
 StackInput Search::stack_input() const {
+    // The scan reads the residual, set once the data are masked.
     StackInput s;
-    s.M = M_;
-    s.N = N_;
-    s.lambda = in_.lambda;
-    s.pix = in_.pix;
+    static_cast<ScanInput&>(s) = in_;
+    s.hol = nullptr;
     s.K = K_;
-    s.depths = in_.depths;
-    s.nz = in_.nz;
-    s.radii = in_.radii;
-    s.nr = in_.nr;
     s.fov = {1, M_, 1, N_};
     return s;
 }
@@ -581,7 +576,7 @@ FindResult Search::run() {
     result_.message = "no candidate reaches the threshold";
     for (int pass = 0; pass < o_.max_passes && found_.size() < o_.max_count; ++pass) {
         result_.passes = pass + 1;
-        const double sigma = o_.sigma > 0.0 ? o_.sigma : noise_sigma(res_.data(), w_.data(), M_, N_);
+        const double sigma = o_.sigma ? *o_.sigma : noise_sigma(res_.data(), w_.data(), M_, N_);
         result_.sigma = sigma;
         const std::vector<Start> fresh = scan_residual(sigma);
         if (fresh.empty()) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ struct FindOptions {
     double threshold = 6.5;      // least detection signal-to-noise ratio of a new particle
     double min_separation = 8.0;  // pixels between candidates of one scan
     std::size_t max_count = 100;  // most particles (the joint fit takes at most 200)
-    double sigma = 0.0;          // noise standard deviation at weight 1; 0: from the data
+    std::optional<double> sigma;  // noise standard deviation at weight 1; none: from the data
     int max_passes = 10;         // most scans of the residual
     int max_iter = 50;           // the fit's most iterations a pass
     double tolerance = 0.1;      // the fit's convergence, in standard errors

@@ -402,7 +402,7 @@ void validate(const FitOptions& o) {
         throw Error("Error: Background must be a finite number");
     if (o.offset_fixed && !std::isfinite(o.offset))
         throw Error("Error: Offset must be a finite number");
-    if (!(o.sigma >= 0.0) || !std::isfinite(o.sigma))
+    if (o.sigma && (!(*o.sigma > 0.0) || !std::isfinite(*o.sigma)))
         throw Error("Error: Sigma must be a positive finite number");
     if (o.K && std::isnan(*o.K)) throw Error("Error: K must be a number");
     kMaxIterRange.of(o.max_iter);
@@ -792,7 +792,7 @@ void Fit::start_level() {
 
 double Fit::variance(double chi2) const {
     const double dof = static_cast<double>(pixels_used_) - static_cast<double>(P_);
-    return o_.sigma > 0.0 ? o_.sigma * o_.sigma : (dof > 0 ? chi2 / dof : kNaN);
+    return o_.sigma ? *o_.sigma * *o_.sigma : (dof > 0 ? chi2 / dof : kNaN);
 }
 
 // Converged when the full Gauss-Newton step from here, g^T N^-1 g in units

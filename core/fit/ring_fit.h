@@ -36,7 +36,7 @@ struct FitOptions {
     double offset = 0.0;
     const double* weights = nullptr;  // M*N relative inverse variances (0 masks); null: all 1
     bool free[4] = {true, true, true, true};  // which of x, y, z, r are fitted
-    double sigma = 0.0;        // noise standard deviation at weight 1; 0: from the residual
+    std::optional<double> sigma;  // noise standard deviation at weight 1; none: from the residual
     std::optional<double> K;   // > 0: pixels integrate the model over K pixels (synthplate's
                                // rule); not given: the particle's default (pixel_width)
     int max_iter = 50;         // most Levenberg-Marquardt iterations

@@ -13,15 +13,10 @@ using namespace partiscope;
 
 int flag_info = 0;
 
-const frame::ModuleInfo kInfo = {
-    5,
-    4,
+const frame::ModuleInfo kInfo = frame::name_value_module(
+    5, 4,
     "Usage: [cand,best,zidx,ridx]=detectstack(hol,lambda,pix,depths,radii,Name,Value,...)",
-    "too many outputs for detectstack",
-    nullptr,
-    frame::LicenceShown::console,
-    true,
-};
+    "too many outputs for detectstack");
 
 void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
     StackInput in;
@@ -54,10 +49,7 @@ void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
         o.min_separation = frame::option_number(v, "MinSeparation");
     if (const mxArray* v = opts.find("MaxCount"))
         o.max_count = static_cast<std::size_t>(kStackMaxCountRange.of(frame::option_number(v, "MaxCount")));
-    if (const mxArray* v = opts.find("Sigma")) {
-        o.sigma = frame::option_number(v, "Sigma");
-        if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
-    }
+    if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     const unsigned planner = planner_flags(compute_context());
 
     const std::size_t nx = in.fov.rows(), ny = in.fov.cols();

@@ -13,16 +13,11 @@ using namespace partiscope;
 
 int flag_info = 0;
 
-const frame::ModuleInfo kInfo = {
-    9,
-    3,
+const frame::ModuleInfo kInfo = frame::name_value_module(
+    9, 3,
     "Usage: [hologram,particles,noise]=discplate(n,lambda,pix,sX,sY,I0,SNR,rangeZ,rangeR,"
     "Name,Value,...)",
-    "too many outputs for discplate",
-    nullptr,  // option names are text: the positional arguments are checked below
-    frame::LicenceShown::console,
-    true,
-};
+    "too many outputs for discplate");
 
 void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
     for (int k = 0; k < kInfo.nrhs; ++k) {

@@ -13,15 +13,10 @@ using namespace partiscope;
 
 int flag_info = 0;
 
-const frame::ModuleInfo kInfo = {
-    5,
-    3,
+const frame::ModuleInfo kInfo = frame::name_value_module(
+    5, 3,
     "Usage: [p,se,info]=findparticles(hol,lambda,pix,depths,radii,Name,Value,...)",
-    "too many outputs for findparticles",
-    nullptr,
-    frame::LicenceShown::console,
-    true,
-};
+    "too many outputs for findparticles");
 
 void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FindInput in;
@@ -43,10 +38,7 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
         o.min_separation = frame::option_number(v, "MinSeparation");
     if (const mxArray* v = opts.find("MaxCount"))
         o.max_count = static_cast<std::size_t>(kMaxCountRange.of(frame::option_number(v, "MaxCount")));
-    if (const mxArray* v = opts.find("Sigma")) {
-        o.sigma = frame::option_number(v, "Sigma");
-        if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
-    }
+    if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     if (const mxArray* v = opts.find("MaxPasses"))
         o.max_passes = kMaxPassesRange.of(frame::option_number(v, "MaxPasses"));
     if (const mxArray* v = opts.find("MaxIter"))

@@ -13,15 +13,10 @@ using namespace partiscope;
 
 int flag_info = 0;
 
-const frame::ModuleInfo kInfo = {
-    4,
-    3,
+const frame::ModuleInfo kInfo = frame::name_value_module(
+    4, 3,
     "Usage: [p,se,info]=ringfit(hol,lambda,pix,p0,Name,Value,...)",
-    "too many outputs for ringfit",
-    nullptr,
-    frame::LicenceShown::console,
-    true,
-};
+    "too many outputs for ringfit");
 
 // The options into the core's struct; the weights are copied to doubles
 // when given as logicals.
@@ -47,10 +42,7 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
         for (int q = 0; q < 4; ++q)
             o.free[q] = logical ? mxGetLogicals(v)[q] != 0 : mxGetPr(v)[q] != 0.0;
     }
-    if (const mxArray* v = opts.find("Sigma")) {
-        o.sigma = frame::option_number(v, "Sigma");
-        if (!(o.sigma > 0.0)) throw Error("Error: Sigma must be a positive finite number");
-    }
+    if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     if (const mxArray* v = opts.find("K")) o.K = frame::option_number(v, "K");
     if (const mxArray* v = opts.find("MaxIter"))
         o.max_iter = kMaxIterRange.of(frame::option_number(v, "MaxIter"));

@@ -91,6 +91,11 @@ def _context(threads, planner, reproducible):
     return _core.Context(threads, str(planner).lower(), bool(reproducible))
 
 
+def _given(v):
+    """An option that may be left out: None, or a number."""
+    return None if v is None else float(v)
+
+
 def _grid(a):
     """Real numbers as float64 (no copy when they are already); anything else
     is a TypeError."""
@@ -245,7 +250,7 @@ def cylone(X, threads=0, reproducible=None):
 
 
 def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=1.0, Background=None,
-            Offset=None, Weights=None, Free=(True, True, True, True), Sigma=0.0, K=None,
+            Offset=None, Weights=None, Free=(True, True, True, True), Sigma=None, K=None,
             MaxIter=50, Tolerance=0.1, threads=0, reproducible=None):
     """Measures particles: a joint least-squares fit of their positions,
     depths and radii, with the hologram's level and offset, from a start
@@ -257,7 +262,7 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
     modules' far-field term, for Fresnel numbers well below 0.01 and for
     synthplate's plates); Contrast a number or 'free';
     Background, Offset fixed values (None: fitted); Weights (M-by-N, 0
-    masks); Free which of x, y, z, r are fitted; Sigma the noise level (0:
+    masks); Free which of x, y, z, r are fitted; Sigma the noise level (None:
     from the residual); K (None: 1, pixel areas, for 'disc'; 0, point
     samples, for 'toolbox'); MaxIter (0: p0 kept, with its standard errors, the
     model's Cramer-Rao bound when p0 is the truth); Tolerance (standard errors).
@@ -270,14 +275,14 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
         _grid(hol), float(lambda_), float(pix), _grid(p0).reshape(-1, 4) if np.ndim(p0) == 1 else _grid(p0),
         str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Background is None else float(Background), None if Offset is None else float(Offset),
-        None if Weights is None else _grid(Weights), [bool(v) for v in Free], float(Sigma),
+        None if Weights is None else _grid(Weights), [bool(v) for v in Free], _given(Sigma),
         None if K is None else float(K), float(MaxIter), float(Tolerance), _context(threads, None, reproducible))
     return FitResult(p, se, info)
 
 
 def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=None,
                 MapFOVx=None, MapFOVy=None, K=0.0, Threshold=6.5, MinSeparation=8.0,
-                MaxCount=100, Sigma=0.0, threads=0, planner=None, reproducible=None):
+                MaxCount=100, Sigma=None, threads=0, planner=None, reproducible=None):
     """The detection map over a stack of depths and radii (increasing,
     metres) in one call: the best score at every position, the pair that gave
     it, and the candidates.
@@ -293,12 +298,12 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
         None if PositionWeights is None else _grid(PositionWeights),
         None if MapFOVx is None else tuple(float(v) for v in MapFOVx),
         None if MapFOVy is None else tuple(float(v) for v in MapFOVy), float(K), float(Threshold),
-        float(MinSeparation), float(MaxCount), float(Sigma), _context(threads, planner, reproducible)))
+        float(MinSeparation), float(MaxCount), _given(Sigma), _context(threads, planner, reproducible)))
 
 
 def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle="disc", Contrast=1.0,
                   Weights=None, K=None, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
-                  Sigma=0.0, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None,
+                  Sigma=None, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None,
                   reproducible=None):
     """Finds every particle of a recorded hologram (as divided by a background
     frame) and measures it: scans over depths and radii (increasing, metres),
@@ -320,6 +325,6 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Weights is None else _grid(Weights), None if K is None else float(K),
         float(Threshold),
-        float(MinSeparation), float(MaxCount), float(Sigma), float(MaxPasses), float(MaxIter),
+        float(MinSeparation), float(MaxCount), _given(Sigma), float(MaxPasses), float(MaxIter),
         float(Tolerance), _context(threads, planner, reproducible))
     return FitResult(p, se, info)

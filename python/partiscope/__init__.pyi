@@ -77,19 +77,19 @@ def cylone(X: ArrayLike, threads: int = ..., reproducible: Optional[bool] = ...)
 def ringfit(hol: ArrayLike, lambda_: float, pix: float, p0: ArrayLike, Model: str = ...,
             Particle: str = ..., Contrast: Union[float, str] = ..., Background: Optional[float] = ...,
             Offset: Optional[float] = ..., Weights: Optional[ArrayLike] = ...,
-            Free: Sequence[bool] = ..., Sigma: float = ..., K: Optional[float] = ..., MaxIter: int = ...,
+            Free: Sequence[bool] = ..., Sigma: Optional[float] = ..., K: Optional[float] = ..., MaxIter: int = ...,
             Tolerance: float = ..., threads: int = ..., reproducible: Optional[bool] = ...) -> FitResult: ...
 def detectstack(hol: ArrayLike, lambda_: float, pix: float, depths: ArrayLike, radii: ArrayLike,
                 Weights: Optional[ArrayLike] = ..., PositionWeights: Optional[ArrayLike] = ...,
                 MapFOVx: Optional[Tuple[float, float]] = ...,
                 MapFOVy: Optional[Tuple[float, float]] = ..., K: float = ...,
                 Threshold: float = ..., MinSeparation: float = ..., MaxCount: int = ...,
-                Sigma: float = ..., threads: int = ..., planner: Optional[str] = ...,
+                Sigma: Optional[float] = ..., threads: int = ..., planner: Optional[str] = ...,
                 reproducible: Optional[bool] = ...) -> Detectstack: ...
 def findparticles(hol: ArrayLike, lambda_: float, pix: float, depths: ArrayLike,
                   radii: ArrayLike, Model: str = ..., Particle: str = ...,
                   Contrast: Union[float, str] = ...,
                   Weights: Optional[ArrayLike] = ..., K: Optional[float] = ..., Threshold: float = ...,
-                  MinSeparation: float = ..., MaxCount: int = ..., Sigma: float = ...,
+                  MinSeparation: float = ..., MaxCount: int = ..., Sigma: Optional[float] = ...,
                   MaxPasses: int = ..., MaxIter: int = ..., Tolerance: float = ...,
                   threads: int = ..., planner: Optional[str] = ..., reproducible: Optional[bool] = ...) -> FitResult: ...

@@ -429,7 +429,8 @@ def test_octave_and_python_refuse_the_same_options_in_the_same_words():
     hol, table = plate()
     cases = [("findparticles", "MaxIter", 20000), ("findparticles", "Tolerance", -1),
              ("findparticles", "Threshold", 2), ("findparticles", "MaxCount", 2.5),
-             ("ringfit", "MaxIter", 20000), ("ringfit", "Tolerance", -1)]
+             ("findparticles", "Sigma", 0), ("ringfit", "MaxIter", 20000),
+             ("ringfit", "Tolerance", -1), ("ringfit", "Sigma", 0)]
     calls = {"findparticles": ("(hol, %r, %r, 0.05, 3e-5" % (LAMBDA, PIX),
                                lambda **kw: ps.findparticles(hol, LAMBDA, PIX, [0.05], [3e-5], **kw)),
              "ringfit": ("(hol, %r, %r, [-20 15 0.04 3e-5]" % (LAMBDA, PIX),
