@@ -21,6 +21,7 @@ from collections import deque
 
 from . import findparticles
 from .recording import FrameError, hologram, read_image
+from .settings import FrameResult
 
 
 _heap_checked = False
@@ -56,26 +57,24 @@ def find_in_frame(frame, settings, background, shape, threads):
     for the frame's content: a bad frame is logged and the run goes on."""
     _reuse_freed_buffers()
     if frame.problem:
-        return {"status": "failed", "reason": frame.problem}
+        return FrameResult.failed(frame.problem)
     try:
         image = read_image(frame.path, frame.page)
         if shape is not None and image.shape != shape:
             raise FrameError("the image is %dx%d, the recording's frames %dx%d"
                              % (image.shape + shape))
-        h = hologram(image, background, settings["saturation"])
+        h = hologram(image, background, settings.saturation)
         found = findparticles(
-            h, settings["wavelength"], settings["pixel"], settings["depths"], settings["radii"],
-            Model=settings["model"], Particle=settings["particle"], Contrast=settings["contrast"],
-            Threshold=settings["threshold"], MinSeparation=settings["min_separation"],
-            MaxCount=settings["max_count"], MaxPasses=settings["max_passes"], threads=threads,
+            h, settings.wavelength, settings.pixel, settings.depths, settings.radii,
+            Model=settings.model, Particle=settings.particle, Contrast=settings.contrast,
+            Threshold=settings.threshold, MinSeparation=settings.min_separation,
+            MaxCount=settings.max_count, MaxPasses=settings.max_passes, threads=threads,
             planner="estimate")  # plans chosen by timing would differ from worker to worker
     except (FrameError, ValueError) as e:
-        return {"status": "failed", "reason": str(e)}
+        return FrameResult.failed(str(e))
     except Exception as e:  # MemoryError and the like: this frame, not the run
-        return {"status": "failed", "reason": "%s: %s" % (type(e).__name__, e)}
-    return {"status": "done", "p": found.p, "se": found.se, "score": found.score,
-            "converged": found.converged, "contrast": found.contrast,
-            "zr_correlation": found.zr_correlation, "message": found.message}
+        return FrameResult.failed("%s: %s" % (type(e).__name__, e))
+    return FrameResult.of(found)
 
 
 class _Stopped(Exception):
@@ -305,8 +304,7 @@ class _LocalPool:
                 elif not w.process.is_alive():
                     held, why = self._dead(w)
                     if held is not None:
-                        return held[0], {"status": "failed",
-                                         "reason": "the worker process computing it " + why}
+                        return held[0], FrameResult.failed("the worker process computing it " + why)
 
     def close(self, interrupted):
         # Interrupted: the frames in flight stop now; the table holds those done.
@@ -334,7 +332,7 @@ class _Finished:
         try:
             return index, future.result()
         except Exception as e:
-            return index, {"status": "failed", "reason": self.lost(e)}
+            return index, FrameResult.failed(self.lost(e))
 
 
 class _Dask(_Finished):
@@ -428,12 +426,12 @@ def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys
         with _Stop() as stop:
             for frame, result in _in_order(executor, todo, limit, stop):
                 table.add(frame.id, result)
-                if result["status"] == "done":
+                if result.done:
                     summary.frames += 1
-                    summary.particles += result["p"].shape[0]
+                    summary.particles += result.count
                 else:
                     summary.failed += 1
-                    bar.write("%s: failed: %s" % (frame.id, result["reason"]), file=report)
+                    bar.write("%s: failed: %s" % (frame.id, result.reason), file=report)
                 bar.set_postfix(particles=summary.particles, failed=summary.failed,
                                 refresh=False)
                 bar.update()

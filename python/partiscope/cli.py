@@ -7,6 +7,8 @@ import math
 import os
 import sys
 
+from .settings import FindSettings
+
 FIND_DESCRIPTION = """\
 Finds every particle of every frame of a recording and measures it
 (findparticles), writing one table row per particle per frame as frames
@@ -51,9 +53,6 @@ exit status:
   130  interrupted (Ctrl-C or SIGTERM); rerun the command to resume"""
 
 # Options that change what is computed; a table is resumed only with the same.
-_FIND_SETTINGS = ("wavelength", "pixel", "depths", "radii", "background", "background_median",
-                  "saturation", "model", "particle", "contrast", "threshold", "min_separation", "max_count",
-                  "max_passes")
 _DEFAULTS = {"output": "particles.csv", "workers": 1, "model": "intensity", "particle": "disc",
              "contrast": "1",
              "threshold": 6.5, "min_separation": 8.0, "max_count": 100, "max_passes": 10}
@@ -242,7 +241,7 @@ def find(argv):
     try:
         options = find_settings(args)
         frames = _frames(args.inputs, options)
-        settings = {k: options.get(k) for k in _FIND_SETTINGS}
+        settings = FindSettings.of(options)
         background, shape = _background(frames, options)
         table = open_table(options["output"], settings, bool(options.get("overwrite")))
     except UsageError as e:

@@ -38,16 +38,18 @@ def _mismatch(path, old, new):
 
 def _particle_rows(frame_id, result):
     """The table's rows of a frame: one list of values a particle."""
-    p, se = result["p"], result["se"]
+    p, se = result.p, result.se
     return [[frame_id] + [float(v) for v in p[k]] + [float(v) for v in se[k]] +
-            [float(result["score"][k]), int(bool(result["converged"][k])),
-             float(result["contrast"][k]), float(result["zr_correlation"][k])]
+            [float(result.score[k]), int(bool(result.converged[k])),
+             float(result.contrast[k]), float(result.zr_correlation[k])]
             for k in range(p.shape[0])]
 
 
 def open_table(path, settings, overwrite=False):
     """The table to write to: a new one, or the one at `path` resumed (its
-    `done` holds the frames already in it). Its settings must be the same."""
+    `done` holds the frames already in it). Its settings (a FindSettings)
+    must be the same."""
+    settings = settings.as_dict()
     if path.lower().endswith((".h5", ".hdf5")):
         return Hdf5Table(path, settings, overwrite)
     return CsvTable(path, settings, overwrite)
@@ -178,14 +180,14 @@ class CsvTable:
         write that fails (a full disk) raises TableError; a rerun repairs
         what it cut short."""
         try:
-            if result["status"] == "done":
+            if result.done:
                 rows = _particle_rows(frame_id, result)
                 if rows:
                     self._write(self.rows, rows)
-                self._write(self.log, [(frame_id, "done", len(rows), result["message"])], "\t")
+                self._write(self.log, [(frame_id, "done", len(rows), result.message)], "\t")
                 self.done[frame_id] = len(rows)
             else:
-                self._write(self.log, [(frame_id, "failed", 0, result["reason"])], "\t")
+                self._write(self.log, [(frame_id, "failed", 0, result.reason)], "\t")
         except OSError as e:
             raise _write_error(self.path, e)
         self.added = True
@@ -288,14 +290,14 @@ class Hdf5Table:
 
     def add(self, frame_id, result):
         try:
-            if result["status"] == "done":
+            if result.done:
                 rows = _particle_rows(frame_id, result)
                 if rows:
                     self._append(self.file["particles"], COLUMNS, rows)
-                line = (frame_id, "done", len(rows), result["message"])
+                line = (frame_id, "done", len(rows), result.message)
                 self.done[frame_id] = len(rows)
             else:
-                line = (frame_id, "failed", 0, result["reason"])
+                line = (frame_id, "failed", 0, result.reason)
             self._append(self.file["frames"], LOG_COLUMNS, [line])
             self.file.flush()
         except OSError as e:
