@@ -1,6 +1,7 @@
 #include "precision_bound.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -33,41 +34,27 @@ double library_j0(double v) {
 constexpr double kPi2 = 9.869604401089358;
 
 // The ten distinct entries of the symmetric Fisher matrix over (x, y, z, r).
+// Row by row of the upper triangle: xx, xy, xz, xr, yy, yz, yr, zz, zr, rr.
 struct Fisher {
-    double xx = 0, xy = 0, xz = 0, xr = 0, yy = 0, yz = 0, yr = 0, zz = 0, zr = 0, rr = 0;
+    std::array<double, 10> e{};
 
     void add(const Derivatives& d, double w) {
-        xx += d.dX * d.dX * w;
-        xy += d.dX * d.dY * w;
-        xz += d.dX * d.dZ * w;
-        xr += d.dX * d.dR * w;
-        yy += d.dY * d.dY * w;
-        yz += d.dY * d.dZ * w;
-        yr += d.dY * d.dR * w;
-        zz += d.dZ * d.dZ * w;
-        zr += d.dZ * d.dR * w;
-        rr += d.dR * d.dR * w;
+        const double g[4] = {d.dX, d.dY, d.dZ, d.dR};
+        std::size_t k = 0;
+        for (int i = 0; i < 4; ++i)
+            for (int j = i; j < 4; ++j) e[k++] += g[i] * g[j] * w;
     }
 
     void merge(const Fisher& o) {
-        xx += o.xx;
-        xy += o.xy;
-        xz += o.xz;
-        xr += o.xr;
-        yy += o.yy;
-        yz += o.yz;
-        yr += o.yr;
-        zz += o.zz;
-        zr += o.zr;
-        rr += o.rr;
+        for (std::size_t k = 0; k < e.size(); ++k) e[k] += o.e[k];
     }
 };
 
 // Square roots of the diagonal of the inverse, by cofactors. No pivoting and
 // no test: a singular matrix gives NaN or infinite bounds.
 Bounds invert(const Fisher& F) {
-    const double Fxx = F.xx, Fxy = F.xy, Fxz = F.xz, Fxr = F.xr, Fyy = F.yy, Fyz = F.yz,
-                 Fyr = F.yr, Fzz = F.zz, Fzr = F.zr, Frr = F.rr;
+    const double Fxx = F.e[0], Fxy = F.e[1], Fxz = F.e[2], Fxr = F.e[3], Fyy = F.e[4],
+                 Fyz = F.e[5], Fyr = F.e[6], Fzz = F.e[7], Fzr = F.e[8], Frr = F.e[9];
     const double det = Fxy * Fxy * Fzr * Fzr - Frr * Fzz * Fxy * Fxy + 2 * Frr * Fxy * Fxz * Fyz -
                        2 * Fxy * Fxz * Fyr * Fzr - 2 * Fxy * Fxr * Fyz * Fzr +
                        2 * Fzz * Fxy * Fxr * Fyr + Fxz * Fxz * Fyr * Fyr - Frr * Fyy * Fxz * Fxz -
