@@ -17,6 +17,7 @@ _VENV = ("Make the virtual environment from Debian's Python with its packages in
 
 def _check():
     missing = [name for module, name in (("numpy", "NumPy (python3-numpy)"),
+                                         ("pandas", "pandas (python3-pandas)"),
                                          ("tifffile", "tifffile (python3-tifffile)"),
                                          ("PIL", "Pillow (python3-pil)"),
                                          ("tqdm", "tqdm (python3-tqdm)"))

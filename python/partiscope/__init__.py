@@ -37,7 +37,7 @@ __license__ = ("BSD-3-Clause for the source; the compiled extension contains FFT
                "and is therefore distributed under the GNU GPL, version 2 or later")
 
 __all__ = ["ringform", "detectscan", "synthplate", "precbound", "cylzero", "cylone",
-           "ringfit", "detectstack", "findparticles", "discplate", "propagate"]
+           "ringfit", "detectstack", "findparticles", "discplate", "propagate", "read_table"]
 
 Ringform = namedtuple("Ringform", "real complex jinc")
 Detectscan = namedtuple("Detectscan", "row col maxim q0")
@@ -328,3 +328,12 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         float(MinSeparation), float(MaxCount), _given(Sigma), float(MaxPasses), float(MaxIter),
         float(Tolerance), _context(threads, planner, reproducible))
     return FitResult(p, se, info)
+
+
+def read_table(path):
+    """The table `partiscope find` wrote (CSV or HDF5) as a pandas DataFrame:
+    one row a particle, x_m and y_m (metres from the frame's centre) beside x
+    and y; the run's settings (frame_rows, frame_cols, pixel, wavelength,
+    particle, model, depths, ...) in .attrs."""
+    from .table import read_table as read
+    return read(path)

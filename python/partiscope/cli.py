@@ -241,8 +241,11 @@ def find(argv):
     try:
         options = find_settings(args)
         frames = _frames(args.inputs, options)
-        settings = FindSettings.of(options)
         background, shape = _background(frames, options)
+        # The frames' size goes into the table: x and y (pixels from the
+        # centre) turn back into rows and columns with it.
+        options["frame_rows"], options["frame_cols"] = shape if shape is not None else (None, None)
+        settings = FindSettings.of(options)
         table = open_table(options["output"], settings, bool(options.get("overwrite")))
     except UsageError as e:
         _error(e)

@@ -5,6 +5,13 @@ import numpy as np
 from .table import read_frames, read_table
 
 
+def _unit(lengths):
+    """The unit lengths of this size read best in: micrometres under a
+    millimetre (microscope data), millimetres otherwise."""
+    size = float(np.nanmax(np.abs(lengths))) if len(lengths) else 0.0
+    return (1e6, "µm") if size < 1e-3 else (1e3, "mm")
+
+
 def plot_table(path, output):
     """Draws the table at `path` to the PNG `output`: x-y positions coloured
     by depth, histograms of depth and radius, particles a frame. Returns the
@@ -16,13 +23,20 @@ def plot_table(path, output):
     t = read_table(path)
     per_frame = read_frames(path)  # frames without particles included
     fig, ax = plt.subplots(2, 2, figsize=(10, 8))
-    s = ax[0, 0].scatter(t["y"], t["x"], c=t["z"] * 1e3, s=8, cmap="viridis")
+    zs, zu = _unit(t["z"])
+    if "x_m" in t:  # the pitch is known: lengths in the unit of their scale
+        xs, xu = _unit(np.concatenate([t["x_m"], t["y_m"]]))
+        x, y = t["x_m"] * xs, t["y_m"] * xs
+    else:
+        x, y, xu = t["x"], t["y"], "pixels"
+    s = ax[0, 0].scatter(y, x, c=t["z"] * zs, s=8, cmap="viridis")
     ax[0, 0].invert_yaxis()  # x along the image's rows, drawn downwards as in the image
-    ax[0, 0].set(xlabel="y (pixels from the centre)", ylabel="x (pixels from the centre)",
-                 title="positions, coloured by depth", aspect="equal")
-    fig.colorbar(s, ax=ax[0, 0], label="z (mm)")
-    ax[0, 1].hist(t["z"] * 1e3, bins=40, color="tab:blue")
-    ax[0, 1].set(xlabel="z (mm)", ylabel="particles", title="depth")
+    ax[0, 0].set(xlabel="y (%s from the centre)" % xu, ylabel="x (%s from the centre)" % xu,
+                 title="positions, coloured by depth")
+    ax[0, 0].set_aspect("equal", adjustable="datalim")
+    fig.colorbar(s, ax=ax[0, 0], label="z (%s)" % zu)
+    ax[0, 1].hist(t["z"] * zs, bins=40, color="tab:blue")
+    ax[0, 1].set(xlabel="z (%s)" % zu, ylabel="particles", title="depth")
     ax[1, 0].hist(t["r"] * 1e6, bins=40, color="tab:orange")
     ax[1, 0].set(xlabel="r (µm)", ylabel="particles", title="radius")
     ax[1, 1].plot(np.arange(1, len(per_frame) + 1), per_frame, ".-", ms=3)

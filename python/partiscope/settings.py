@@ -8,7 +8,11 @@ from typing import Any, Optional
 @dataclass(frozen=True)
 class FindSettings:
     """The settings that decide a run's table (a resumed table must have the
-    same). Lengths in metres; depths and radii as lists of numbers."""
+    same), and the geometry its x and y need: the frames' size in pixels
+    (None when no frame could be read). Lengths in metres; depths and radii
+    as lists of numbers."""
+    frame_rows: Optional[int]
+    frame_cols: Optional[int]
     wavelength: float
     pixel: float
     depths: list

@@ -11,6 +11,13 @@ incomplete; a rerun removes them and does the frame again.
 HDF5 (a file ending in .h5 or .hdf5, with h5py): the same two tables as the
 groups /particles and /frames, one dataset a column, the settings in the
 file's attribute "settings".
+
+The settings (JSON, on the log's first line after "# partiscope find
+settings: ", or the HDF5 attribute) hold the geometry too: frame_rows and
+frame_cols (the frames' size), pixel (the pitch) and wavelength in metres,
+particle and model; the HDF5 file also has one attribute each. A row's x and
+y are pixels from the frame's centre: image row x + floor(frame_rows/2) + 1
+and column y + floor(frame_cols/2) + 1 (1-based), x * pixel metres.
 """
 
 import csv
@@ -23,6 +30,9 @@ import numpy as np
 COLUMNS = ("frame", "x", "y", "z", "r", "se_x", "se_y", "se_z", "se_r", "score", "converged",
            "contrast", "zr_correlation")
 LOG_COLUMNS = ("frame", "status", "particles", "detail")
+# What turns a row's x and y (pixels from the frame's centre, row
+# floor(rows/2)) into positions: recorded with the settings.
+GEOMETRY = ("frame_rows", "frame_cols", "pixel", "wavelength", "particle", "model")
 _SETTINGS_MARK = "# partiscope find settings: "
 
 
@@ -231,6 +241,9 @@ class Hdf5Table:
         text = h5py.string_dtype()
         try:
             self.file.attrs["settings"] = json.dumps(settings, sort_keys=True)
+            for name in GEOMETRY:  # also one attribute each, for HDF5 viewers
+                if settings.get(name) is not None:
+                    self.file.attrs[name] = settings[name]
             for group, names in (("particles", COLUMNS), ("frames", LOG_COLUMNS)):
                 g = self.file.create_group(group)
                 for name in names:
@@ -316,12 +329,21 @@ class Hdf5Table:
 
 
 def read_table(path):
-    """A particle table (CSV or HDF5) as a dict of columns: `frame` a list
-    of names, the others float arrays."""
+    """A particle table (CSV or HDF5) as a pandas DataFrame: one row a
+    particle, with x_m and y_m (metres from the frame's centre) beside x and
+    y when the pitch is known; the run's settings (frame_rows, frame_cols,
+    pixel, wavelength, particle, model, depths, ...) in .attrs."""
     try:
-        return _read_table(path)
+        columns, settings = _read_table(path)
     except (ValueError, KeyError, IndexError) as e:  # not ours, or edited by hand
         raise TableError("%s is not a partiscope table (%s)" % (path, e))
+    import pandas as pd
+    t = pd.DataFrame(columns)
+    if settings.get("pixel"):
+        for k, c in enumerate(("x", "y")):
+            t.insert(3 + k, c + "_m", t[c] * float(settings["pixel"]))
+    t.attrs.update(settings)
+    return t
 
 
 def _read_table(path):
@@ -329,17 +351,23 @@ def _read_table(path):
         import h5py
         with h5py.File(path, "r") as f:
             g = f["particles"]
-            return {c: (list(g[c].asstr()[:]) if c == "frame" else g[c][:].astype(float))
-                    for c in COLUMNS}
+            return ({c: (list(g[c].asstr()[:]) if c == "frame" else g[c][:].astype(float))
+                     for c in COLUMNS}, json.loads(f.attrs.get("settings", "{}")))
     with open(path, newline="", encoding="utf-8") as f:
         reader = csv.reader(f)
         header = next(reader, None)
         if header is None or header[:len(COLUMNS)] != list(COLUMNS):
             raise TableError("%s is not a partiscope table" % path)
         rows = list(reader)
-    return {c: ([r[k] for r in rows] if c == "frame" else
-                np.array([float(r[k]) for r in rows], dtype=float).reshape(-1))
-            for k, c in enumerate(COLUMNS)}
+    settings = {}
+    if os.path.exists(path + ".log"):
+        with open(path + ".log", encoding="utf-8") as f:
+            first = f.readline()
+        if first.startswith(_SETTINGS_MARK):
+            settings = json.loads(first[len(_SETTINGS_MARK):])
+    return ({c: ([r[k] for r in rows] if c == "frame" else
+                 np.array([float(r[k]) for r in rows], dtype=float).reshape(-1))
+             for k, c in enumerate(COLUMNS)}, settings)
 
 
 def read_frames(path):
@@ -358,6 +386,6 @@ def read_frames(path):
         return [int(row[2]) for row in csv.reader(lines, delimiter="\t")
                 if len(row) == 4 and row[1] == "done"]
     counts = {}
-    for frame in read_table(path)["frame"]:
+    for frame in _read_table(path)[0]["frame"]:
         counts[frame] = counts.get(frame, 0) + 1
     return list(counts.values())

@@ -165,11 +165,17 @@ def test_hdf5_table_resumes_and_plots(recording, tmp_path):
             f["frames"][name].resize((PAGES - 1,))
     again = partiscope("find", "stack.tif", *GRID, "--output", str(h5_out), cwd=root)
     assert "1 frames done (%d already" % (PAGES - 1) in again.stdout
-    from partiscope.table import read_frames, read_table
+    import pandas as pd
+    from partiscope import read_table
+    from partiscope.table import read_frames
     a, b = read_table(str(csv_out)), read_table(str(h5_out))
-    assert a["frame"] == b["frame"]
-    for c in a:
-        assert np.array_equal(a[c], b[c]), c
+    pd.testing.assert_frame_equal(a, b)
+    # The tables carry their geometry: x and y turn into metres and pixels.
+    assert a.attrs == b.attrs and (a.attrs["frame_rows"], a.attrs["frame_cols"]) == (SIZE, SIZE)
+    assert a.attrs["pixel"] == float(GRID[GRID.index("--pixel") + 1])
+    assert np.array_equal(a["x_m"], a["x"] * a.attrs["pixel"])
+    with h5py.File(h5_out, "r") as f:
+        assert f.attrs["frame_rows"] == SIZE and f.attrs["particle"] == a.attrs["particle"]
     assert read_frames(str(h5_out)) == read_frames(str(csv_out)) == [2] * PAGES
     for table in (csv_out, h5_out):
         shown = partiscope("plot", str(table), "--output", str(table) + ".png", cwd=root)
