@@ -37,7 +37,7 @@ __license__ = ("BSD-3-Clause for the source; the compiled extension contains FFT
                "and is therefore distributed under the GNU GPL, version 2 or later")
 
 __all__ = ["ringform", "detectscan", "synthplate", "precbound", "cylzero", "cylone",
-           "ringfit", "detectstack", "findparticles", "discplate", "propagate", "read_table"]
+           "ringfit", "detectstack", "findparticles", "discplate", "propagate", "read_table", "track"]
 
 Ringform = namedtuple("Ringform", "real complex jinc")
 Detectscan = namedtuple("Detectscan", "row col maxim q0")
@@ -337,3 +337,18 @@ def read_table(path):
     particle, model, depths, ...) in .attrs."""
     from .table import read_table as read
     return read(path)
+
+
+def track(table, search_range=5.0, depth_range=None, memory=0, min_length=1, predict=None):
+    """Links the rows of a particle table (a DataFrame as read_table gives
+    it, or any with frame, x, y, z and optionally se_x, se_y, se_z) into
+    trajectories: frame after frame, the particles are matched to the tracks
+    seen within the last memory + 1 frames by a globally optimal assignment
+    of the pairs within search_range (pixels, in x and y) and depth_range
+    (metres; None: z does not limit a link), at costs in units of the rows'
+    standard errors; predict="velocity" extrapolates each track's next
+    position from its last two. Returns the rows of tracks of at least
+    min_length rows, in frame order, with frame_index (from 1, in the order
+    of .attrs["frames"], else the names' natural order) and particle."""
+    from .tracking import track as link
+    return link(table, search_range, depth_range, memory, min_length, predict)

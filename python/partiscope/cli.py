@@ -348,13 +348,57 @@ def plot(argv):
     return 0
 
 
+TRACK_DESCRIPTION = """\
+Links the particles of consecutive frames of a table of partiscope find (CSV
+with its log, or HDF5) into trajectories: each frame's particles are matched
+to the open tracks by a globally optimal assignment of the pairs within the
+search ranges, at costs in units of the rows' standard errors. Writes the
+table's rows of the kept tracks with frame_index (the frame's place in the
+recording, from 1, frames without particles and failed frames counted) and
+particle (the trajectory's number), CSV or HDF5 like find's, as it goes:
+only the open tracks and a few recent frames are held."""
+
+
+def track(argv):
+    p = argparse.ArgumentParser(prog="partiscope track", description=TRACK_DESCRIPTION)
+    p.add_argument("table", metavar="TABLE")
+    p.add_argument("--output", metavar="FILE",
+                   help="the tracks (default TABLE-tracks with TABLE's suffix)")
+    p.add_argument("--search-range", type=float, default=5.0, metavar="PX",
+                   help="largest step in x and y between linked rows, pixels (default 5)")
+    p.add_argument("--depth-range", type=float, metavar="M",
+                   help="largest step in z, metres (default: z does not limit a link)")
+    p.add_argument("--memory", type=int, default=0, metavar="N",
+                   help="missed frames a track may bridge (default 0)")
+    p.add_argument("--min-length", type=int, default=1, metavar="N",
+                   help="fewest rows a kept track has (default 1)")
+    p.add_argument("--predict", choices=["velocity"],
+                   help="extrapolate each track's next position from its last two (flows)")
+    args = p.parse_args(argv)
+    from .tracking import Linker, TrackError, track_file
+    stem, suffix = os.path.splitext(args.table)
+    output = args.output or stem + "-tracks" + suffix
+    options = {"search_range": args.search_range, "depth_range": args.depth_range,
+               "memory": args.memory, "min_length": args.min_length, "predict": args.predict}
+    try:
+        linker = Linker(**options)
+        read, written = track_file(args.table, output, linker, options)
+    except TrackError as e:
+        print("partiscope track: error: %s" % e, file=sys.stderr)
+        return 2
+    print("%d rows linked into %d trajectories; %d rows in %s"
+          % (read, linker.trajectories, written, output))
+    return 0
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
-    commands = {"find": find, "plot": plot}
+    commands = {"find": find, "plot": plot, "track": track}
     if not argv or argv[0] not in commands:
-        print("usage: partiscope {find,plot} ...\n"
+        print("usage: partiscope {find,plot,track} ...\n"
               "  find   find and measure the particles of every frame of a recording\n"
               "  plot   draw a particle table to a PNG\n"
+              "  track  link a table's particles into trajectories\n"
               "partiscope COMMAND --help for its options", file=sys.stderr)
         return 0 if argv[:1] in (["-h"], ["--help"]) else 2
     return commands[argv[0]](argv[1:])

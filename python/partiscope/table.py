@@ -343,6 +343,9 @@ def read_table(path):
         for k, c in enumerate(("x", "y")):
             t.insert(3 + k, c + "_m", t[c] * float(settings["pixel"]))
     t.attrs.update(settings)
+    log = _frame_log(path)
+    if log:  # the recording's order, frames without particles included
+        t.attrs["frames"] = [name for name, _, _ in log]
     return t
 
 
@@ -351,40 +354,59 @@ def _read_table(path):
         import h5py
         with h5py.File(path, "r") as f:
             g = f["particles"]
-            return ({c: (list(g[c].asstr()[:]) if c == "frame" else g[c][:].astype(float))
-                     for c in COLUMNS}, json.loads(f.attrs.get("settings", "{}")))
+            columns = {c: (list(g[c].asstr()[:]) if c == "frame" else g[c][:].astype(float))
+                       for c in COLUMNS}
+            columns.update({c: g[c][:] for c in ("frame_index", "particle") if c in g})
+            return columns, json.loads(f.attrs.get("settings", "{}"))
     with open(path, newline="", encoding="utf-8") as f:
         reader = csv.reader(f)
         header = next(reader, None)
         if header is None or header[:len(COLUMNS)] != list(COLUMNS):
             raise TableError("%s is not a partiscope table" % path)
         rows = list(reader)
+    # A table of tracks adds its columns after the table's.
+    extra = {c: np.array([int(r[k]) for r in rows], dtype=np.int64)
+             for k, c in enumerate(header) if c in ("frame_index", "particle")}
     settings = {}
     if os.path.exists(path + ".log"):
         with open(path + ".log", encoding="utf-8") as f:
             first = f.readline()
         if first.startswith(_SETTINGS_MARK):
             settings = json.loads(first[len(_SETTINGS_MARK):])
-    return ({c: ([r[k] for r in rows] if c == "frame" else
-                 np.array([float(r[k]) for r in rows], dtype=float).reshape(-1))
-             for k, c in enumerate(COLUMNS)}, settings)
+    columns = {c: ([r[k] for r in rows] if c == "frame" else
+                   np.array([float(r[k]) for r in rows], dtype=float).reshape(-1))
+               for k, c in enumerate(COLUMNS)}
+    columns.update(extra)
+    return columns, settings
+
+
+def _frame_log(path):
+    """The frames the run processed, in the recording's order, as (frame,
+    done, particles) from the CSV table's log or the HDF5 table's /frames;
+    None when there is no such list."""
+    if path.lower().endswith((".h5", ".hdf5")):
+        import h5py
+        with h5py.File(path, "r") as f:
+            if "frames" not in f:
+                return None
+            g = f["frames"]
+            return [(name, s == "done", int(n)) for name, s, n in
+                    zip(g["frame"].asstr()[:], g["status"].asstr()[:], g["particles"][:])]
+    if not os.path.exists(path + ".log"):
+        return None
+    with open(path + ".log", newline="", encoding="utf-8") as f:
+        lines = f.read().split("\n")[2:]
+    return [(row[0], row[1] == "done", int(row[2])) for row in csv.reader(lines, delimiter="\t")
+            if len(row) == 4]
 
 
 def read_frames(path):
     """The particle counts of the frames done, in the table's order: from
     the CSV table's log (or the HDF5 table's /frames); from the table's own
     rows when there is no log, which misses frames without particles."""
-    if path.lower().endswith((".h5", ".hdf5")):
-        import h5py
-        with h5py.File(path, "r") as f:
-            g = f["frames"]
-            return [int(n) for s, n in zip(g["status"].asstr()[:], g["particles"][:])
-                    if s == "done"]
-    if os.path.exists(path + ".log"):
-        with open(path + ".log", newline="", encoding="utf-8") as f:
-            lines = f.read().split("\n")[2:]
-        return [int(row[2]) for row in csv.reader(lines, delimiter="\t")
-                if len(row) == 4 and row[1] == "done"]
+    log = _frame_log(path)
+    if log is not None:
+        return [n for _, done, n in log if done]
     counts = {}
     for frame in _read_table(path)[0]["frame"]:
         counts[frame] = counts.get(frame, 0) + 1

@@ -177,6 +177,15 @@ def test_hdf5_table_resumes_and_plots(recording, tmp_path):
     with h5py.File(h5_out, "r") as f:
         assert f.attrs["frame_rows"] == SIZE and f.attrs["particle"] == a.attrs["particle"]
     assert read_frames(str(h5_out)) == read_frames(str(csv_out)) == [2] * PAGES
+    # Tracks from either form: the same rows, with frame indices in the
+    # recording's order and the settings carried over.
+    for table in (csv_out, h5_out):
+        linked = partiscope("track", str(table), "--search-range", "3", "--memory", "1", cwd=root)
+        assert "%d rows linked" % (2 * PAGES) in linked.stdout
+    tracks = [read_table(str(tmp_path / n)) for n in ("t-tracks.csv", "t-tracks.h5")]
+    pd.testing.assert_frame_equal(*tracks)
+    assert list(tracks[0]["frame_index"]) == [k // 2 + 1 for k in range(2 * PAGES)]
+    assert tracks[0].attrs["frame_rows"] == SIZE
     for table in (csv_out, h5_out):
         shown = partiscope("plot", str(table), "--output", str(table) + ".png", cwd=root)
         assert "%d particles drawn" % (2 * PAGES) in shown.stdout
