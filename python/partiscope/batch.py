@@ -20,7 +20,7 @@ import time
 from collections import deque
 
 from . import findparticles
-from .recording import FrameError, hologram, read_image
+from .recording import FrameError, read_frame
 from .settings import FrameResult
 
 
@@ -52,18 +52,18 @@ def _reuse_freed_buffers():
         pass
 
 
-def find_in_frame(frame, settings, background, shape, threads):
+def find_in_frame(frame, settings, correction, shape, threads):
     """One frame's particles, or why the frame cannot be used. Never raises
     for the frame's content: a bad frame is logged and the run goes on."""
     _reuse_freed_buffers()
     if frame.problem:
         return FrameResult.failed(frame.problem)
     try:
-        image = read_image(frame.path, frame.page)
+        image = read_frame(frame)
         if shape is not None and image.shape != shape:
             raise FrameError("the image is %dx%d, the recording's frames %dx%d"
                              % (image.shape + shape))
-        h = hologram(image, background, settings.saturation)
+        h = correction.hologram(image, settings.saturation)
         found = findparticles(
             h, settings.wavelength, settings.pixel, settings.depths, settings.radii,
             Model=settings.model, Particle=settings.particle, Contrast=settings.contrast,
@@ -343,10 +343,9 @@ class _Dask(_Finished):
         super().__init__()
         from distributed import Client
         self.client = Client(address)
-        settings, background, shape, threads = job
-        if background is not None:
-            background = self.client.scatter(background, broadcast=True)
-        self.job = (settings, background, shape, threads)
+        settings, correction, shape, threads = job
+        correction = self.client.scatter(correction, broadcast=True)
+        self.job = (settings, correction, shape, threads)
         self.slots = max(1, sum(self.client.nthreads().values()))
         self.futures = {}
 
@@ -400,7 +399,7 @@ class Summary:
 
 def run(frames, table, job, workers=1, scheduler=None, progress=True, report=sys.stderr):
     """Processes the frames not yet in `table` and adds each as it is done.
-    job: (settings, background, shape, threads). Returns a Summary; Ctrl-C
+    job: (settings, correction, shape, threads). Returns a Summary; Ctrl-C
     stops the run with every frame written so far in the table. Raises
     TableError when the table cannot be written and WorkerError when a
     local worker cannot start."""

@@ -123,6 +123,13 @@ def _find_parser():
     b.add_argument("--background-median", type=int, metavar="N",
                    help="divide by the pixelwise median of the recording's first N frames (the "
                         "still background of moving particles; holds N frames in memory)")
+    p.add_argument("--dark", metavar="FILE",
+                   help="dark frame (recorded without light; the mean of its pages for a TIFF "
+                        "stack), subtracted from every frame and from the background before "
+                        "the division")
+    p.add_argument("--roi", metavar="ROWS,COLS",
+                   help="region of interest FIRST:LAST,FIRST:LAST (rows, then columns, from 1, "
+                        "inclusive); x and y are then from its centre")
     s = p.add_argument_group("the search (as findparticles' options)")
     s.add_argument("--threshold", type=float, metavar="SNR",
                    help="least detection signal-to-noise ratio of a particle, at least 3 "
@@ -219,9 +226,10 @@ def find_settings(args):
         if options.get(name) is not None and int(options[name]) < (0 if name == "threads" else 1):
             raise UsageError("--%s must be at least %d" % (name.replace("_", "-"),
                                                           0 if name == "threads" else 1))
-    if options.get("background"):
-        options["background_given"] = options["background"]
-        options["background"] = os.path.abspath(options["background"])
+    for name in ("background", "dark"):
+        if options.get(name):
+            options[name + "_given"] = options[name]
+            options[name] = os.path.abspath(options[name])
     return options
 
 
@@ -242,9 +250,12 @@ def find(argv):
         options = find_settings(args)
         frames = _frames(args.inputs, options)
         background, shape = _background(frames, options)
-        # The frames' size goes into the table: x and y (pixels from the
-        # centre) turn back into rows and columns with it.
-        options["frame_rows"], options["frame_cols"] = shape if shape is not None else (None, None)
+        correction = _correction(background, shape, options)
+        # The frames' size (the region's) goes into the table: x and y
+        # (pixels from its centre) turn back into rows and columns with it.
+        size = None if shape is None else tuple(
+            len(range(*s.indices(n))) for s, n in zip(correction.roi, shape))
+        options["frame_rows"], options["frame_cols"] = size if size is not None else (None, None)
         settings = FindSettings.of(options)
         table = open_table(options["output"], settings, bool(options.get("overwrite")))
     except UsageError as e:
@@ -261,7 +272,7 @@ def find(argv):
     threads = options.get("threads")
     if threads is None:
         threads = batch.default_threads(workers, options.get("scheduler"))
-    job = (settings, background, shape, int(threads))
+    job = (settings, correction, shape, int(threads))
     try:
         summary = batch.run(frames, table, job, workers, options.get("scheduler"),
                             progress=not options.get("no_progress"))
@@ -294,11 +305,34 @@ def _frames(inputs, options):
     return frames
 
 
+def _correction(background, shape, options):
+    """The dark frame and the region of interest, checked against the
+    recording's frames, with the background."""
+    from .recording import Correction, FrameError, background_image, parse_roi
+    dark = roi = None
+    if options.get("dark"):
+        try:
+            dark = background_image(options["dark"], options.get("saturation"))
+        except FrameError as e:
+            raise UsageError("--dark %s: %s" % (options["dark_given"], e))
+        if shape is not None and dark.shape != shape:
+            raise UsageError("--dark %s: the image is %dx%d, the recording's frames %dx%d"
+                             % ((options["dark_given"],) + dark.shape + shape))
+    if options.get("roi"):
+        if shape is None:
+            raise UsageError("--roi %s: no frame of the recording can be read" % options["roi"])
+        try:
+            roi = parse_roi(options["roi"], shape)
+        except ValueError as e:
+            raise UsageError(e)
+    return Correction(background, dark, roi)
+
+
 def _background(frames, options):
     """The background the frames are divided by (None: each frame by its own
     mean) and the frames' size (None when no frame can be read: each then
     fails with its own reason)."""
-    from .recording import FrameError, background_image, median_background, read_image
+    from .recording import FrameError, background_image, median_background, read_frame
     saturation = options.get("saturation")
     if options.get("background"):
         try:
@@ -310,7 +344,7 @@ def _background(frames, options):
     for frame in frames:  # the recording's size: that of its first readable frame
         if frame.problem is None:
             try:
-                shape = read_image(frame.path, frame.page).shape
+                shape = read_frame(frame).shape
                 break
             except FrameError:
                 continue

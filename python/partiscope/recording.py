@@ -1,9 +1,14 @@
-"""The frames of a recording: image files, folders of them and multi-page TIFF
-stacks, read as arrays, and the background the holograms are divided by.
+"""The frames of a recording: image files, folders of them, multi-page TIFF
+stacks, NumPy .npy stacks, HDF5 datasets and grey video files, read as
+arrays; and what turns a frame into the hologram the search takes (a dark
+frame, the background, a region of interest).
 
 A frame is named by its file as given (a folder's files as folder/name), with
-":<page>" (from 1) for the pages of a multi-page TIFF. The first array axis is
-the image's rows, which is x in the particle tables, as with imread in Octave.
+":<index>" (from 1) for the frames of a stack: a TIFF's pages, the first axis
+of a 3-D .npy array or HDF5 dataset, a video's frames. An HDF5 dataset is
+named FILE.h5:/path/to/dataset (a file of one 2-D or 3-D dataset needs no
+path). The first array axis is the image's rows, which is x in the particle
+tables, as with imread in Octave.
 """
 
 import logging
@@ -15,11 +20,13 @@ import numpy as np
 
 IMAGE_SUFFIXES = (".tif", ".tiff", ".png", ".pgm", ".ppm", ".pnm", ".bmp", ".jpg", ".jpeg")
 TIFF_SUFFIXES = (".tif", ".tiff")
+HDF5_SUFFIXES = (".h5", ".hdf5")
+VIDEO_SUFFIXES = (".avi", ".mp4", ".mov", ".mkv")
 
 # page: from 0, None for a file of one image; problem: why an input yields
 # no frame (a corrupt file, a folder without images), reported as that
-# input's failure instead of dropping it unseen.
-Frame = namedtuple("Frame", "id path page problem", defaults=(None,))
+# input's failure instead of dropping it unseen; dataset: an HDF5 file's.
+Frame = namedtuple("Frame", "id path page problem dataset", defaults=(None, None))
 
 
 class FrameError(Exception):
@@ -79,6 +86,15 @@ def list_frames(inputs):
     A missing input raises FileNotFoundError."""
     frames = []
     for given in inputs:
+        dataset = None
+        if ":" in given and not os.path.exists(given):
+            head, _, tail = given.rpartition(":")
+            if head.lower().endswith(HDF5_SUFFIXES) and tail.startswith("/"):
+                given, dataset = head, tail
+        if given.lower().endswith(HDF5_SUFFIXES + (".npy",) + VIDEO_SUFFIXES) and \
+                os.path.isfile(given):
+            frames.extend(_stack_frames(given, dataset))
+            continue
         if os.path.isdir(given):
             names = sorted((n for n in os.listdir(given) if not n.startswith(".")
                             and n.lower().endswith(IMAGE_SUFFIXES)
@@ -108,6 +124,117 @@ def list_frames(inputs):
     return list(once.values())
 
 
+def _stack_frames(given, dataset):
+    """The frames of a .npy array, an HDF5 dataset or a video file: a 2-D
+    array is one frame, a 3-D one a frame for each index of its first axis."""
+    name, path = os.path.normpath(given), os.path.abspath(given)
+    try:
+        count, dataset = _Source.count(path, dataset)
+    except FrameError as e:
+        return [Frame(name, path, None, str(e))]
+    if dataset is not None:
+        name = "%s:%s" % (name, dataset)
+    if count is None:
+        return [Frame(name, path, None, None, dataset)]
+    return [Frame("%s:%d" % (name, k + 1), path, k, None, dataset) for k in range(count)]
+
+
+def _video_frames(reader, path):
+    """A video's frame count: its packets as ffprobe counts them without
+    decoding (one a frame), else by decoding it once. The container's own
+    figure is an estimate from its duration."""
+    import shutil
+    import subprocess
+    if shutil.which("ffprobe"):
+        probe = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0",
+                                "-count_packets", "-show_entries", "stream=nb_read_packets",
+                                "-of", "csv=p=0", path], capture_output=True, text=True)
+        if probe.returncode == 0 and probe.stdout.strip().isdigit():
+            return int(probe.stdout.strip())
+    try:
+        return sum(1 for _ in reader)
+    except Exception as e:
+        raise FrameError("cannot read the video's frames (%s)" % e)
+
+
+class _Source:
+    """The .npy, HDF5 or video file last read, kept open (memory-mapped, or
+    its reader): a stack's frames are read one at a time."""
+    path = dataset = handle = current = None
+
+    @classmethod
+    def count(cls, path, dataset):
+        """The frame count (None for one 2-D image) and the dataset used."""
+        if path.lower().endswith(VIDEO_SUFFIXES):
+            return _video_frames(cls._open(path, None), path), None
+        if path.lower().endswith(HDF5_SUFFIXES) and dataset is None:
+            dataset = cls._only_dataset(path)
+        array = cls._open(path, dataset)
+        if array.ndim not in (2, 3):
+            raise FrameError("the array is %s, not 2-D (one frame) or 3-D (frames along its first "
+                             "axis)" % "x".join(str(s) for s in array.shape))
+        return (array.shape[0] if array.ndim == 3 else None), dataset
+
+    @classmethod
+    def frame(cls, frame):
+        source = cls._open(frame.path, frame.dataset)
+        if frame.path.lower().endswith(VIDEO_SUFFIXES):
+            image = np.asarray(source.get_data(frame.page))
+            if image.ndim == 3:  # decoded as RGB: grey only when the channels agree
+                if not (image == image[..., :1]).all():
+                    raise FrameError("the video's frames are in colour; record grey frames")
+                image = image[..., 0]
+            return image
+        return np.asarray(source if frame.page is None else source[frame.page])
+
+    @classmethod
+    def _only_dataset(cls, path):
+        import h5py
+        found = []
+        try:
+            with h5py.File(path, "r") as f:
+                f.visititems(lambda n, o: found.append("/" + n) if isinstance(o, h5py.Dataset)
+                             and o.ndim in (2, 3) else None)
+        except OSError as e:
+            raise FrameError("cannot read the HDF5 file (%s)" % e)
+        if len(found) != 1:
+            raise FrameError("name the dataset as FILE:/path (the file holds %s)"
+                             % (", ".join(found[:5]) or "no 2-D or 3-D dataset"))
+        return found[0]
+
+    @classmethod
+    def _open(cls, path, dataset):
+        if (cls.path, cls.dataset) == (path, dataset):
+            return cls.current
+        cls.close()
+        try:
+            if path.lower().endswith(".npy"):
+                cls.current = np.load(path, mmap_mode="r")
+            elif path.lower().endswith(HDF5_SUFFIXES):
+                import h5py
+                cls.handle = h5py.File(path, "r")
+                if dataset not in cls.handle:
+                    raise FrameError("the HDF5 file has no dataset %s" % dataset)
+                cls.current = cls.handle[dataset]
+            else:
+                import imageio
+                cls.handle = cls.current = imageio.get_reader(path, "ffmpeg")
+        except FrameError:
+            cls.close()
+            raise
+        except Exception as e:
+            cls.close()
+            raise FrameError("cannot read %s (%s: %s)" % (os.path.basename(path), type(e).__name__, e))
+        cls.path, cls.dataset = path, dataset
+        return cls.current
+
+    @classmethod
+    def close(cls):
+        if cls.handle is not None:
+            cls.handle.close()
+        cls.path = cls.dataset = cls.handle = cls.current = None
+
+
 class _OpenStack:
     """The TIFF file last read, kept open: the pages of a stack are read one
     after another without parsing the file's page chain again each time.
@@ -132,16 +259,25 @@ class _OpenStack:
         cls.path = cls.tif = None
 
 
-def read_image(path, page=None):
+def read_frame(frame):
+    """A frame of the recording as a 2-D array of its own type."""
+    return read_image(frame.path, frame.page, frame.dataset)
+
+
+def read_image(path, page=None, dataset=None):
     """One image as a 2-D array of its own type (integers as recorded)."""
     with _ReaderMessages() as said:
         try:
-            if path.lower().endswith(TIFF_SUFFIXES):
+            if path.lower().endswith(HDF5_SUFFIXES + (".npy",) + VIDEO_SUFFIXES):
+                image = _Source.frame(Frame(path, path, page, None, dataset))
+            elif path.lower().endswith(TIFF_SUFFIXES):
                 image = _OpenStack.page(path, page or 0)
             else:
                 from PIL import Image
                 with Image.open(path) as im:
                     image = np.asarray(im)
+        except FrameError:
+            raise
         except FileNotFoundError:
             raise FrameError("file not found")
         except IsADirectoryError:
@@ -200,7 +336,7 @@ def median_background(frames, count, shape, saturation=None):
         if frame.problem:
             continue
         try:
-            image = read_image(frame.path, frame.page)
+            image = read_frame(frame)
         except FrameError:
             continue
         if image.shape != shape:
@@ -213,12 +349,47 @@ def median_background(frames, count, shape, saturation=None):
     return np.nanmedian(np.stack(stack), axis=0).astype(np.float64), used
 
 
-def hologram(image, background, saturation=None):
-    """A recorded frame divided by its background and scaled to mean 1, the
-    form the search takes. Pixels whose background is not positive or whose
-    frame pixel is saturated become NaN and are ignored. Without a
-    background the frame is divided by its own mean (an even illumination)."""
+def parse_roi(text, shape):
+    """A region of interest "FIRST:LAST,FIRST:LAST" (rows, then columns;
+    1-based, inclusive, as in Octave) within frames of `shape`, as the
+    0-based slices (rows, columns)."""
+    try:
+        bounds = [[int(v) for v in part.split(":")] for part in text.split(",")]
+        (r0, r1), (c0, c1) = bounds
+    except ValueError:
+        raise ValueError("--roi must be FIRST:LAST,FIRST:LAST (rows, then columns, from 1), "
+                         "got %r" % text)
+    if not (1 <= r0 <= r1 <= shape[0] and 1 <= c0 <= c1 <= shape[1]):
+        raise ValueError("--roi %s does not lie within the frames (%dx%d)" % (text, *shape))
+    return slice(r0 - 1, r1), slice(c0 - 1, c1)
+
+
+class Correction:
+    """What turns a recorded frame into the hologram the search takes: the
+    region of interest cut out, the dark frame (the sensor's offset, recorded
+    without light) subtracted from the frame and the background alike, then
+    the division by the background. Every part is optional."""
+
+    def __init__(self, background=None, dark=None, roi=None):
+        self.roi = roi or (slice(None), slice(None))
+        self.dark = None if dark is None else dark[self.roi]
+        self.background = None if background is None else background[self.roi]
+        if self.background is not None and self.dark is not None:
+            self.background = self.background - self.dark
+
+    def hologram(self, image, saturation=None):
+        return hologram(image[self.roi], self.background, saturation, self.dark)
+
+
+def hologram(image, background, saturation=None, dark=None):
+    """A recorded frame (less the dark frame) divided by its background and
+    scaled to mean 1, the form the search takes. Pixels whose background is
+    not positive or whose frame pixel is saturated become NaN and are
+    ignored. Without a background the frame is divided by its own mean (an
+    even illumination)."""
     h = intensities(image, saturation)
+    if dark is not None:
+        h = h - dark
     if background is not None:
         with np.errstate(divide="ignore", invalid="ignore"):
             h = np.where(background > 0, h / background, np.nan)

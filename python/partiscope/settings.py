@@ -19,6 +19,8 @@ class FindSettings:
     radii: list
     background: Optional[str]
     background_median: Optional[int]
+    dark: Optional[str]
+    roi: Optional[str]
     saturation: Optional[float]
     model: str
     particle: str

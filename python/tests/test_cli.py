@@ -192,6 +192,54 @@ def test_hdf5_table_resumes_and_plots(recording, tmp_path):
         assert (tmp_path / (table.name + ".png")).read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
 
 
+def test_npy_hdf5_and_video_sources_a_dark_frame_and_a_region(recording, tmp_path):
+    """The stack's frames as a .npy stack and an HDF5 dataset give the TIFF
+    stack's table; a recording with a dark offset, given --dark, gives the
+    table without it; --roi gives the table of the frames cut to the region;
+    a lossless grey video gives the table of its frames as a .npy stack."""
+    import h5py
+    import imageio
+    import tifffile
+    root, _ = recording
+    frames = tifffile.imread(str(root / "stack.tif"), key=range(2))  # two frames do
+    tifffile.imwrite(tmp_path / "two.tif", frames)
+    background = tifffile.imread(str(root / "pngs" / "background.tif"))
+    np.save(tmp_path / "stack.npy", frames)
+    with h5py.File(tmp_path / "rec.h5", "w") as f:
+        f["rec/frames"] = frames
+    dark = np.full(background.shape, 100, np.uint16)
+    np.save(tmp_path / "offset.npy", frames + dark)
+    tifffile.imwrite(tmp_path / "offset-background.tif", background + dark)
+    tifffile.imwrite(tmp_path / "dark.tif", dark)
+    rows_, cols_ = slice(20, 180), slice(10, 190)
+    np.save(tmp_path / "cut.npy", frames[:, rows_, cols_])
+    tifffile.imwrite(tmp_path / "cut-background.tif", background[rows_, cols_])
+    grid = GRID[:GRID.index("--background")] + GRID[GRID.index("--background") + 2:]
+
+    def table(name, *more, background="pngs/background.tif"):
+        out = tmp_path / (name + ".csv")
+        partiscope("find", *more, *grid, "--background", str(background), "--output", str(out),
+                   cwd=root)
+        return [line.split(",", 1)[1] for line in out.read_text().splitlines()[1:]]
+    tiff = table("tiff", str(tmp_path / "two.tif"))
+    assert len(tiff) == 4
+    assert table("npy", str(tmp_path / "stack.npy")) == tiff
+    assert table("h5", str(tmp_path / "rec.h5") + ":/rec/frames") == tiff
+    assert table("dark", str(tmp_path / "offset.npy"), "--dark", str(tmp_path / "dark.tif"),
+                 background=tmp_path / "offset-background.tif") == tiff
+    assert table("roi", str(tmp_path / "two.tif"), "--roi", "21:180,11:190") == table(
+        "cut", str(tmp_path / "cut.npy"), background=tmp_path / "cut-background.tif")
+    grey = (frames // 16).astype(np.uint8)
+    np.save(tmp_path / "grey.npy", grey)
+    tifffile.imwrite(tmp_path / "grey-background.tif", (background // 16).astype(np.uint8))
+    with imageio.get_writer(str(tmp_path / "grey.avi"), "ffmpeg", fps=10, codec="ffv1",
+                            pixelformat="gray", macro_block_size=1) as w:
+        for f in grey:
+            w.append_data(f)
+    assert table("avi", str(tmp_path / "grey.avi"), background=tmp_path / "grey-background.tif") \
+        == table("grey", str(tmp_path / "grey.npy"), background=tmp_path / "grey-background.tif")
+
+
 def test_settings_from_a_file_and_refused_settings(recording, tmp_path):
     root, _ = recording
     (tmp_path / "setup.toml").write_text(
@@ -234,7 +282,8 @@ def test_help_names_every_option_with_its_unit(recording):
     for option in ("--wavelength METRES", "--pixel METRES", "--depths START:STEP:STOP",
                    "--radii START:STEP:STOP", "--background FILE", "--background-median N",
                    "--output FILE", "--workers N", "--scheduler ADDRESS", "--config FILE",
-                   "--threads N", "--threshold SNR", "--saturation VALUE"):
+                   "--threads N", "--threshold SNR", "--saturation VALUE", "--dark FILE",
+                   "--roi ROWS,COLS"):
         assert option in help_text, option
     assert "in metres" in help_text and "pixels from the grid centre" in help_text
 
