@@ -76,7 +76,11 @@
 %   No row is reported with a radius below half the smallest scanned radius
 %   or a standard error that is not finite: such a fit only takes up the
 %   misfit of a neighbour's pattern (a phantom); it is dropped and the rest
-%   refitted.
+%   refitted. A weaker row among the central Fresnel zones of a stronger one
+%   is kept only if it lowers chi^2 by at least Threshold^2 sigma^2 (a fit
+%   of the neighbourhood with it against one without it), and a residual
+%   peak there scoring under 5% of the stronger particle is taken for that
+%   particle's misfit.
 %
 %   The threshold: the score of a candidate is sqrt(q)/sigma, q being the
 %   criterion. On a hologram of pure noise it behaves like the magnitude of
