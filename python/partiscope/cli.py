@@ -425,14 +425,28 @@ def track(argv):
     return 0
 
 
+USAGE = """usage: partiscope {find,plot,track} ...
+  find   find and measure the particles of every frame of a recording
+  plot   draw a particle table (or a table of tracks) to a PNG
+  track  link a table's particles into trajectories
+partiscope COMMAND --help for its options; partiscope --version"""
+
+
 def main(argv=None):
     argv = sys.argv[1:] if argv is None else list(argv)
     commands = {"find": find, "plot": plot, "track": track}
+    if argv[:1] == ["--version"]:
+        from importlib.metadata import PackageNotFoundError, version
+        try:
+            print("partiscope %s" % version("partiscope"))
+        except PackageNotFoundError:  # run from a build tree, not installed
+            from . import __version__
+            print("partiscope %s" % __version__)
+        return 0
+    if argv[:1] in (["-h"], ["--help"]):
+        print(USAGE)
+        return 0
     if not argv or argv[0] not in commands:
-        print("usage: partiscope {find,plot,track} ...\n"
-              "  find   find and measure the particles of every frame of a recording\n"
-              "  plot   draw a particle table to a PNG\n"
-              "  track  link a table's particles into trajectories\n"
-              "partiscope COMMAND --help for its options", file=sys.stderr)
-        return 0 if argv[:1] in (["-h"], ["--help"]) else 2
+        print(USAGE, file=sys.stderr)
+        return 2
     return commands[argv[0]](argv[1:])

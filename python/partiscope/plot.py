@@ -14,13 +14,16 @@ def _unit(lengths):
 
 def plot_table(path, output):
     """Draws the table at `path` to the PNG `output`: x-y positions coloured
-    by depth, histograms of depth and radius, particles a frame. Returns the
-    number of particles drawn."""
+    by depth, histograms of depth and radius, particles a frame; for a table
+    of tracks (partiscope track's), the trajectories in 3-D and their speeds.
+    Returns the number of rows drawn."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
     t = read_table(path)
+    if "particle" in t:
+        return _plot_tracks(t, path, output, plt)
     per_frame = read_frames(path)  # frames without particles included
     fig, ax = plt.subplots(2, 2, figsize=(10, 8))
     zs, zu = _unit(t["z"])
@@ -48,3 +51,34 @@ def plot_table(path, output):
     fig.savefig(output, dpi=100)
     plt.close(fig)
     return len(t["frame"])
+
+
+def _plot_tracks(t, path, output, plt):
+    """The trajectories in x, y and z, one colour each, and a histogram of
+    the lateral speeds between consecutive rows of a track (z's errors are
+    tens of times x's, so its steps are left out of the speed)."""
+    zs, zu = _unit(t["z"])
+    if "x_m" in t:
+        xs, xu = _unit(np.concatenate([t["x_m"], t["y_m"]]))
+        x, y = t["x_m"] * xs, t["y_m"] * xs
+    else:
+        x, y, xu = t["x"], t["y"], "pixels"
+    fig = plt.figure(figsize=(12, 5))
+    ax = fig.add_subplot(1, 2, 1, projection="3d")
+    speeds = []
+    for k, (_, g) in enumerate(t.groupby("particle", sort=False)):
+        i = g.index
+        ax.plot(y[i], x[i], g["z"] * zs, lw=0.8, color=plt.cm.tab20(k % 20))
+        step = np.hypot(np.diff(x[i]), np.diff(y[i])) / np.diff(g["frame_index"])
+        speeds.append(step)
+    ax.set(xlabel="y (%s)" % xu, ylabel="x (%s)" % xu, zlabel="z (%s)" % zu,
+           title="%d trajectories" % t["particle"].nunique())
+    h = fig.add_subplot(1, 2, 2)
+    h.hist(np.concatenate(speeds) if speeds else [], bins=50, color="tab:green")
+    h.set(xlabel="speed in x-y (%s a frame)" % xu, ylabel="steps",
+          title="speeds between consecutive frames")
+    fig.suptitle("%s: %d rows" % (path, len(t)))
+    fig.tight_layout()
+    fig.savefig(output, dpi=100)
+    plt.close(fig)
+    return len(t)

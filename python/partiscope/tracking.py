@@ -131,8 +131,16 @@ class Linker:
         if len(pairs) == 0:
             return result
         ti, ri = pairs["i"], pairs["j"]
-        cost = self._cost(predicted[ti], positions[ri], np.array([self.open[i].se for i in ti]),
-                          errors[ri])
+        # A track and a row that are each other's only candidate are a
+        # group of their own, solved at once: most pairs of a frame.
+        alone = (np.bincount(ti, minlength=m)[ti] == 1) & (np.bincount(ri, minlength=n)[ri] == 1)
+        for i, j in zip(ti[alone], ri[alone]):
+            result[j] = self.open[i]
+        ti, ri = ti[~alone], ri[~alone]
+        if len(ti) == 0:
+            return result
+        se = np.array([t.se for t in self.open])
+        cost = self._cost(predicted[ti], positions[ri], se[ti], errors[ri])
         # Tracks and rows that share candidates form groups; each group's
         # assignment is optimal on its own.
         graph = coo_matrix((np.ones(len(ti)), (ti, m + ri)), shape=(m + n, m + n))

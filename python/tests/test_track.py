@@ -60,3 +60,15 @@ def test_bounded_window_and_refused_options():
                 {"search_range": 5, "min_length": 0}, {"search_range": 5, "predict": "acc"}):
         with pytest.raises(TrackError):
             Linker(**bad)
+
+
+def test_the_worked_example_finds_links_and_draws_six_trajectories(tmp_path):
+    import os
+    import subprocess
+    import sys
+    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "track_particles.py")
+    run = subprocess.run([sys.executable, example, str(tmp_path)], capture_output=True, text=True,
+                         timeout=600)
+    assert run.returncode == 0, run.stderr
+    assert "6 trajectories; mean drift 2.0" in run.stdout
+    assert (tmp_path / "rec-tracks.png").read_bytes()[:4] == b"\x89PNG"
