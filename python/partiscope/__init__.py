@@ -256,16 +256,26 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
     depths and radii, with the hologram's level and offset, from a start
     table p0 (n-by-4 [x y z r], x and y in pixels from the grid centre).
 
-    Keyword options as the module's Name-Value options (see the module's
-    help): Model 'intensity' or 'linear'; Particle 'disc' (the exact
-    diffraction of an opaque disc, the default) or 'toolbox' (the six
-    modules' far-field term, for Fresnel numbers well below 0.01 and for
-    synthplate's plates); Contrast a number or 'free';
-    Background, Offset fixed values (None: fitted); Weights (M-by-N, 0
-    masks); Free which of x, y, z, r are fitted; Sigma the noise level (None:
-    from the residual); K (None: 1, pixel areas, for 'disc'; 0, point
-    samples, for 'toolbox'); MaxIter (0: p0 kept, with its standard errors, the
-    model's Cramer-Rao bound when p0 is the truth); Tolerance (standard errors).
+    Keywords (as the module's Name-Value options):
+        Model: 'intensity' (default) or 'linear'.
+        Particle: 'disc' (default: the exact diffraction of an opaque disc)
+            or 'toolbox' (the six modules' far-field term, for Fresnel
+            numbers well below 0.01 and for synthplate's plates).
+        Contrast: every particle's contrast (default 1: opaque), or 'free'.
+        Background, Offset: the hologram's level and offset held at these
+            values (default None: fitted).
+        Weights: M-by-N relative inverse variances (0 masks a pixel;
+            default None: all 1).
+        Free: which of x, y, z, r are fitted (default all four).
+        Sigma: the noise standard deviation at weight 1, in the data's
+            units (default None: from the residual).
+        K: pixel-integration width in pixels (default None: 1, pixel areas,
+            for 'disc'; 0, point samples, for 'toolbox').
+        MaxIter: most iterations, 0 to 10000 (default 50; 0 keeps p0 and
+            gives its standard errors: the model's Cramer-Rao bound when p0
+            is the truth).
+        Tolerance: stop when no parameter would move by more than this many
+            standard errors (default 0.1).
 
     Returns a FitResult: .p, .se and the info fields (.background, .offset,
     .sigma, .converged, .zr_correlation, .contrast, .message, ...);
@@ -287,10 +297,26 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
     metres) in one call: the best score at every position, the pair that gave
     it, and the candidates.
 
+    Keywords:
+        Weights: M-by-N relative inverse variances (0 masks a pixel;
+            default None: all 1).
+        PositionWeights: M-by-N per-position factors of the criterion
+            (default None: all 1).
+        MapFOVx, MapFOVy: (first, last) map rows and columns, 1-based and
+            inclusive (default None: the whole hologram).
+        K: pixel-integration width of the templates in pixels (default 0:
+            point samples).
+        Threshold: least detection signal-to-noise ratio of a candidate,
+            at least 3 (default 6.5).
+        MinSeparation: pixels between candidates (default 8).
+        MaxCount: most candidates, a whole number to 100000 (default 100).
+        Sigma: the noise standard deviation at weight 1, in the data's
+            units (default None: estimated from the data).
+
     Returns Detectstack(cand, best, zidx, ridx): cand an n-by-5 table
     [x y z r score] (score = sqrt(best)/sigma, a detection signal-to-noise
     ratio), the best map, and 1-based indices into depths and radii (NaN
-    where no score is a number). Options as the module's.
+    where no score is a number).
     """
     return Detectstack(*_core.detectstack(
         _grid(hol), float(lambda_), float(pix), _grid(depths).ravel(), _grid(radii).ravel(),
@@ -310,7 +336,34 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
     fits, subtracts, scans again; then fits all jointly with the level and
     offset. Non-finite pixels and pixels of weight 0 are ignored.
 
-    Returns a FitResult: .p (n-by-4 [x y z r]), .se, and .score, .converged,
+    Arguments: hol the M-by-N hologram (a frame divided by its background,
+    level about 1); lambda_ the wavelength in the medium and pix the pixel
+    pitch (metres); depths, radii the scan's grid (metres, increasing: depth
+    steps of about a tenth of the depth, three or four radii).
+
+    Keywords:
+        Model: 'intensity' (default) or 'linear'.
+        Particle: 'disc' (default: the exact diffraction of an opaque disc)
+            or 'toolbox' (the far-field model of synthplate's plates, for
+            Fresnel numbers well below 0.01).
+        Contrast: every particle's contrast (default 1: opaque), or 'free'.
+        Weights: M-by-N relative inverse variances (0 masks a pixel;
+            default None: all 1).
+        K: pixel-integration width in pixels (default None: 1, pixel areas,
+            for 'disc'; 0, point samples, for 'toolbox').
+        Threshold: least detection signal-to-noise ratio of a particle, at
+            least 3 (default 6.5).
+        MinSeparation: pixels between candidates of one scan (default 8).
+        MaxCount: most particles, a whole number to 200 (default 100).
+        Sigma: the noise standard deviation at weight 1, in the data's
+            units (default None: estimated from the data).
+        MaxPasses: most scans of the residual, 1 to 100 (default 10).
+        MaxIter: most iterations of each fit, 0 to 10000 (default 50).
+        Tolerance: a fit stops when no parameter would move by more than
+            this many standard errors (default 0.1).
+
+    Returns a FitResult: .p (n-by-4 [x y z r]: x and y in pixels from the
+    grid centre, z and r in metres), .se, and .score, .converged,
     .zr_correlation, .contrast, .background, .offset, .sigma, .passes,
     .pixels_ignored, .message. No particle gives a 0-by-4 table.
 
@@ -352,3 +405,21 @@ def track(table, search_range=5.0, depth_range=None, memory=0, min_length=1, pre
     of .attrs["frames"], else the names' natural order) and particle."""
     from .tracking import track as link
     return link(table, search_range, depth_range, memory, min_length, predict)
+
+
+# The keywords every function shares, said once and appended to each
+# docstring.
+_COMPUTE = """
+    Computing keywords:
+        threads: the call's threads (default 0: PARTISCOPE_NUM_THREADS when
+            set, else every core); results do not depend on it.
+        reproducible: the same bits on every x86-64 machine (default None:
+            PARTISCOPE_REPRODUCIBLE set to anything but '' or '0')."""
+_PLANNER = """
+        planner: FFTW's planning effort, 'estimate', 'measure', 'patient' or
+            'exhaustive' (default None: PARTISCOPE_FFTW_PLANNER, else
+            'measure'; 'estimate' plans alike in every process)."""
+for _f in (ringform, detectscan, synthplate, discplate, propagate, precbound, cylzero, cylone,
+           ringfit, detectstack, findparticles):
+    _f.__doc__ = _f.__doc__.rstrip() + "\n" + _COMPUTE + (
+        _PLANNER if _f in (detectscan, detectstack, findparticles) else "") + "\n    "

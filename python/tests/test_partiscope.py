@@ -449,3 +449,12 @@ def test_octave_and_python_refuse_the_same_options_in_the_same_words():
     octave_says = [line[4:] for line in out.splitlines() if line.startswith("MSG:")]
     assert octave_says == ["%s: %s" % (c[0], m) for c, m in zip(cases, python)]
     assert python[0] == "Error: MaxIter must be a whole number from 0 to 10000"
+
+
+def test_every_public_function_documents_every_keyword():
+    import inspect
+    for name in ps.__all__:
+        f = getattr(ps, name)
+        for p in inspect.signature(f).parameters.values():
+            if p.default is not inspect.Parameter.empty:
+                assert p.name in f.__doc__, "%s: %s" % (name, p.name)
