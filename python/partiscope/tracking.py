@@ -119,8 +119,6 @@ class Linker:
         if n == 0 or m == 0:
             return result
         from scipy.optimize import linear_sum_assignment
-        from scipy.sparse import coo_matrix
-        from scipy.sparse.csgraph import connected_components
         from scipy.spatial import cKDTree
 
         predicted = np.array([t.predicted(frame, self.velocity) for t in self.open])
@@ -143,10 +141,9 @@ class Linker:
         cost = self._cost(predicted[ti], positions[ri], se[ti], errors[ri])
         # Tracks and rows that share candidates form groups; each group's
         # assignment is optimal on its own.
-        graph = coo_matrix((np.ones(len(ti)), (ti, m + ri)), shape=(m + n, m + n))
-        _, label = connected_components(graph, directed=False)
-        for group in np.unique(label[ti]):
-            sel = label[ti] == group
+        label = _groups(ti, m + ri)
+        for group in np.unique(label):
+            sel = label == group
             gt, gr = np.unique(ti[sel]), np.unique(ri[sel])
             # Each track and row may also stay unmatched, at a cost above any
             # candidate's: every candidate pair that can be made is made.
@@ -172,6 +169,23 @@ class Linker:
         unit = np.where(np.isfinite(se) & (se > 0), se, self.scale)
         terms = np.where(np.isfinite(unit), (step / unit) ** 2, 0.0)
         return terms.sum(axis=1)
+
+
+def _groups(a, b):
+    """The connected groups of the edges a-b (few: the pairs a frame could
+    not match alone), as each edge's group label, by union-find."""
+    parent = {}
+
+    def root(v):
+        while parent.get(v, v) != v:
+            parent[v] = parent.get(parent[v], parent[v])
+            v = parent[v]
+        return v
+    for u, v in zip(a.tolist(), b.tolist()):
+        ru, rv = root(u), root(v)
+        if ru != rv:
+            parent[ru] = rv
+    return np.array([root(u) for u in a.tolist()])
 
 
 def frame_order(names, listed=None):
