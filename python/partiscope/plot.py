@@ -12,6 +12,15 @@ def _unit(lengths):
     return (1e6, "µm") if size < 1e-3 else (1e3, "mm")
 
 
+def _lateral(t):
+    """x and y in the unit of their scale when the pitch is known, else in
+    pixels, and the unit's name."""
+    if "x_m" not in t:
+        return t["x"], t["y"], "pixels"
+    scale, unit = _unit(np.concatenate([t["x_m"], t["y_m"]]))
+    return t["x_m"] * scale, t["y_m"] * scale, unit
+
+
 def plot_table(path, output):
     """Draws the table at `path` to the PNG `output`: x-y positions coloured
     by depth, histograms of depth and radius, particles a frame; for a table
@@ -27,11 +36,7 @@ def plot_table(path, output):
     per_frame = read_frames(path)  # frames without particles included
     fig, ax = plt.subplots(2, 2, figsize=(10, 8))
     zs, zu = _unit(t["z"])
-    if "x_m" in t:  # the pitch is known: lengths in the unit of their scale
-        xs, xu = _unit(np.concatenate([t["x_m"], t["y_m"]]))
-        x, y = t["x_m"] * xs, t["y_m"] * xs
-    else:
-        x, y, xu = t["x"], t["y"], "pixels"
+    x, y, xu = _lateral(t)
     s = ax[0, 0].scatter(y, x, c=t["z"] * zs, s=8, cmap="viridis")
     ax[0, 0].invert_yaxis()  # x along the image's rows, drawn downwards as in the image
     ax[0, 0].set(xlabel="y (%s from the centre)" % xu, ylabel="x (%s from the centre)" % xu,
@@ -58,11 +63,7 @@ def _plot_tracks(t, path, output, plt):
     the lateral speeds between consecutive rows of a track (z's errors are
     tens of times x's, so its steps are left out of the speed)."""
     zs, zu = _unit(t["z"])
-    if "x_m" in t:
-        xs, xu = _unit(np.concatenate([t["x_m"], t["y_m"]]))
-        x, y = t["x_m"] * xs, t["y_m"] * xs
-    else:
-        x, y, xu = t["x"], t["y"], "pixels"
+    x, y, xu = _lateral(t)
     fig = plt.figure(figsize=(12, 5))
     ax = fig.add_subplot(1, 2, 1, projection="3d")
     speeds = []
