@@ -124,11 +124,17 @@ class Linker:
         predicted = np.array([t.predicted(frame, self.velocity) for t in self.open])
         gated = np.isfinite(self.scale)
         scaled = lambda p: np.asarray(p)[:, gated] / self.scale[gated]
-        pairs = cKDTree(scaled(predicted)).sparse_distance_matrix(
-            cKDTree(scaled(positions)), 1.0, output_type="ndarray")
+        # A row without a finite position (a table edited by hand) links to
+        # nothing and starts a track of its own.
+        tracks_ok = np.flatnonzero(np.isfinite(scaled(predicted)).all(axis=1))
+        rows_ok = np.flatnonzero(np.isfinite(scaled(positions)).all(axis=1))
+        if len(tracks_ok) == 0 or len(rows_ok) == 0:
+            return result
+        pairs = cKDTree(scaled(predicted[tracks_ok])).sparse_distance_matrix(
+            cKDTree(scaled(positions[rows_ok])), 1.0, output_type="ndarray")
         if len(pairs) == 0:
             return result
-        ti, ri = pairs["i"], pairs["j"]
+        ti, ri = tracks_ok[pairs["i"]], rows_ok[pairs["j"]]
         # A track and a row that are each other's only candidate are a
         # group of their own, solved at once: most pairs of a frame.
         alone = (np.bincount(ti, minlength=m)[ti] == 1) & (np.bincount(ri, minlength=n)[ri] == 1)

@@ -32,10 +32,11 @@ def same_partition(a, b):
 def test_identities_kept_through_missed_frames_and_short_tracks_dropped():
     t = walkers(30, 12, 1.5, 1)
     t = t.drop(index=t.index[(t["truth"] == 3) & t["frame"].isin(["f10", "f11"])])  # missed twice
-    stray = pd.DataFrame([("f7", 500.0, 500.0, 0.07, 0.05, 0.05, 2e-5, -1)], columns=t.columns)
+    stray = pd.DataFrame([("f7", 500.0, 500.0, 0.07, 0.05, 0.05, 2e-5, -1),
+                          ("f8", np.nan, 0.0, 0.07, 0.05, 0.05, 2e-5, -1)], columns=t.columns)
     t = pd.concat([t, stray], ignore_index=True)
     linked = ps.track(t, search_range=6, memory=2, min_length=3)
-    assert len(linked) == len(t) - 1 and -1 not in set(linked["truth"])  # the stray row dropped
+    assert len(linked) == len(t) - 2 and -1 not in set(linked["truth"])  # the stray rows dropped
     assert same_partition(linked["particle"], linked["truth"])
     assert linked["frame_index"].is_monotonic_increasing
     # Without memory the particle missed twice becomes two tracks.
