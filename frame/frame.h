@@ -48,6 +48,26 @@ constexpr ModuleInfo name_value_module(int nrhs, int max_nlhs, const char* usage
     return {nrhs, max_nlhs, usage, too_many, nullptr, LicenceShown::console, true};
 }
 
+// The whole frame of a module taking nrhs arguments and then Name, Value
+// pairs: its usage text, its once-per-load notice and its entry point,
+// which calls name(results, prhs, nrhs), defined after it in the module's
+// unnamed namespace.
+#define PARTISCOPE_NAME_VALUE_MODULE(name, nrhs, max_nlhs, usage)                              \
+    namespace {                                                                                \
+    int flag_info = 0;                                                                         \
+    const partiscope::frame::ModuleInfo kInfo = partiscope::frame::name_value_module(          \
+        nrhs, max_nlhs, usage, "too many outputs for " #name);                                 \
+    void name(partiscope::frame::Results& results, const mxArray* prhs[], int count);          \
+    }                                                                                          \
+    PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int given,               \
+                                           const mxArray* prhs[]) {                            \
+        partiscope::frame::run_gateway(                                                        \
+            kInfo, flag_info, nlhs, plhs, given, prhs,                                         \
+            [given](partiscope::frame::Results& results, const mxArray* args[]) {              \
+                name(results, args, given);                                                    \
+            });                                                                                \
+    }
+
 // The about text, then the licence notice, once per load of the module.
 void show_notice(int& flag_info, LicenceShown how);
 // Prints the licence notice as "About_us %s".

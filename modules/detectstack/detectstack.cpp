@@ -4,27 +4,24 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/frame.h"
 #include "core/detection/detection_stack.h"
+#include "frame/frame.h"
+
+PARTISCOPE_NAME_VALUE_MODULE(
+    detectstack, 5, 4,
+    "Usage: [cand,best,zidx,ridx]=detectstack(hol,lambda,pix,depths,radii,Name,Value,...)")
 
 namespace {
 
 using namespace partiscope;
-
-int flag_info = 0;
-
-const frame::ModuleInfo kInfo = frame::name_value_module(
-    5, 4,
-    "Usage: [cand,best,zidx,ridx]=detectstack(hol,lambda,pix,depths,radii,Name,Value,...)",
-    "too many outputs for detectstack");
 
 void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
     StackInput in;
     frame::read_scan(prhs, in);
 
     const frame::Options opts(prhs + 5, nrhs - 5,
-                              {"Weights", "PositionWeights", "MapFOVx", "MapFOVy", "K",
-                               "Threshold", "MinSeparation", "MaxCount", "Sigma"});
+                              {"Weights", "PositionWeights", "MapFOVx", "MapFOVy", "K", "Threshold",
+                               "MinSeparation", "MaxCount", "Sigma"});
     std::vector<double> weights, position_weights;
     if (const mxArray* v = opts.find("Weights"))
         in.w = frame::option_grid(v, "Weights", in.M, in.N, weights);
@@ -44,11 +41,13 @@ void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (in.M > 0 && in.N > 0) in.fov = field_of_view(x, y, in.M, in.N);
     if (const mxArray* v = opts.find("K")) in.K = frame::option_number(v, "K");
     StackOptions o;
-    if (const mxArray* v = opts.find("Threshold")) o.threshold = frame::option_number(v, "Threshold");
+    if (const mxArray* v = opts.find("Threshold"))
+        o.threshold = frame::option_number(v, "Threshold");
     if (const mxArray* v = opts.find("MinSeparation"))
         o.min_separation = frame::option_number(v, "MinSeparation");
     if (const mxArray* v = opts.find("MaxCount"))
-        o.max_count = static_cast<std::size_t>(kStackMaxCountRange.of(frame::option_number(v, "MaxCount")));
+        o.max_count =
+            static_cast<std::size_t>(kStackMaxCountRange.of(frame::option_number(v, "MaxCount")));
     if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     const unsigned planner = planner_flags(compute_context());
 
@@ -74,9 +73,3 @@ void detectstack(frame::Results& results, const mxArray* prhs[], int nrhs) {
 }
 
 }  // namespace
-
-PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    frame::run_gateway(
-        kInfo, flag_info, nlhs, plhs, nrhs, prhs,
-        [nrhs](frame::Results& results, const mxArray* args[]) { detectstack(results, args, nrhs); });
-}

@@ -4,20 +4,17 @@
 #include <random>
 #include <string>
 
-#include "frame/frame.h"
 #include "core/optics/disc_plate.h"
+#include "frame/frame.h"
+
+PARTISCOPE_NAME_VALUE_MODULE(
+    discplate, 9, 3,
+    "Usage: [hologram,particles,noise]=discplate(n,lambda,pix,sX,sY,I0,SNR,rangeZ,rangeR,"
+    "Name,Value,...)")
 
 namespace {
 
 using namespace partiscope;
-
-int flag_info = 0;
-
-const frame::ModuleInfo kInfo = frame::name_value_module(
-    9, 3,
-    "Usage: [hologram,particles,noise]=discplate(n,lambda,pix,sX,sY,I0,SNR,rangeZ,rangeR,"
-    "Name,Value,...)",
-    "too many outputs for discplate");
 
 void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
     for (int k = 0; k < kInfo.nrhs; ++k) {
@@ -36,21 +33,21 @@ void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
     o.I0 = frame::read_scalar(prhs[5], "I0");
     o.snr = frame::read_scalar(prhs[6], "SNR");
 
-    const frame::Options opts(prhs + 9, nrhs - 9,
-                              {"Coordinates", "Seed", "Sigma", "Photons", "Pixels", "Oversampling"});
+    const frame::Options opts(
+        prhs + 9, nrhs - 9, {"Coordinates", "Seed", "Sigma", "Photons", "Pixels", "Oversampling"});
     if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     if (const mxArray* v = opts.find("Photons")) o.photons = frame::option_number(v, "Photons");
     if (const mxArray* v = opts.find("Pixels")) {
         const std::string kind = frame::lower(frame::option_text(v, "Pixels"));
-        if (kind != "area" && kind != "point") throw Error("Error: Pixels must be 'area' or 'point'");
+        if (kind != "area" && kind != "point")
+            throw Error("Error: Pixels must be 'area' or 'point'");
         o.area_pixels = kind == "area";
     }
     if (const mxArray* v = opts.find("Oversampling"))
         o.oversampling = static_cast<int>(frame::option_whole(v, "Oversampling", 1, 8));
-    std::mt19937_64 rng(opts.find("Seed")
-                            ? static_cast<std::uint64_t>(
-                                  frame::option_whole(opts.find("Seed"), "Seed", 0, 9007199254740992.0))
-                            : std::random_device()());
+    std::mt19937_64 rng(opts.find("Seed") ? static_cast<std::uint64_t>(frame::option_whole(
+                                                opts.find("Seed"), "Seed", 0, 9007199254740992.0))
+                                          : std::random_device()());
 
     check_plate_setup(in, o);  // before the results are made: a huge size is refused first
     double* particles = mxGetPr(results.create(1, in.n, 4, mxREAL));
@@ -72,10 +69,3 @@ void discplate(frame::Results& results, const mxArray* prhs[], int nrhs) {
 }
 
 }  // namespace
-
-PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    frame::run_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs,
-                       [nrhs](frame::Results& results, const mxArray* args[]) {
-                           discplate(results, args, nrhs);
-                       });
-}

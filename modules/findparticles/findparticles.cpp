@@ -2,29 +2,27 @@
 // every particle of a recorded hologram found and measured.
 #include <cstring>
 
-#include "frame/frame.h"
 #include "core/detection/detection_map.h"
 #include "core/find/find_particles.h"
 #include "frame/fit_options.h"
+#include "frame/frame.h"
+
+PARTISCOPE_NAME_VALUE_MODULE(
+    findparticles, 5, 3,
+    "Usage: [p,se,info]=findparticles(hol,lambda,pix,depths,radii,Name,Value,...)")
 
 namespace {
 
 using namespace partiscope;
 
-int flag_info = 0;
-
-const frame::ModuleInfo kInfo = frame::name_value_module(
-    5, 3,
-    "Usage: [p,se,info]=findparticles(hol,lambda,pix,depths,radii,Name,Value,...)",
-    "too many outputs for findparticles");
-
 void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     FindInput in;
     frame::read_scan(prhs, in);
 
-    const frame::Options opts(prhs + 5, nrhs - 5,
-                              {"Model", "Particle", "Contrast", "Weights", "K", "Threshold", "MinSeparation",
-                               "MaxCount", "Sigma", "MaxPasses", "MaxIter", "Tolerance"});
+    const frame::Options opts(
+        prhs + 5, nrhs - 5,
+        {"Model", "Particle", "Contrast", "Weights", "K", "Threshold", "MinSeparation", "MaxCount",
+         "Sigma", "MaxPasses", "MaxIter", "Tolerance"});
     FindOptions o;
     std::vector<double> weights;
     if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
@@ -33,11 +31,13 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (const mxArray* v = opts.find("Weights"))
         o.weights = frame::option_grid(v, "Weights", in.M, in.N, weights);
     if (const mxArray* v = opts.find("K")) o.K = frame::option_number(v, "K");
-    if (const mxArray* v = opts.find("Threshold")) o.threshold = frame::option_number(v, "Threshold");
+    if (const mxArray* v = opts.find("Threshold"))
+        o.threshold = frame::option_number(v, "Threshold");
     if (const mxArray* v = opts.find("MinSeparation"))
         o.min_separation = frame::option_number(v, "MinSeparation");
     if (const mxArray* v = opts.find("MaxCount"))
-        o.max_count = static_cast<std::size_t>(kMaxCountRange.of(frame::option_number(v, "MaxCount")));
+        o.max_count =
+            static_cast<std::size_t>(kMaxCountRange.of(frame::option_number(v, "MaxCount")));
     if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     if (const mxArray* v = opts.find("MaxPasses"))
         o.max_passes = kMaxPassesRange.of(frame::option_number(v, "MaxPasses"));
@@ -57,10 +57,3 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
 }
 
 }  // namespace
-
-PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    frame::run_gateway(kInfo, flag_info, nlhs, plhs, nrhs, prhs,
-                       [nrhs](frame::Results& results, const mxArray* args[]) {
-                           findparticles(results, args, nrhs);
-                       });
-}

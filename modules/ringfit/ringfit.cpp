@@ -3,20 +3,16 @@
 #include <cmath>
 #include <cstring>
 
-#include "frame/frame.h"
-#include "frame/fit_options.h"
 #include "core/fit/ring_fit.h"
+#include "frame/fit_options.h"
+#include "frame/frame.h"
+
+PARTISCOPE_NAME_VALUE_MODULE(ringfit, 4, 3,
+                             "Usage: [p,se,info]=ringfit(hol,lambda,pix,p0,Name,Value,...)")
 
 namespace {
 
 using namespace partiscope;
-
-int flag_info = 0;
-
-const frame::ModuleInfo kInfo = frame::name_value_module(
-    4, 3,
-    "Usage: [p,se,info]=ringfit(hol,lambda,pix,p0,Name,Value,...)",
-    "too many outputs for ringfit");
 
 // The options into the core's struct; the weights are copied to doubles
 // when given as logicals.
@@ -61,8 +57,8 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
     if (in.n > 200)
         throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
     const frame::Options opts(prhs + 4, nrhs - 4,
-                              {"Model", "Particle", "Contrast", "Background", "Offset", "Weights", "Free",
-                               "Sigma", "K", "MaxIter", "Tolerance"});
+                              {"Model", "Particle", "Contrast", "Background", "Offset", "Weights",
+                               "Free", "Sigma", "K", "MaxIter", "Tolerance"});
     FitOptions o;
     std::vector<double> weights;
     read_options(opts, in.M, in.N, o, weights);
@@ -76,9 +72,3 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
 }
 
 }  // namespace
-
-PARTISCOPE_MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    frame::run_gateway(
-        kInfo, flag_info, nlhs, plhs, nrhs, prhs,
-        [nrhs](frame::Results& results, const mxArray* args[]) { ringfit(results, args, nrhs); });
-}
