@@ -15,6 +15,7 @@ any length is linked in bounded memory; rows are released (written) once
 their track is known to reach `min_length` or has ended shorter.
 """
 
+import os
 from collections import deque
 
 import numpy as np
@@ -265,6 +266,24 @@ def _csv_frames(path):
             yield line[0], rows
 
 
+def _named_frames(path):
+    """A CSV table without its log: its rows grouped by frame, the frames in
+    the natural order of their names (a frame without particles is not
+    known, so it leaves no gap). The whole table is read."""
+    import csv
+    from .recording import _natural_key
+    from .table import COLUMNS
+    with open(path, newline="", encoding="utf-8") as t:
+        table = csv.reader(t)
+        if next(table, None) != list(COLUMNS):
+            raise TrackError("%s is not a partiscope table" % path)
+        frames = {}
+        for row in table:
+            frames.setdefault(row[0], []).append(row)
+    for name in sorted(frames, key=_natural_key):
+        yield name, frames[name]
+
+
 def _hdf5_frames(f):
     from .table import COLUMNS
     frames, particles = f["frames"], f["particles"]
@@ -315,7 +334,7 @@ def track_file(path, output, linker, options):
             settings, frames = source.attrs.get("settings", "{}"), _hdf5_frames(source)
         else:
             settings = json.dumps(_read_table(path)[1], sort_keys=True)
-            frames = _csv_frames(path)
+            frames = _csv_frames(path) if os.path.exists(path + ".log") else _named_frames(path)
         if hdf5_out:
             with h5py.File(output, "w") as out:
                 out.attrs["settings"] = settings

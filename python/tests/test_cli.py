@@ -184,6 +184,11 @@ def test_hdf5_table_resumes_and_plots(recording, tmp_path):
         assert "%d rows linked" % (2 * PAGES) in linked.stdout
     tracks = [read_table(str(tmp_path / n)) for n in ("t-tracks.csv", "t-tracks.h5")]
     pd.testing.assert_frame_equal(*tracks)
+    # Without its log the frames come in the natural order of their names.
+    os.remove(str(csv_out) + ".log")
+    partiscope("track", str(csv_out), "--search-range", "3", "--memory", "1", "--output",
+               str(tmp_path / "nolog.csv"), cwd=root)
+    assert (tmp_path / "nolog.csv").read_bytes() == (tmp_path / "t-tracks.csv").read_bytes()
     assert list(tracks[0]["frame_index"]) == [k // 2 + 1 for k in range(2 * PAGES)]
     assert tracks[0].attrs["frame_rows"] == SIZE
     for table in (csv_out, h5_out):
