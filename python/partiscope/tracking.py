@@ -284,17 +284,27 @@ def _named_frames(path):
         yield name, frames[name]
 
 
-def _hdf5_frames(f):
+def _hdf5_frames(f, block=65536):
+    """An HDF5 table's frames in its /frames order, each with its rows as
+    tuples. The particle columns are read a block of rows at a time, not a
+    frame at a time (a dataset read has a fixed cost), so memory stays that
+    of one block."""
     from .table import COLUMNS
     frames, particles = f["frames"], f["particles"]
+    rows, start = [], 0  # rows read ahead, and the table row they start at
     at = 0
     for name, status, count in zip(frames["frame"].asstr()[:], frames["status"].asstr()[:],
                                    frames["particles"][:]):
         n = int(count) if status == "done" else 0
-        block = [particles[c][at:at + n] for c in COLUMNS]
-        block[0] = [v.decode() if isinstance(v, bytes) else v for v in block[0]]
+        while start + len(rows) < at + n:
+            stop = min(start + len(rows) + max(block, n), particles["frame"].shape[0])
+            columns = [particles[c][start + len(rows):stop] for c in COLUMNS]
+            columns[0] = [v.decode() if isinstance(v, bytes) else v for v in columns[0]]
+            rows += list(zip(*columns))
+        yield name, rows[at - start:at - start + n]
         at += n
-        yield name, [tuple(col[k] for col in block) for k in range(n)]
+        if at - start >= block:  # drop what has been handed out
+            rows, start = rows[at - start:], at
 
 
 def _link_rows(frames, linker, write):
