@@ -201,7 +201,8 @@ public:
         }
     }
 
-    void column(std::size_t col, const JacobianColumn& out, PatternScratch& scratch) const override {
+    void column(std::size_t col, const JacobianColumn* outs, PatternScratch& scratch) const override {
+        const JacobianColumn& out = outs[0];
         const std::size_t R = w_.rows;
         const double g = std::floor(p_.N * 0.5);
         const double dy = (static_cast<double>(w_.col0 + col) - g) * p_.pix - p_.y;

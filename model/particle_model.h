@@ -39,6 +39,10 @@ struct ParticleOnSensor {
 
 struct ModelParams : ParticleOnSensor {
     double K = 0.0;  // pixel-factor parameter: its switch and, in two forms, its width
+    // A sphere's optics (the other kinds ignore them): its refractive index,
+    // the medium's, and the illumination's polarization angle from the rows'
+    // axis (radians).
+    double index = 0.0, medium = 1.0, polarization = 0.0;
 };
 
 // The depth and the radius a model or a detection map takes: neither may be
@@ -123,8 +127,8 @@ JacobianAxesPtr jacobian_axes(const ModelParams& p, const NodeWindow& w);
 struct JacobianColumn {
     double* re = nullptr;
     double* im = nullptr;
-    double* d_re[4] = {};
-    double* d_im[4] = {};
+    double* d_re[5] = {};  // along x, y, z, r and (a sphere's) index
+    double* d_im[5] = {};
 };
 // Working arrays of a column, kept by the caller from column to column.
 struct JacobianScratch {

@@ -5,6 +5,9 @@
 #include <limits>
 
 #include "model/disc_pattern.h"
+#include "model/sphere_pattern.h"
+#include "numerics/constants.h"
+#include "numerics/error.h"
 
 namespace partiscope {
 
@@ -16,8 +19,8 @@ class ToolboxWindow final : public WindowPattern {
 public:
     ToolboxWindow(const ModelParams& p, const NodeWindow& w) : p_(p), axes_(jacobian_axes(p, w)) {}
 
-    void column(std::size_t col, const JacobianColumn& out, PatternScratch& scratch) const override {
-        model_jacobian_column(p_, *axes_, col, out, scratch.toolbox);
+    void column(std::size_t col, const JacobianColumn* out, PatternScratch& scratch) const override {
+        model_jacobian_column(p_, *axes_, col, out[0], scratch.toolbox);
     }
 
 private:
@@ -30,10 +33,15 @@ private:
 std::unique_ptr<WindowPattern> window_pattern(ParticleKind kind, const ModelParams& p,
                                               const NodeWindow& w) {
     if (kind == ParticleKind::disc) return disc_window_pattern(p, w);
+    if (kind == ParticleKind::sphere) return sphere_window_pattern(p, w);
     return std::make_unique<ToolboxWindow>(p, w);
 }
 
 double largest_radius(ParticleKind kind, double lambda, double z, double reach) {
+    // A sphere lies wholly above the focal plane, and its series stays
+    // within the size parameter its terms are bounded for.
+    if (kind == ParticleKind::sphere)
+        return std::min(0.999 * z, 0.999 * kMostSizeParameter * lambda / (2.0 * kPi));
     if (kind != ParticleKind::disc) return std::numeric_limits<double>::infinity();
     // The disc's table bounds its oscillations over the reach and its
     // Fresnel number; a thousandth below both, so that rounding never
@@ -42,36 +50,64 @@ double largest_radius(ParticleKind kind, double lambda, double z, double reach) 
                             std::sqrt(kMostFresnelNumber * lambda * z));
 }
 
-void particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
-                    const std::vector<double>& amplitude, std::size_t M, std::size_t N,
-                    double* re, double* im) {
+void validate_optics(ParticleKind particle, double medium_index, double index,
+                     double polarization, double K) {
+    if (particle != ParticleKind::sphere) return;
+    if (!(medium_index > 0.0) || !std::isfinite(medium_index))
+        throw Error("Error: 'sphere' needs MediumIndex, the refractive index of the medium (a "
+                    "positive number)");
+    if (!(index > 0.0) || !std::isfinite(index))
+        throw Error("Error: Index must be a positive finite number");
+    if (!std::isfinite(polarization)) throw Error("Error: Polarization must be a finite angle");
+    if (K != 0.0)
+        throw Error("Error: K must be 0 for 'sphere': its pattern is sampled at the pixels' centres");
+}
+
+double ParticleField::intensity(std::size_t i, double b, double c) const {
+    const double fr = 1.0 - re[0][i], fi = im[0][i];
+    double f = fr * fr + fi * fi;
+    for (std::size_t q = 1; q < components; ++q) f += re[q][i] * re[q][i] + im[q][i] * im[q][i];
+    return b * f + c;
+}
+
+ParticleField particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
+                             const std::vector<double>& amplitude, std::size_t M, std::size_t N) {
+    ParticleField f;
+    f.components = kind == ParticleKind::sphere ? 3 : 1;
+    for (std::size_t q = 0; q < f.components; ++q) {
+        f.re[q].assign(M * N, 0.0);
+        f.im[q].assign(M * N, 0.0);
+    }
     if (kind == ParticleKind::toolbox) {
         // The toolbox's own summation, bit for bit its modules' fields.
-        model_field(re, im, particles.data(), particles.size(), static_cast<double>(M),
-                    static_cast<double>(N), amplitude.data());
-        return;
+        model_field(f.re[0].data(), f.im[0].data(), particles.data(), particles.size(),
+                    static_cast<double>(M), static_cast<double>(N), amplitude.data());
+        return f;
     }
-    std::fill(re, re + M * N, 0.0);
-    std::fill(im, im + M * N, 0.0);
     NodeWindow all;
     all.rows = M;
     all.cols = N;
-    std::vector<double> col_re(M), col_im(M);
-    JacobianColumn out;
-    out.re = col_re.data();
-    out.im = col_im.data();
+    std::vector<double> col(2 * 3 * M);
+    JacobianColumn out[3];
+    for (std::size_t q = 0; q < 3; ++q) {
+        out[q].re = col.data() + 2 * q * M;
+        out[q].im = out[q].re + M;
+    }
     PatternScratch scratch;
     for (std::size_t k = 0; k < particles.size(); ++k) {
         const std::unique_ptr<WindowPattern> pattern = window_pattern(kind, particles[k], all);
         const double a = amplitude.empty() ? 1.0 : amplitude[k];
         for (std::size_t j = 0; j < N; ++j) {
             pattern->column(j, out, scratch);
-            for (std::size_t i = 0; i < M; ++i) {
-                re[i + j * M] += a * col_re[i];
-                im[i + j * M] += a * col_im[i];
+            for (std::size_t q = 0; q < f.components; ++q) {
+                for (std::size_t i = 0; i < M; ++i) {
+                    f.re[q][i + j * M] += a * out[q].re[i];
+                    f.im[q][i + j * M] += a * out[q].im[i];
+                }
             }
         }
     }
+    return f;
 }
 
 }  // namespace partiscope

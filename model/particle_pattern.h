@@ -18,15 +18,34 @@ namespace partiscope {
 // The particle's term s: 'toolbox' the six modules' far-field term (half an
 // opaque disc's, without the phase across the disc: right for Fresnel
 // numbers r^2/(lambda z) well below 0.01); 'disc' the exact diffraction of
-// an opaque disc (contrast 1), at any Fresnel number.
-enum class ParticleKind { toolbox, disc };
+// an opaque disc (contrast 1), at any Fresnel number; 'sphere' the
+// Lorenz-Mie field of a homogeneous sphere of fitted index (contrast 1: the
+// field itself), whose pattern has two more components that do not
+// interfere with the illumination (the field across the polarization and
+// along the axis).
+enum class ParticleKind { toolbox, disc, sphere };
 
 // The pixel-integration width: K as given, else the particle's default: 1
 // (each pixel's area) for 'disc', since recorded holograms come from pixels
-// with area; 0 (point samples) for 'toolbox', as its modules compute.
+// with area; 0 (point samples) for 'toolbox', as its modules compute, and
+// for 'sphere', whose pixels are those of a microscope's image plane, far
+// finer than its fringes.
 inline double pixel_width(ParticleKind particle, const std::optional<double>& K) {
     return K ? *K : (particle == ParticleKind::disc ? 1.0 : 0.0);
 }
+
+// The components of a kind's pattern (see WindowPattern::components).
+inline std::size_t components_of(ParticleKind particle) {
+    return particle == ParticleKind::sphere ? 3 : 1;
+}
+// Whether a kind has a refractive index to fit.
+inline bool particle_has_index(ParticleKind particle) { return particle == ParticleKind::sphere; }
+
+// The rules of a kind's optics, in the words every host shows (Error): a
+// sphere needs its medium's index, a positive start index, a finite
+// polarization angle and point samples (K 0).
+void validate_optics(ParticleKind particle, double medium_index, double index,
+                     double polarization, double K);
 
 // Working arrays of one thread's columns, kept from column to column.
 struct PatternScratch {
@@ -40,9 +59,14 @@ struct PatternScratch {
 class WindowPattern {
 public:
     virtual ~WindowPattern() = default;
-    // Column col of the window (0-based): s at each of its w.rows nodes and,
-    // where out.d_re[0] is set, ds/dx, ds/dy, ds/dz and ds/dr (metres).
-    virtual void column(std::size_t col, const JacobianColumn& out,
+    // The pattern's components: 1, the term s, or 3 (a sphere), s and the two
+    // components t1, t2 whose intensity adds to the hologram's.
+    virtual std::size_t components() const { return 1; }
+    // Column col of the window (0-based), into out[0 .. components() - 1]:
+    // each component at the window's w.rows nodes and, where out[c].d_re[q]
+    // is set, its derivative along x, y, z, r (metres) or the index (q = 4,
+    // a sphere's only; wanted from every component alike).
+    virtual void column(std::size_t col, const JacobianColumn* out,
                         PatternScratch& scratch) const = 0;
 };
 
@@ -60,11 +84,17 @@ double farthest_node(const ModelParams& p, const NodeWindow& w);
 // no bound). A fit keeps its particles within.
 double largest_radius(ParticleKind kind, double lambda, double z, double reach);
 
-// The summed term sum_k a_k s_k of particles (x, y, z, r in metres) of one
-// kind over a whole M-by-N grid, written into re and im; amplitude empty:
-// all 1.
-void particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
-                    const std::vector<double>& amplitude, std::size_t M, std::size_t N,
-                    double* re, double* im);
+// The summed components sum_k a_k s_k (and sum_k a_k t_k of the two others,
+// for spheres) of particles of one kind over a whole M-by-N grid.
+struct ParticleField {
+    std::size_t components = 1;
+    std::vector<double> re[3], im[3];  // M*N each, the first `components`
+    // The hologram at pixel i with level b and offset c: b (|1 - s|^2 + |t1|^2
+    // + |t2|^2) + c.
+    double intensity(std::size_t i, double b, double c) const;
+};
+// amplitude empty: all 1.
+ParticleField particle_field(ParticleKind kind, const std::vector<ModelParams>& particles,
+                             const std::vector<double>& amplitude, std::size_t M, std::size_t N);
 
 }  // namespace partiscope

@@ -128,7 +128,7 @@ TEST(WindowPattern, ColumnsAreThePatternAndItsDerivatives) {
                 out.re = v.data();
                 out.im = v.data() + R;
                 PatternScratch scratch;
-                window_pattern(kind, q, w)->column(col, out, scratch);
+                window_pattern(kind, q, w)->column(col, &out, scratch);
                 return v;
             };
             const std::unique_ptr<WindowPattern> pattern = window_pattern(kind, p, w);
@@ -143,7 +143,7 @@ TEST(WindowPattern, ColumnsAreThePatternAndItsDerivatives) {
             PatternScratch scratch;
             double scale[4] = {}, err[4] = {};
             for (std::size_t col : {0, 11, 21, 39}) {
-                pattern->column(col, out, scratch);
+                pattern->column(col, &out, scratch);
                 const std::vector<double> alone = values(p, col);
                 for (std::size_t i = 0; i < 2 * R; ++i) ASSERT_EQ(alone[i], v[i]) << "value " << i;
                 for (int q = 0; q < 4; ++q) {

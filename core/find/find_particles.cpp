@@ -126,13 +126,12 @@ void render(const FindInput& in, const FindOptions& o, const FitResult& f, std::
         p.N = static_cast<double>(N);
         p.K = pixel_width(o.particle, o.K);
     }
-    std::vector<double> re(M * N), im(M * N);
-    particle_field(o.particle, particles, f.contrast, M, N, re.data(), im.data());
+    const ParticleField field = particle_field(o.particle, particles, f.contrast, M, N);
     model.resize(M * N);
     for (std::size_t k = 0; k < M * N; ++k) {
         model[k] = o.model == FitModel::intensity
-                       ? f.background * ((1.0 - re[k]) * (1.0 - re[k]) + im[k] * im[k]) + f.offset
-                       : f.offset + f.background * (1.0 - 2.0 * re[k]);
+                       ? field.intensity(k, f.background, f.offset)
+                       : f.offset + f.background * (1.0 - 2.0 * field.re[0][k]);
     }
 }
 

@@ -26,11 +26,15 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The data's slope along one parameter from the model's: scale Re(conj(F)
-// ds) (F null: scale d(Re s)).
+// ds) (F null: scale d(Re s)). add: onto v, for the components that do
+// not interfere with the illumination.
 PARTISCOPE_VECTOR_CLONES void data_slope(std::size_t n, double scale, const double* __restrict Fr,
                                          const double* __restrict Fi, const double* __restrict dre,
-                                         const double* __restrict dim, double* __restrict v) {
-    if (Fr) {
+                                         const double* __restrict dim, double* __restrict v,
+                                         bool add = false) {
+    if (add) {
+        for (std::size_t i = 0; i < n; ++i) v[i] += scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
+    } else if (Fr) {
         for (std::size_t i = 0; i < n; ++i) v[i] = scale * (Fr[i] * dre[i] + Fi[i] * dim[i]);
     } else {
         for (std::size_t i = 0; i < n; ++i) v[i] = scale * dre[i];
@@ -42,13 +46,16 @@ PARTISCOPE_VECTOR_CLONES void data_slope(std::size_t n, double scale, const doub
 // Every parameter of the model; x and y in pixels from the grid origin, as
 // in the tables.
 struct Params {
-    std::vector<double> x, y, z, r, a;
+    std::vector<double> x, y, z, r, a, n;  // n: a sphere's index
     double b = 0, c = 0;
 };
 
+// The parameters of a particle, in the order of the layout.
+constexpr int kParticleParams = 6;
+
 // Where each fitted parameter sits in the solution vector (-1: held).
 struct Layout {
-    std::vector<std::array<int, 5>> particle;  // x, y, z, r, a of each particle
+    std::vector<std::array<int, kParticleParams>> particle;  // x, y, z, r, a, n of each
     int b = -1, c = -1;
     std::size_t size = 0;
 };
@@ -57,10 +64,12 @@ Layout layout_of(std::size_t n, const FitOptions& o) {
     Layout l;
     l.particle.resize(n);
     int next = 0;
+    const bool has_index = particle_has_index(o.particle);
     for (std::size_t k = 0; k < n; ++k) {
         const bool held = o.held && o.held[k];
         for (int q = 0; q < 4; ++q) l.particle[k][q] = o.free[q] && !held ? next++ : -1;
         l.particle[k][4] = o.contrast_free && !held ? next++ : -1;
+        l.particle[k][5] = has_index && o.free[4] && !held ? next++ : -1;
     }
     if (!o.background_fixed) l.b = next++;
     if (!o.offset_fixed) l.c = next++;
@@ -71,8 +80,8 @@ Layout layout_of(std::size_t n, const FitOptions& o) {
 Params stepped(const Params& p, const Layout& l, const std::vector<double>& delta) {
     Params t = p;
     for (std::size_t k = 0; k < l.particle.size(); ++k) {
-        std::vector<double>* field[5] = {&t.x, &t.y, &t.z, &t.r, &t.a};
-        for (int q = 0; q < 5; ++q) {
+        std::vector<double>* field[kParticleParams] = {&t.x, &t.y, &t.z, &t.r, &t.a, &t.n};
+        for (int q = 0; q < kParticleParams; ++q) {
             if (l.particle[k][q] >= 0)
                 (*field[q])[k] += delta[static_cast<std::size_t>(l.particle[k][q])];
         }
@@ -103,7 +112,7 @@ bool physical(const Params& p, const FitInput& in, const FitOptions& o) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
             !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
-            !std::isfinite(p.a[k]) ||
+            !std::isfinite(p.a[k]) || !(p.n[k] > 0.0) || !std::isfinite(p.n[k]) ||
             !(p.r[k] <= largest_radius_on(in, o, p.x[k], p.y[k], p.z[k])))
             return false;
     }
@@ -150,6 +159,9 @@ ModelParams model_params_of(const FitInput& in, const FitOptions& o, const Param
     m.M = static_cast<double>(in.M);
     m.N = static_cast<double>(in.N);
     m.K = pixel_width(o.particle, o.K);
+    m.index = p.n[k];
+    m.medium = o.medium_index;
+    m.polarization = o.polarization;
     return m;
 }
 
@@ -164,7 +176,7 @@ class Problem {
     // sensor (re, im), or null; their windows are empty.
     Problem(const FitInput& in, const FitOptions& o, const double* data,
             const std::vector<NodeWindow>& windows, const Layout& layout,
-            const std::vector<char>& coupled, const std::vector<double>* held = nullptr)
+            const std::vector<char>& coupled, const ParticleField* held = nullptr)
         : in_(in), o_(o), data_(data), windows_(windows), layout_(layout), coupled_(coupled),
           held_(held) {}
 
@@ -189,7 +201,7 @@ class Problem {
     const std::vector<NodeWindow>& windows_;
     const Layout& layout_;
     const std::vector<char>& coupled_;
-    const std::vector<double>* held_;
+    const ParticleField* held_;
 };
 
 // The work of one block of columns of a pass: per particle its column of
@@ -197,14 +209,23 @@ class Problem {
 // parameters (rows of its window); the column's field and residual; and
 // the sums.
 struct ColumnWork {
-    ColumnWork(const FitInput& in, const std::vector<NodeWindow>& windows, bool jacobian)
+    // components: of each pattern, 1 or 3; per component the values and the
+    // derivatives along the particle's five parameters of shape and place.
+    ColumnWork(const FitInput& in, const std::vector<NodeWindow>& windows, bool jacobian,
+               std::size_t components)
         : model(windows.size()), slope(windows.size()), Fre(in.M), Fim(in.M), f(in.M), res(in.M),
-          wres(in.M), ones(in.M, 1.0) {
+          wres(in.M), ones(in.M, 1.0), components(components) {
+        for (std::size_t c = 1; c < components; ++c) {
+            Gre[c - 1].resize(in.M);
+            Gim[c - 1].resize(in.M);
+        }
         for (std::size_t k = 0; k < windows.size(); ++k) {
-            model[k].resize(windows[k].rows * (jacobian ? 10 : 2));
-            if (jacobian) slope[k].resize(windows[k].rows * 5);
+            model[k].resize(windows[k].rows * (jacobian ? kStride : 2) * components);
+            if (jacobian) slope[k].resize(windows[k].rows * kParticleParams);
         }
     }
+    // Rows of one component's block: values (re, im), then five derivatives.
+    static constexpr std::size_t kStride = 12;
     struct Entry {
         int index;
         std::size_t lo, hi;    // the rows it spans
@@ -213,6 +234,8 @@ struct ColumnWork {
     };
     std::vector<std::vector<double>> model, slope;
     std::vector<double> Fre, Fim, f, res, wres, ones;
+    std::vector<double> Gre[2], Gim[2];  // the non-interfering components' sums
+    std::size_t components;
     std::vector<Entry> entries;
     std::vector<std::size_t> in_column;
     PatternScratch scratch;
@@ -230,16 +253,20 @@ void Problem::particle_columns(std::size_t j, bool jacobian,
         if (w.rows == 0 || j < w.col0 || j >= w.col0 + w.cols) continue;
         c.in_column.push_back(k);
         const std::size_t R = w.rows;
-        double* B = c.model[k].data();
-        JacobianColumn out;
-        out.re = B;
-        out.im = B + R;
-        const std::array<int, 5>& idx = layout_.particle[k];
-        const bool moves = idx[0] >= 0 || idx[1] >= 0 || idx[2] >= 0 || idx[3] >= 0;
-        if (jacobian && moves) {
-            for (int q = 0; q < 4; ++q) {
-                out.d_re[q] = B + (2 + 2 * q) * R;
-                out.d_im[q] = B + (3 + 2 * q) * R;
+        const std::size_t block = (jacobian ? ColumnWork::kStride : 2) * R;
+        JacobianColumn out[3];
+        const std::array<int, kParticleParams>& idx = layout_.particle[k];
+        const bool moves = idx[0] >= 0 || idx[1] >= 0 || idx[2] >= 0 || idx[3] >= 0 || idx[5] >= 0;
+        for (std::size_t comp = 0; comp < c.components; ++comp) {
+            double* B = c.model[k].data() + comp * block;
+            out[comp].re = B;
+            out[comp].im = B + R;
+            if (!jacobian || !moves) continue;
+            // Derivatives along x, y, z, r, and the index where it is fitted.
+            for (int q = 0; q < 5; ++q) {
+                if (q == 4 && idx[5] < 0) continue;
+                out[comp].d_re[q] = B + (2 + 2 * q) * R;
+                out[comp].d_im[q] = B + (3 + 2 * q) * R;
             }
         }
         patterns[k]->column(j - w.col0, out, c.scratch);
@@ -252,19 +279,28 @@ void Problem::column_field(std::size_t j, const Params& p, ColumnWork& c) const 
     const std::size_t M = in_.M;
     const bool intensity = o_.model == FitModel::intensity;
     if (held_) {
-        const double* hr = held_[0].data() + j * M;
-        const double* hi = held_[1].data() + j * M;
+        const double* hr = held_->re[0].data() + j * M;
+        const double* hi = held_->im[0].data() + j * M;
         for (std::size_t i = 0; i < M; ++i) {
             c.Fre[i] = intensity ? 1.0 - hr[i] : hr[i];
             c.Fim[i] = -hi[i];
         }
+        for (std::size_t q = 1; q < c.components; ++q) {
+            std::copy_n(held_->re[q].data() + j * M, M, c.Gre[q - 1].data());
+            std::copy_n(held_->im[q].data() + j * M, M, c.Gim[q - 1].data());
+        }
     } else {
         std::fill(c.Fre.begin(), c.Fre.end(), intensity ? 1.0 : 0.0);
         std::fill(c.Fim.begin(), c.Fim.end(), 0.0);
+        for (std::size_t q = 1; q < c.components; ++q) {
+            std::fill(c.Gre[q - 1].begin(), c.Gre[q - 1].end(), 0.0);
+            std::fill(c.Gim[q - 1].begin(), c.Gim[q - 1].end(), 0.0);
+        }
     }
     for (std::size_t k : c.in_column) {
         const NodeWindow& w = windows_[k];
         const double a = p.a[k];
+        const std::size_t block = c.model[k].size() / c.components;
         const double* sre = c.model[k].data();
         const double* sim = sre + w.rows;
         double* Fr = c.Fre.data() + w.row0;
@@ -277,13 +313,25 @@ void Problem::column_field(std::size_t j, const Params& p, ColumnWork& c) const 
         } else {
             for (std::size_t i = 0; i < w.rows; ++i) Fr[i] += a * sre[i];
         }
+        // The linear form keeps the first order only.
+        for (std::size_t q = 1; intensity && q < c.components; ++q) {
+            const double* tre = sre + q * block;
+            const double* tim = tre + w.rows;
+            double* Gr = c.Gre[q - 1].data() + w.row0;
+            double* Gi = c.Gim[q - 1].data() + w.row0;
+            for (std::size_t i = 0; i < w.rows; ++i) {
+                Gr[i] += a * tre[i];
+                Gi[i] += a * tim[i];
+            }
+        }
     }
 }
 
 // The data's derivative along every free parameter that reaches column j,
 // and their products into the normal matrix and the gradient: dh/db = f,
 // dh/dc = 1, and for a particle's parameters -2 b a Re(conj(F) ds/dtheta)
-// (intensity) or -2 b a d(Re s)/dtheta (linear); x and y per pixel.
+// (intensity; + 2 b a Re(conj(G) dt/dtheta) for each further component) or
+// -2 b a d(Re s)/dtheta (linear); x and y per pixel.
 void Problem::add_normal_terms(std::size_t j, const Params& p, ColumnWork& c, Sums& s) const {
     const std::size_t n = windows_.size(), M = in_.M, P = layout_.size;
     const bool intensity = o_.model == FitModel::intensity;
@@ -294,18 +342,24 @@ void Problem::add_normal_terms(std::size_t j, const Params& p, ColumnWork& c, Su
     for (std::size_t k : c.in_column) {
         const NodeWindow& w = windows_[k];
         const std::size_t R = w.rows;
-        const double* B = c.model[k].data();
+        const std::size_t block = c.model[k].size() / c.components;
         const double* Fr = c.Fre.data() + w.row0;
         const double* Fi = c.Fim.data() + w.row0;
-        const std::array<int, 5>& idx = layout_.particle[k];
-        for (int q = 0; q < 5; ++q) {
+        const std::array<int, kParticleParams>& idx = layout_.particle[k];
+        for (int q = 0; q < kParticleParams; ++q) {
             if (idx[q] < 0) continue;
-            // Contrast: the derivative of s along a is s itself.
-            const double* dre = q < 4 ? B + (2 + 2 * q) * R : B;
-            const double* dim = q < 4 ? B + (3 + 2 * q) * R : B + R;
-            const double scale = -2.0 * p.b * (q < 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
+            // Contrast: the derivative of s along a is s itself; the index's
+            // is the pattern's fifth.
+            const std::size_t slot = q < 4 ? static_cast<std::size_t>(2 + 2 * q) : q == 4 ? 0 : 10;
+            const double scale = -2.0 * p.b * (q != 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
             double* v = c.slope[k].data() + static_cast<std::size_t>(q) * R;
-            data_slope(R, scale, intensity ? Fr : nullptr, Fi, dre, dim, v);
+            const double* B = c.model[k].data();
+            data_slope(R, scale, intensity ? Fr : nullptr, Fi, B + slot * R, B + (slot + 1) * R, v);
+            for (std::size_t comp = 1; intensity && comp < c.components; ++comp) {
+                const double* T = B + comp * block;
+                data_slope(R, -scale, c.Gre[comp - 1].data() + w.row0, c.Gim[comp - 1].data() + w.row0,
+                           T + slot * R, T + (slot + 1) * R, v, true);
+            }
             c.entries.push_back({idx[q], w.row0, w.row0 + R, v - w.row0, k});
         }
     }
@@ -338,7 +392,7 @@ void Problem::pass_block(std::size_t j0, std::size_t j1, const Params& p, Pass w
         s.N.assign(P * P, 0.0);
         s.g.assign(P, 0.0);
     }
-    ColumnWork c(in_, windows_, jacobian);
+    ColumnWork c(in_, windows_, jacobian, components_of(o_.particle));
     for (std::size_t j = j0; j < j1; ++j) {
         particle_columns(j, jacobian, patterns, c);
         column_field(j, p, c);
@@ -346,6 +400,8 @@ void Problem::pass_block(std::size_t j0, std::size_t j1, const Params& p, Pass w
         const double* wt = o_.weights ? o_.weights + j * M : c.ones.data();
         for (std::size_t i = 0; i < M; ++i) {
             c.f[i] = intensity ? c.Fre[i] * c.Fre[i] + c.Fim[i] * c.Fim[i] : 1.0 - 2.0 * c.Fre[i];
+            for (std::size_t q = 1; intensity && q < c.components; ++q)
+                c.f[i] += c.Gre[q - 1][i] * c.Gre[q - 1][i] + c.Gim[q - 1][i] * c.Gim[q - 1][i];
             c.res[i] = d[i] - (p.b * c.f[i] + p.c);
             c.wres[i] = wt[i] * c.res[i];
         }
@@ -408,6 +464,7 @@ void validate(const FitOptions& o) {
     kMaxIterRange.of(o.max_iter);
     if (!(o.tolerance > 0.0) || !std::isfinite(o.tolerance))
         throw Error("Error: Tolerance must be a positive finite number");
+    validate_optics(o.particle, o.medium_index, o.index, o.polarization, pixel_width(o.particle, o.K));
 }
 
 namespace {
@@ -431,6 +488,10 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
     validate(o);
     for (std::size_t k = 0; o.contrast_start && k < in.n; ++k) {
         if (!std::isfinite(o.contrast_start[k])) throw Error("Error: start contrasts must be finite");
+    }
+    for (std::size_t k = 0; o.index_start && k < in.n; ++k) {
+        if (!(o.index_start[k] > 0.0) || !std::isfinite(o.index_start[k]))
+            throw Error("Error: Index must be a positive finite number");
     }
     const std::size_t n = in.M * in.N;
     std::size_t bad_data = 0;
@@ -652,8 +713,8 @@ private:
     Params p_;
     std::vector<double> full_half_, first_half_;
     int stages_ = 1;
-    std::vector<double> held_field_[2];
-    const std::vector<double>* held_sum_ = nullptr;
+    ParticleField held_field_;
+    const ParticleField* held_sum_ = nullptr;
     std::vector<double> masked_;
     const double* data_ = nullptr;
     std::vector<char> coupled_;
@@ -674,6 +735,7 @@ void Fit::start() {
         p_.a.push_back(!o_.contrast_free ? o_.contrast
                        : o_.contrast_start ? o_.contrast_start[k]
                                            : 1.0);
+        p_.n.push_back(o_.index_start ? o_.index_start[k] : o_.index);
     }
 }
 
@@ -683,7 +745,7 @@ void Fit::plan_windows() {
     first_half_.resize(n_);
     double stages_needed = 1;
     for (std::size_t k = 0; k < n_; ++k) {
-        full_half_[k] = o_.cut_patterns
+        full_half_[k] = o_.cut_patterns && !particle_has_index(o_.particle)
                             ? pattern_half_width(p_.x[k], p_.y[k], p_.z[k], p_.r[k], M_, N_,
                                                  in_.lambda, in_.pix, o_.free, o_.contrast_free) +
                                   4.0
@@ -733,10 +795,8 @@ void Fit::sum_held() {
         amplitude.push_back(p_.a[k]);
     }
     if (held.empty()) return;
-    held_field_[0].resize(M_ * N_);
-    held_field_[1].resize(M_ * N_);
-    particle_field(o_.particle, held, amplitude, M_, N_, held_field_[0].data(), held_field_[1].data());
-    held_sum_ = held_field_;
+    held_field_ = particle_field(o_.particle, held, amplitude, M_, N_);
+    held_sum_ = &held_field_;
 }
 
 // Masked pixels enter as 0 at weight 0, whatever the hologram holds there;
@@ -908,7 +968,7 @@ FitResult Fit::report(const Sums& cur, bool converged, std::string message) cons
     result.p.resize(4 * n);
     result.se.resize(4 * n);
     for (std::size_t k = 0; k < n; ++k) {
-        const std::array<int, 5>& idx = layout.particle[k];
+        const std::array<int, kParticleParams>& idx = layout.particle[k];
         result.p[k] = p.x[k];
         result.p[k + n] = p.y[k];
         result.p[k + 2 * n] = p.z[k];
@@ -919,6 +979,10 @@ FitResult Fit::report(const Sums& cur, bool converged, std::string message) cons
         result.se[k + 3 * n] = se_of(idx[3]);
         result.contrast.push_back(p.a[k]);
         result.contrast_se.push_back(se_of(idx[4]));
+        if (particle_has_index(o_.particle)) {
+            result.index.push_back(p.n[k]);
+            result.index_se.push_back(se_of(idx[5]));
+        }
         // A parameter without a finite standard error is not measured, so
         // its particle is not a converged measurement, whatever the steps did.
         bool measured = true;

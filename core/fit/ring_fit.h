@@ -9,6 +9,9 @@
 //   intensity  d = b |1 - sum_k a_k s_k|^2 + c
 //   linear     d = c + b (1 - 2 sum_k a_k m_k)
 // b is the background level, c the offset, a_k the contrast of particle k.
+// A sphere's field has two more components t_k, u_k, across the
+// polarization and along the axis, whose intensity adds:
+//   intensity  d = b (|1 - sum a_k s_k|^2 + |sum a_k t_k|^2 + |sum a_k u_k|^2) + c
 #pragma once
 
 #include <cstddef>
@@ -35,7 +38,12 @@ struct FitOptions {
     bool offset_fixed = false;  // true: c = offset, not fitted
     double offset = 0.0;
     const double* weights = nullptr;  // M*N relative inverse variances (0 masks); null: all 1
-    bool free[4] = {true, true, true, true};  // which of x, y, z, r are fitted
+    bool free[5] = {true, true, true, true, true};  // which of x, y, z, r and (a sphere's)
+                                                    // index are fitted
+    double medium_index = 0.0;  // a sphere's medium: its refractive index (required)
+    double index = 1.5;         // a sphere's start index (absolute), when index_start is null
+    const double* index_start = nullptr;  // n start indices; null: all `index`
+    double polarization = 0.0;  // the illumination's polarization angle from the rows' axis
     std::optional<double> sigma;  // noise standard deviation at weight 1; none: from the residual
     std::optional<double> K;   // > 0: pixels integrate the model over K pixels (synthplate's
                                // rule); not given: the particle's default (pixel_width)
@@ -57,6 +65,7 @@ struct FitInput : Hologram {
 struct FitResult {
     std::vector<double> p, se;                  // n-by-4 tables, column-major, as p0
     std::vector<double> contrast, contrast_se;  // n each (se 0 when not fitted)
+    std::vector<double> index, index_se;        // n each for spheres (se 0 when held); else empty
     double background = 0, background_se = 0, offset = 0, offset_se = 0;
     double sigma = 0;  // the noise standard deviation used for se
     double chi2 = 0;   // sum of weight * residual^2
@@ -83,6 +92,10 @@ void info_fields(const FitResult& r, Field&& field) {
     field("zr_correlation", r.zr_correlation);
     field("contrast", r.contrast);
     field("contrast_se", r.contrast_se);
+    if (!r.index.empty()) {
+        field("index", r.index);
+        field("index_se", r.index_se);
+    }
     field("pixels_ignored", r.pixels_ignored);
     field("message", r.message);
 }

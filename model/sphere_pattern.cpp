@@ -1,0 +1,318 @@
+#include "model/sphere_pattern.h"
+
+#include <array>
+#include <cmath>
+
+#include "numerics/constants.h"
+#include "numerics/error.h"
+#include "numerics/parallel.h"
+
+namespace partiscope {
+
+namespace {
+
+using cplx = std::complex<double>;
+constexpr cplx kI(0.0, 1.0);
+
+// The three series of the scattered field at distance R and mu = cos(theta)
+// from the sphere's centre, each with its derivatives: slot 0 the value,
+// then along R, along mu, along the size parameter x and along the relative
+// index m.
+//   St = sum E_n (i a_n tau_n X_n - b_n pi_n H_n)       (E_theta / cos phi)
+//   Sp = sum E_n (b_n tau_n H_n - i a_n pi_n X_n)       (E_phi / sin phi)
+//   Sr = sum E_n i a_n n(n+1) pi_n H_n / (kR)           (E_r / (cos phi sin theta))
+// E_n = i^n (2n+1)/(n(n+1)), H_n = xi_n(kR)/(kR), X_n = xi_n'(kR)/(kR), xi_n
+// the Riccati-Bessel function kR h_n^(1)(kR) (upward recurrence: stable,
+// the second kind dominates).
+struct Series {
+    std::array<cplx, 5> t{}, p{}, r{};
+};
+
+Series series(const SphereOptics& s, double R, double mu, bool derivatives) {
+    Series out;
+    const double kr = s.k * R;
+    const cplx e = std::polar(1.0, kr);
+    cplx xi_prev = e, xi = -kI * e, in = 1.0;
+    double pi_prev = 0.0, pi = 1.0, dpi_prev = 0.0, dpi = 0.0;
+    const std::size_t terms = s.c.a.size();
+    for (std::size_t k = 0; k < terms; ++k) {
+        const double n = static_cast<double>(k + 1), nn1 = n * (n + 1.0);
+        const cplx xi_next = (2.0 * n - 1.0) / kr * xi - xi_prev;
+        xi_prev = xi;
+        xi = xi_next;
+        in *= kI;
+        const cplx dxi = xi_prev - n * xi / kr;
+        const double tau = n * mu * pi - (n + 1.0) * pi_prev;
+        const cplx E = in * ((2.0 * n + 1.0) / nn1);
+        const cplx H = xi / kr, X = dxi / kr, W = H / kr;
+        const cplx ia = kI * s.c.a[k], b = s.c.b[k];
+        out.t[0] += E * (ia * tau * X - b * pi * H);
+        out.p[0] += E * (b * tau * H - ia * pi * X);
+        out.r[0] += E * ia * (nn1 * pi) * W;
+        if (derivatives) {
+            const double dtau = n * pi + n * mu * dpi - (n + 1.0) * dpi_prev;
+            const cplx dH = s.k * (X - W);
+            const cplx dX = s.k * (-(1.0 - nn1 / (kr * kr)) * H - X / kr);
+            const cplx dW = s.k * (X - 2.0 * W) / kr;
+            out.t[1] += E * (ia * tau * dX - b * pi * dH);
+            out.p[1] += E * (b * tau * dH - ia * pi * dX);
+            out.r[1] += E * ia * (nn1 * pi) * dW;
+            out.t[2] += E * (ia * dtau * X - b * dpi * H);
+            out.p[2] += E * (b * dtau * H - ia * dpi * X);
+            out.r[2] += E * ia * (nn1 * dpi) * W;
+            const cplx iax = kI * s.c.a_x[k], bx = s.c.b_x[k];
+            const cplx iam = kI * s.c.a_m[k], bm = s.c.b_m[k];
+            out.t[3] += E * (iax * tau * X - bx * pi * H);
+            out.p[3] += E * (bx * tau * H - iax * pi * X);
+            out.r[3] += E * iax * (nn1 * pi) * W;
+            out.t[4] += E * (iam * tau * X - bm * pi * H);
+            out.p[4] += E * (bm * tau * H - iam * pi * X);
+            out.r[4] += E * iam * (nn1 * pi) * W;
+            const double dpi_next = ((2.0 * n + 1.0) * (pi + mu * dpi) - (n + 1.0) * dpi_prev) / n;
+            dpi_prev = dpi;
+            dpi = dpi_next;
+        }
+        const double pi_next = ((2.0 * n + 1.0) * mu * pi - (n + 1.0) * pi_prev) / n;
+        pi_prev = pi;
+        pi = pi_next;
+    }
+    return out;
+}
+
+}  // namespace
+
+SphereOptics sphere_optics(const ModelParams& p, bool derivatives) {
+    if (!(p.medium > 0.0) || !std::isfinite(p.medium))
+        throw Error("Error: MediumIndex must be a positive finite number");
+    if (!(p.index > 0.0) || !std::isfinite(p.index))
+        throw Error("Error: a sphere's index must be a positive finite number");
+    if (!(p.r > 0.0) || !(p.z > p.r) || !std::isfinite(p.z))
+        throw Error("Error: a sphere needs a radius a > 0 and a height z > a above the focal plane");
+    SphereOptics s;
+    s.k = kTwoPi / p.lambda;
+    s.m = p.index / p.medium;
+    s.x = s.k * p.r;
+    if (!(s.x <= kMostSizeParameter))
+        throw Error("Error: a sphere's size parameter 2*pi*a/lambda must be at most 500");
+    s.c = mie_coefficients(s.m, s.x, derivatives);
+    return s;
+}
+
+SphereField sphere_field_at(const SphereOptics& s, double dx, double dy, double z, double psi) {
+    // The sphere's own frame: x' along the polarization.
+    const double cp = std::cos(psi), sp = std::sin(psi);
+    const double xr = dx * cp + dy * sp, yr = -dx * sp + dy * cp;
+    const double rho = std::hypot(xr, yr), R = std::hypot(rho, z);
+    const double mu = z / R, st = rho / R;
+    const double cphi = rho > 0.0 ? xr / rho : 1.0, sphi = rho > 0.0 ? yr / rho : 0.0;
+    const Series f = series(s, R, mu, false);
+    const cplx Er = cphi * st * f.r[0], Et = cphi * f.t[0], Ep = sphi * f.p[0];
+    const cplx phase = std::polar(1.0, -s.k * z);
+    SphereField out;
+    out.par = (Er * st * cphi + Et * mu * cphi - Ep * sphi) * phase;
+    out.perp = (Er * st * sphi + Et * mu * sphi + Ep * cphi) * phase;
+    out.axial = (Er * mu - Et * st) * phase;
+    return out;
+}
+
+namespace {
+
+// A value and its derivatives along rho, z, the radius and the index.
+struct Dual {
+    std::array<cplx, 5> v{};
+};
+Dual operator+(const Dual& a, const Dual& b) {
+    Dual o;
+    for (int i = 0; i < 5; ++i) o.v[i] = a.v[i] + b.v[i];
+    return o;
+}
+Dual operator-(const Dual& a, const Dual& b) {
+    Dual o;
+    for (int i = 0; i < 5; ++i) o.v[i] = a.v[i] - b.v[i];
+    return o;
+}
+Dual operator*(const Dual& a, const Dual& b) {
+    Dual o;
+    o.v[0] = a.v[0] * b.v[0];
+    for (int i = 1; i < 5; ++i) o.v[i] = a.v[0] * b.v[i] + a.v[i] * b.v[0];
+    return o;
+}
+
+// Nodes a radian of the fastest oscillation: the field's phase kR turns
+// at up to k sin(theta) along rho and the series' angular factors at up to
+// (terms)/z; the cubic interpolation's error is then about 1e-6 of the field.
+constexpr double kNodesPerRadian = 5.0;
+
+// The radial functions A, B/rho^2 and Z/rho (each times e^(-ikz)) with their
+// derivatives, at nodes (j + 1/2) h: all three are even in rho, so the
+// nodes mirror about the axis and no node sits on it.
+class SphereTable {
+public:
+    SphereTable(const SphereOptics& s, double z, double medium, double rho_max) {
+        const double s_max = rho_max / std::hypot(rho_max, z);
+        const double rate = s.k * s_max + static_cast<double>(s.c.a.size()) / z;
+        h_ = 1.0 / (kNodesPerRadian * rate);
+        nodes_ = static_cast<std::size_t>(rho_max / h_ + 0.5) + 4;
+        table_.resize(nodes_);
+        const cplx e = std::polar(1.0, -s.k * z);
+        parallel_for(
+            nodes_,
+            [&](std::size_t first, std::size_t last) {
+                for (std::size_t j = first; j < last; ++j)
+                    table_[j] = node((static_cast<double>(j) + 0.5) * h_, z, s, medium, e);
+            },
+            64);
+    }
+
+    // The three functions at rho: f[q][0] by Hermite interpolation of the
+    // values and their rho slopes, f[q][1..4] (derivatives along rho, z,
+    // radius, index) by four-point Lagrange interpolation.
+    void at(double rho, bool derivatives, std::array<std::array<cplx, 5>, 3>& f) const {
+        const double t = rho / h_ - 0.5;
+        const double jf = std::floor(t);
+        const double u = t - jf;
+        const long j = static_cast<long>(jf);
+        const Node* n[4];
+        double sign[4];
+        for (int i = 0; i < 4; ++i) {
+            const long idx = j - 1 + i;
+            n[i] = &table_[static_cast<std::size_t>(idx < 0 ? -1 - idx : idx)];
+            sign[i] = idx < 0 ? -1.0 : 1.0;  // a rho slope changes sign across the axis
+        }
+        const double u2 = u * u, u3 = u2 * u;
+        const double h00 = 2 * u3 - 3 * u2 + 1, h10 = (u3 - 2 * u2 + u) * h_, h01 = -2 * u3 + 3 * u2,
+                     h11 = (u3 - u2) * h_;
+        for (int q = 0; q < 3; ++q) {
+            f[q][0] = h00 * n[1]->f[q][0] + h10 * sign[1] * n[1]->f[q][1] + h01 * n[2]->f[q][0] +
+                      h11 * sign[2] * n[2]->f[q][1];
+        }
+        if (!derivatives) return;
+        const double L[4] = {-u * (u - 1) * (u - 2) / 6, (u + 1) * (u - 1) * (u - 2) / 2,
+                             -(u + 1) * u * (u - 2) / 2, (u + 1) * u * (u - 1) / 6};
+        for (int q = 0; q < 3; ++q) {
+            for (int d = 1; d < 5; ++d) {
+                cplx v = 0.0;
+                for (int i = 0; i < 4; ++i) v += (d == 1 ? L[i] * sign[i] : L[i]) * n[i]->f[q][d];
+                f[q][d] = v;
+            }
+        }
+    }
+
+private:
+    struct Node {
+        std::array<std::array<cplx, 5>, 3> f;
+    };
+
+    static Node node(double rho, double z, const SphereOptics& s, double medium, cplx e) {
+        const double R = std::hypot(rho, z), mu = z / R, st = rho / R;
+        const Series f = series(s, R, mu, true);
+        // From (R, mu) to (rho, z): dR/drho = sin, dR/dz = mu,
+        // dmu/drho = -mu sin/R, dmu/dz = sin^2/R; x = k a, m = n_p/n_m.
+        const auto lift = [&](const std::array<cplx, 5>& g) {
+            Dual d;
+            d.v[0] = g[0];
+            d.v[1] = g[1] * st - g[2] * (mu * st / R);
+            d.v[2] = g[1] * mu + g[2] * (st * st / R);
+            d.v[3] = g[3] * s.k;
+            d.v[4] = g[4] / medium;
+            return d;
+        };
+        const auto real = [](double v, double d_rho, double d_z) {
+            Dual d;
+            d.v[0] = v;
+            d.v[1] = d_rho;
+            d.v[2] = d_z;
+            return d;
+        };
+        const Dual St = lift(f.t), Sp = lift(f.p), Sr = lift(f.r);
+        const Dual Mu = real(mu, -mu * st / R, st * st / R);
+        const Dual Sin2 = real(st * st, 2 * mu * mu * st / R, -2 * mu * st * st / R);
+        const Dual InvR = real(1 / R, -st / (R * R), -mu / (R * R));
+        const Dual InvRho2 = real(1 / (rho * rho), -2 / (rho * rho * rho), 0.0);
+        Dual Phase, Half;
+        Phase.v[0] = e;
+        Phase.v[2] = -kI * s.k * e;
+        Half.v[0] = 0.5;
+        // E_par = P cos^2 - Q sin^2 = (P - Q)/2 + cos(2 phi)(P + Q)/2 with
+        // P = sin theta E_r' + cos theta St, Q = Sp; E_z = cos phi (cos theta E_r' - sin theta St).
+        const Dual P = Sin2 * Sr + Mu * St;
+        Node node;
+        const Dual fs[3] = {(P - Sp) * Half * Phase, (P + Sp) * Half * InvRho2 * Phase,
+                            (Mu * Sr - St) * InvR * Phase};
+        for (int q = 0; q < 3; ++q) node.f[q] = fs[q].v;
+        return node;
+    }
+
+    double h_ = 0;
+    std::size_t nodes_ = 0;
+    std::vector<Node> table_;
+};
+
+class SphereWindow final : public WindowPattern {
+public:
+    SphereWindow(const ModelParams& p, const NodeWindow& w)
+        : p_(p), w_(w), optics_(sphere_optics(p, true)),
+          table_(optics_, p.z, p.medium, farthest_node(p, w)), cos_(std::cos(p.polarization)),
+          sin_(std::sin(p.polarization)) {}
+
+    std::size_t components() const override { return 3; }
+
+    void column(std::size_t col, const JacobianColumn* out, PatternScratch&) const override {
+        const double h = std::floor(p_.M * 0.5), g = std::floor(p_.N * 0.5);
+        const double dy = (static_cast<double>(w_.col0 + col) - g) * p_.pix - p_.y;
+        const bool derivatives = out[0].d_re[0] != nullptr;
+        std::array<std::array<cplx, 5>, 3> f;
+        for (std::size_t i = 0; i < w_.rows; ++i) {
+            const double dx = (static_cast<double>(w_.row0 + i) - h) * p_.pix - p_.x;
+            const double xr = dx * cos_ + dy * sin_, yr = -dx * sin_ + dy * cos_;
+            const double rho = std::hypot(xr, yr);
+            table_.at(rho, derivatives, f);
+            const double c2 = xr * xr - yr * yr, s2 = 2 * xr * yr;
+            // The fit's terms: 1 - s is the field along the polarization.
+            const cplx v[3] = {-(f[0][0] + c2 * f[1][0]), s2 * f[1][0], xr * f[2][0]};
+            for (int c = 0; c < 3; ++c) {
+                out[c].re[i] = v[c].real();
+                out[c].im[i] = v[c].imag();
+            }
+            if (!derivatives) continue;
+            // Along the particle's x and y the offsets fall: d/dx = -d/d(dx).
+            const double ux = rho > 0.0 ? dx / rho : 0.0, uy = rho > 0.0 ? dy / rho : 0.0;
+            const cplx gA = f[0][1], gB = f[1][1], gZ = f[2][1];
+            const cplx d_dx[3] = {
+                -((gA + c2 * gB) * ux + f[1][0] * (2 * xr * cos_ + 2 * yr * sin_)),
+                s2 * gB * ux + 2.0 * f[1][0] * (cos_ * yr - sin_ * xr),
+                xr * gZ * ux + cos_ * f[2][0]};
+            const cplx d_dy[3] = {
+                -((gA + c2 * gB) * uy + f[1][0] * (2 * xr * sin_ - 2 * yr * cos_)),
+                s2 * gB * uy + 2.0 * f[1][0] * (sin_ * yr + cos_ * xr),
+                xr * gZ * uy + sin_ * f[2][0]};
+            for (int c = 0; c < 3; ++c) {
+                const cplx d[5] = {
+                    -d_dx[c], -d_dy[c],
+                    c == 0 ? -(f[0][2] + c2 * f[1][2]) : c == 1 ? s2 * f[1][2] : xr * f[2][2],
+                    c == 0 ? -(f[0][3] + c2 * f[1][3]) : c == 1 ? s2 * f[1][3] : xr * f[2][3],
+                    c == 0 ? -(f[0][4] + c2 * f[1][4]) : c == 1 ? s2 * f[1][4] : xr * f[2][4]};
+                for (int q = 0; q < 5; ++q) {
+                    if (!out[c].d_re[q]) continue;
+                    out[c].d_re[q][i] = d[q].real();
+                    out[c].d_im[q][i] = d[q].imag();
+                }
+            }
+        }
+    }
+
+private:
+    ModelParams p_;
+    NodeWindow w_;
+    SphereOptics optics_;
+    SphereTable table_;
+    double cos_, sin_;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowPattern> sphere_window_pattern(const ModelParams& p, const NodeWindow& w) {
+    return std::make_unique<SphereWindow>(p, w);
+}
+
+}  // namespace partiscope
