@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "frame/frame.h"
 #include "core/fit/ring_fit.h"
@@ -17,10 +18,31 @@ inline FitModel model_option(const mxArray* v) {
 }
 
 inline ParticleKind particle_option(const mxArray* v) {
-    const std::string m = frame::lower(frame::is_text(v) ? frame::option_text(v, "Particle") : "");
-    if (m == "disc") return ParticleKind::disc;
-    if (m == "toolbox") return ParticleKind::toolbox;
-    throw Error("Error: Particle must be 'disc' or 'toolbox'");
+    return particle_named(frame::lower(frame::is_text(v) ? frame::option_text(v, "Particle") : ""));
+}
+
+// A sphere's optics: 'MediumIndex', 'Index' (one start index, or one per
+// particle into starts) and 'Polarization'.
+inline void optics_options(const frame::Options& opts, std::size_t n, double& medium_index,
+                           double& index, const double*& index_start, double& polarization,
+                           std::vector<double>& starts) {
+    if (const mxArray* v = opts.find("MediumIndex"))
+        medium_index = frame::option_number(v, "MediumIndex");
+    if (const mxArray* v = opts.find("Polarization"))
+        polarization = frame::option_number(v, "Polarization");
+    if (const mxArray* v = opts.find("Index")) {
+        const char* kIndex = "Error: Index must be a positive number, or one per particle";
+        const double* d = frame::real_values(v, kIndex);
+        const std::size_t count = frame::element_count(v);
+        if (count == 1) {
+            index = d[0];
+        } else if (count == n && n > 0) {
+            starts.assign(d, d + n);
+            index_start = starts.data();
+        } else {
+            throw Error(kIndex);
+        }
+    }
 }
 
 // 'free', or the contrast every particle has.

@@ -50,6 +50,13 @@ double largest_radius(ParticleKind kind, double lambda, double z, double reach) 
                             std::sqrt(kMostFresnelNumber * lambda * z));
 }
 
+ParticleKind particle_named(const std::string& name) {
+    if (name == "disc") return ParticleKind::disc;
+    if (name == "toolbox") return ParticleKind::toolbox;
+    if (name == "sphere") return ParticleKind::sphere;
+    throw Error("Error: Particle must be 'disc', 'toolbox' or 'sphere'");
+}
+
 void validate_optics(ParticleKind particle, double medium_index, double index,
                      double polarization, double K) {
     if (particle != ParticleKind::sphere) return;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "model/particle_model.h"
@@ -33,6 +34,10 @@ enum class ParticleKind { toolbox, disc, sphere };
 inline double pixel_width(ParticleKind particle, const std::optional<double>& K) {
     return K ? *K : (particle == ParticleKind::disc ? 1.0 : 0.0);
 }
+
+// The kind of a name as the hosts take it ('disc', 'toolbox', 'sphere';
+// lower case), else Error.
+ParticleKind particle_named(const std::string& name);
 
 // The components of a kind's pattern (see WindowPattern::components).
 inline std::size_t components_of(ParticleKind particle) {

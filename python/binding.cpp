@@ -17,6 +17,7 @@
 #include "core/detection/detection_map.h"
 #include "core/detection/detection_stack.h"
 #include "core/optics/disc_plate.h"
+#include "core/optics/sphere_plate.h"
 #include "core/find/find_particles.h"
 #include "core/bound/precision_bound.h"
 #include "core/optics/free_space.h"
@@ -234,10 +235,29 @@ FitModel model_of(const std::string& m) {
     throw Error("Error: Model must be 'intensity' or 'linear'");
 }
 
-ParticleKind particle_of(const std::string& m) {
-    if (m == "disc") return ParticleKind::disc;
-    if (m == "toolbox") return ParticleKind::toolbox;
-    throw Error("Error: Particle must be 'disc' or 'toolbox'");
+ParticleKind particle_of(const std::string& m) { return particle_named(m); }
+
+// A sphere's optics: (MediumIndex or None, Index: one start index or one
+// per particle, Polarization).
+struct Optics {
+    double medium_index = 0.0, index = 1.5, polarization = 0.0;
+    std::vector<double> starts;
+    const double* index_start() const { return starts.empty() ? nullptr : starts.data(); }
+};
+Optics optics_of(const py::tuple& t, std::size_t n) {
+    Optics o;
+    if (!t[0].is_none()) o.medium_index = t[0].cast<double>();
+    const Grid index = t[1].cast<Grid>();
+    const char* kIndex = "Error: Index must be a positive number, or one per particle";
+    if (index.size() == 1) {
+        o.index = index.data()[0];
+    } else if (static_cast<std::size_t>(index.size()) == n && n > 0) {
+        o.starts.assign(index.data(), index.data() + n);
+    } else {
+        throw Error(kIndex);
+    }
+    o.polarization = t[2].cast<double>();
+    return o;
 }
 
 void contrast_of(const py::object& c, bool& free, double& value) {
@@ -286,7 +306,7 @@ Grid table(const std::vector<double>& v, std::size_t n) {
 py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, const std::string& model,
                   const std::string& particle, const py::object& contrast, py::object background, py::object offset,
                   py::object weights, std::vector<bool> free, std::optional<double> sigma, std::optional<double> K,
-                  double max_iter, double tolerance, const ComputeContext& context) {
+                  double max_iter, double tolerance, const py::tuple& optics, const ComputeContext& context) {
     FitInput in;
     hologram_input(in, hol, lambda, pix);
     if (p0.ndim() != 2 || cols(p0) != 4 || rows(p0) == 0)
@@ -308,8 +328,12 @@ py::tuple ringfit(const Grid& hol, double lambda, double pix, const Grid& p0, co
     }
     Grid w;
     o.weights = optional_grid(weights, in.M, in.N, "Weights", w);
-    if (free.size() != 4) throw Error("Error: Free must have four elements (x, y, z, r), true where fitted");
-    for (int q = 0; q < 4; ++q) o.free[q] = free[static_cast<std::size_t>(q)];
+    set_free(o, free);
+    const Optics sphere = optics_of(optics, in.n);
+    o.medium_index = sphere.medium_index;
+    o.index = sphere.index;
+    o.index_start = sphere.index_start();
+    o.polarization = sphere.polarization;
     o.sigma = sigma;
     o.K = K;
     o.max_iter = kMaxIterRange.of(max_iter);
@@ -466,6 +490,29 @@ py::tuple discplate(double count, double lambda, double pix, double sX, double s
     return py::make_tuple(hologram, particles, noise);
 }
 
+py::tuple sphereplate(const Grid& particles, double sX, double sY, double lambda, double pix,
+                      const SpherePlateOptions& o, py::object seed, const ComputeContext& context) {
+    check_sizes(sX, sY, "Error: sX and sY must be non-negative finite sizes within the array limits");
+    if (particles.ndim() != 2 || cols(particles) != 5)
+        throw Error("Error: spheres must be an n-by-5 table [x y z a n_p]");
+    SpherePlateInput in;
+    in.particles = particles.data();
+    in.n = rows(particles);
+    in.lambda = lambda;
+    in.pix = pix;
+    in.M = static_cast<std::size_t>(sX);
+    in.N = static_cast<std::size_t>(sY);
+    check_sphere_plate(in, o);
+    std::mt19937_64 rng(seed.is_none() ? std::random_device()() : seed.cast<std::uint64_t>());
+    Grid hologram = grid(in.M, in.N), noise = grid(in.M, in.N);
+    {
+        py::gil_scoped_release unlocked;
+        const UseContext use(context);
+        sphere_plate(in, o, rng, hologram.mutable_data(), noise.mutable_data());
+    }
+    return py::make_tuple(hologram, noise);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_partiscope, m) {
@@ -499,5 +546,11 @@ PYBIND11_MODULE(_partiscope, m) {
     m.def("findparticles", &findparticles);
     m.def("propagate", &propagate);
     m.def("discplate", &discplate);
+    py::class_<SpherePlateOptions>(m, "SpherePlateOptions")
+        .def(py::init([](double medium_index, double polarization, double contrast, double I0,
+                         double sigma, double photons, int subpixels) {
+            return SpherePlateOptions{medium_index, polarization, contrast, I0, sigma, photons, subpixels};
+        }));
+    m.def("sphereplate", &sphereplate);
     m.attr("version") = PARTISCOPE_VERSION;
 }

@@ -8,6 +8,8 @@
 #include <complex>
 #include <vector>
 
+#include "core/fit/ring_fit.h"
+#include "core/optics/sphere_plate.h"
 #include "model/sphere_pattern.h"
 
 namespace partiscope {
@@ -148,6 +150,55 @@ TEST(SpherePattern, DerivativesMatchDifferences) {
             }
         }
     }
+}
+
+// The fit of two beads, on the simulator's noiseless hologram, from starts
+// 5% off in depth and radius and with the index unknown (1.5): the truth.
+TEST(SphereFit, RecoversNoiselessBeads) {
+    const ModelParams b = bead();
+    const std::size_t M = 128, N = 112;
+    // A polystyrene bead and a silica one: [x y z a n_p].
+    const std::vector<double> truth = {-20.3, 25.6, 14.2, -18.7, 12e-6, 20e-6,
+                                       0.8e-6, 0.5e-6, 1.59, 1.45};
+    SpherePlateInput in;
+    in.M = M;
+    in.N = N;
+    in.lambda = b.lambda;
+    in.pix = b.pix;
+    in.particles = truth.data();
+    in.n = 2;
+    SpherePlateOptions so;
+    so.medium_index = b.medium;
+    so.polarization = b.polarization;
+    std::vector<double> hol(M * N), noise(M * N);
+    std::mt19937_64 rng(1);
+    sphere_plate(in, so, rng, hol.data(), noise.data());
+
+    const std::vector<double> p0 = {-19.9, 25.2, 14.2 * 1.05, -18.7 * 0.95, 12e-6 * 1.05,
+                                     20e-6 * 0.95, 0.8e-6 * 0.95, 0.5e-6 * 1.05};
+    FitInput f;
+    f.hol = hol.data();
+    f.M = M;
+    f.N = N;
+    f.lambda = b.lambda;
+    f.pix = b.pix;
+    f.p0 = p0.data();
+    f.n = 2;
+    FitOptions o;
+    o.particle = ParticleKind::sphere;
+    o.medium_index = b.medium;
+    o.polarization = b.polarization;
+    const FitResult r = ring_fit(f, o);
+    ASSERT_TRUE(r.converged[0] && r.converged[1]) << r.message;
+    for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_NEAR(r.p[k], truth[k], 1e-4);
+        EXPECT_NEAR(r.p[k + 2], truth[k + 2], 1e-4);
+        EXPECT_NEAR(r.p[k + 4] / truth[k + 4], 1.0, 1e-6);
+        EXPECT_NEAR(r.p[k + 6] / truth[k + 6], 1.0, 1e-5);
+        EXPECT_NEAR(r.index[k], truth[k + 8], 1e-5);
+        EXPECT_GT(r.index_se[k], 0.0);
+    }
+    EXPECT_NEAR(r.background, 1.0, 1e-6);
 }
 
 }  // namespace

@@ -467,6 +467,13 @@ void validate(const FitOptions& o) {
     validate_optics(o.particle, o.medium_index, o.index, o.polarization, pixel_width(o.particle, o.K));
 }
 
+void set_free(FitOptions& o, const std::vector<bool>& free) {
+    if (free.size() != 4 && free.size() != 5)
+        throw Error("Error: Free must have four elements (x, y, z, r) or five (x, y, z, r, index), "
+                    "true where fitted");
+    for (std::size_t q = 0; q < free.size(); ++q) o.free[q] = free[q];
+}
+
 namespace {
 
 void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {

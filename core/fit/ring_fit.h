@@ -106,6 +106,10 @@ constexpr WholeRange kMaxIterRange{"MaxIter", 0, 10000};
 // The options' rules, in the words every host shows (Error).
 void validate(const FitOptions& options);
 
+// Which parameters are fitted, from a host's list: four (x, y, z, r) or
+// five (x, y, z, r, index) flags (Error otherwise).
+void set_free(FitOptions& options, const std::vector<bool>& free);
+
 // Checks the input and the options (throws Error with the reason) and fits.
 // A fit that does not converge is reported in the result, never thrown:
 // p then holds the last accepted estimate.

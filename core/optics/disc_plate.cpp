@@ -8,6 +8,7 @@
 
 #include "core/detection/fftw_buffers.h"
 #include "core/optics/free_space.h"
+#include "core/optics/plate_noise.h"
 #include "numerics/error.h"
 #include "numerics/parallel.h"
 #include "numerics/precise_bessel.h"
@@ -269,19 +270,7 @@ void disc_plate(const DiscPlateInput& in, const DiscPlateOptions& o, std::mt1993
         }
         sigma = o.I0 * kPi * rmax * rmax / (in.lambda * zmin) / o.snr;
     }
-    for (std::size_t k = 0; k < M * N; ++k) {
-        double e = 0.0;
-        if (sigma > 0.0) {
-            e = sigma * std::normal_distribution<double>()(rng);
-        } else if (o.photons > 0.0) {
-            const double mean = o.photons * std::max(hologram[k], 0.0) / o.I0;
-            const double count =
-                static_cast<double>(std::poisson_distribution<long long>(mean)(rng));
-            e = count * o.I0 / o.photons - hologram[k];
-        }
-        noise[k] = e;
-        hologram[k] += e;
-    }
+    add_plate_noise(sigma, o.photons, o.I0, M * N, rng, hologram, noise);
 }
 
 }  // namespace partiscope

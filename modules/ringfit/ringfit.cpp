@@ -16,8 +16,9 @@ using namespace partiscope;
 
 // The options into the core's struct; the weights are copied to doubles
 // when given as logicals.
-void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitOptions& o,
-                  std::vector<double>& weights) {
+void read_options(const frame::Options& opts, std::size_t M, std::size_t N, std::size_t n,
+                  FitOptions& o, std::vector<double>& weights, std::vector<double>& starts) {
+    optics_options(opts, n, o.medium_index, o.index, o.index_start, o.polarization, starts);
     if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
     if (const mxArray* v = opts.find("Particle")) o.particle = particle_option(v);
     if (const mxArray* v = opts.find("Contrast")) contrast_option(v, o.contrast_free, o.contrast);
@@ -33,10 +34,12 @@ void read_options(const frame::Options& opts, std::size_t M, std::size_t N, FitO
         o.weights = frame::option_grid(v, "Weights", M, N, weights);
     if (const mxArray* v = opts.find("Free")) {
         const bool logical = mxIsLogical(v);
-        if ((!logical && (!mxIsDouble(v) || mxIsComplex(v))) || frame::element_count(v) != 4)
-            throw Error("Error: Free must have four elements (x, y, z, r), true where fitted");
-        for (int q = 0; q < 4; ++q)
-            o.free[q] = logical ? mxGetLogicals(v)[q] != 0 : mxGetPr(v)[q] != 0.0;
+        std::vector<bool> free;
+        if (logical || (mxIsDouble(v) && !mxIsComplex(v))) {
+            for (std::size_t q = 0; q < frame::element_count(v); ++q)
+                free.push_back(logical ? mxGetLogicals(v)[q] != 0 : mxGetPr(v)[q] != 0.0);
+        }
+        set_free(o, free);
     }
     if (const mxArray* v = opts.find("Sigma")) o.sigma = frame::option_number(v, "Sigma");
     if (const mxArray* v = opts.find("K")) o.K = frame::option_number(v, "K");
@@ -58,10 +61,11 @@ void ringfit(frame::Results& results, const mxArray* prhs[], int nrhs) {
         throw Error("Error: p0 may hold at most 200 particles; fit larger sets in groups");
     const frame::Options opts(prhs + 4, nrhs - 4,
                               {"Model", "Particle", "Contrast", "Background", "Offset", "Weights",
-                               "Free", "Sigma", "K", "MaxIter", "Tolerance"});
+                               "Free", "Sigma", "K", "MaxIter", "Tolerance", "MediumIndex", "Index",
+                               "Polarization"});
     FitOptions o;
-    std::vector<double> weights;
-    read_options(opts, in.M, in.N, o, weights);
+    std::vector<double> weights, starts;
+    read_options(opts, in.M, in.N, in.n, o, weights, starts);
 
     const FitResult r = ring_fit(in, o);
     double* p = mxGetPr(results.create(0, in.n, 4, mxREAL));

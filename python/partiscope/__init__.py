@@ -37,12 +37,14 @@ __license__ = ("BSD-3-Clause for the source; the compiled extension contains FFT
                "and is therefore distributed under the GNU GPL, version 2 or later")
 
 __all__ = ["ringform", "detectscan", "synthplate", "precbound", "cylzero", "cylone",
-           "ringfit", "detectstack", "findparticles", "discplate", "propagate", "read_table", "track"]
+           "ringfit", "detectstack", "findparticles", "discplate", "sphereplate", "propagate",
+           "read_table", "track"]
 
 Ringform = namedtuple("Ringform", "real complex jinc")
 Detectscan = namedtuple("Detectscan", "row col maxim q0")
 Synthplate = namedtuple("Synthplate", "hologram particles mean noise")
 Discplate = namedtuple("Discplate", "hologram particles noise")
+Sphereplate = namedtuple("Sphereplate", "hologram noise")
 Precbound = namedtuple("Precbound", "deltax deltay deltaz deltar")
 Detectstack = namedtuple("Detectstack", "cand best zidx ridx")
 
@@ -214,6 +216,40 @@ def discplate(n, lambda_, pix, sX, sY, I0=1.0, SNR=0.0, rangeZ=(0.0, 0.0), range
         float(Sigma), float(Photons), str(Pixels).lower(), int(Oversampling), _context(threads, None, reproducible)))
 
 
+def sphereplate(spheres, sX, sY, lambda_, pix, MediumIndex, Polarization=0.0, Contrast=1.0,
+                I0=1.0, Sigma=0.0, Photons=0.0, Subpixels=1, Seed=None, threads=0, reproducible=None):
+    """A recorded hologram of spheres under a microscope, by the Lorenz-Mie
+    series summed at every pixel: the physical truth to measure sphere fits
+    against.
+
+    spheres: an n-by-5 table [x y z a n_p] (x, y in pixels from the grid
+    centre; z, the height above the focal plane, and the radius a in metres;
+    n_p the sphere's refractive index). sX-by-sY pixels of pitch pix (in the
+    sample plane: the camera's pitch over the magnification); lambda_ the
+    wavelength in the medium (the vacuum wavelength over MediumIndex).
+    Polarization: the illumination's angle from the first axis (radians).
+    Contrast: the factor alpha on the scattered field. I0: the background
+    level. Sigma: Gaussian noise of this standard deviation; Photons: shot
+    noise instead, at this mean count of a background pixel. Subpixels: the
+    intensity averaged over Subpixels^2 points a pixel (1: its centre). Seed
+    makes the noise reproducible.
+
+    Returns Sphereplate(hologram, noise).
+    """
+    options = _core.SpherePlateOptions(float(MediumIndex), float(Polarization), float(Contrast),
+                                       float(I0), float(Sigma), float(Photons), int(Subpixels))
+    return Sphereplate(*_core.sphereplate(
+        _grid(spheres).reshape(-1, 5) if np.ndim(spheres) == 1 else _grid(spheres), float(sX), float(sY),
+        float(lambda_), float(pix), options, None if Seed is None else int(Seed),
+        _context(threads, None, reproducible)))
+
+
+def _optics(MediumIndex, Index, Polarization):
+    """A sphere's optics as the core takes them."""
+    return (None if MediumIndex is None else float(MediumIndex),
+            np.asarray(Index, dtype=np.float64).reshape(-1), float(Polarization))
+
+
 def propagate(field, lambda_, pix, z, threads=0, reproducible=None):
     """The field (M-by-N, real or complex, zero outside the array) sampled
     at pitch pix, propagated over z by the angular spectrum (exact scalar
@@ -251,22 +287,33 @@ def cylone(X, threads=0, reproducible=None):
 
 def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=1.0, Background=None,
             Offset=None, Weights=None, Free=(True, True, True, True), Sigma=None, K=None,
-            MaxIter=50, Tolerance=0.1, threads=0, reproducible=None):
+            MaxIter=50, Tolerance=0.1, MediumIndex=None, Index=1.5, Polarization=0.0,
+            threads=0, reproducible=None):
     """Measures particles: a joint least-squares fit of their positions,
     depths and radii, with the hologram's level and offset, from a start
     table p0 (n-by-4 [x y z r], x and y in pixels from the grid centre).
 
     Keywords (as the module's Name-Value options):
         Model: 'intensity' (default) or 'linear'.
-        Particle: 'disc' (default: the exact diffraction of an opaque disc)
-            or 'toolbox' (the six modules' far-field term, for Fresnel
-            numbers well below 0.01 and for synthplate's plates).
-        Contrast: every particle's contrast (default 1: opaque), or 'free'.
+        Particle: 'disc' (default: the exact diffraction of an opaque disc),
+            'toolbox' (the six modules' far-field term, for Fresnel
+            numbers well below 0.01 and for synthplate's plates) or
+            'sphere' (a transparent or absorbing bead under a microscope:
+            the Lorenz-Mie field, its index fitted; r is its radius a, z its
+            height above the focal plane, lambda_ the wavelength in the
+            medium, pix the pitch in the sample plane).
+        Contrast: every particle's contrast (default 1: an opaque disc, or
+            a sphere's whole scattered field), or 'free'.
         Background, Offset: the hologram's level and offset held at these
             values (default None: fitted).
         Weights: M-by-N relative inverse variances (0 masks a pixel;
             default None: all 1).
-        Free: which of x, y, z, r are fitted (default all four).
+        Free: which of x, y, z, r (and a sphere's index, a fifth flag) are
+            fitted (default all).
+        MediumIndex: the medium's refractive index (required for 'sphere').
+        Index: a sphere's start index, one or one per particle (default 1.5).
+        Polarization: the illumination's polarization angle from the first
+            axis, radians (default 0).
         Sigma: the noise standard deviation at weight 1, in the data's
             units (default None: from the residual).
         K: pixel-integration width in pixels (default None: 1, pixel areas,
@@ -278,7 +325,8 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
             standard errors (default 0.1).
 
     Returns a FitResult: .p, .se and the info fields (.background, .offset,
-    .sigma, .converged, .zr_correlation, .contrast, .message, ...);
+    .sigma, .converged, .zr_correlation, .contrast, .message, and for
+    spheres .index, .index_se ...);
     `p, se, info = ringfit(...)` unpacks it.
     """
     p, se, info = _core.ringfit(
@@ -286,7 +334,8 @@ def ringfit(hol, lambda_, pix, p0, Model="intensity", Particle="disc", Contrast=
         str(Model).lower(), str(Particle).lower(), Contrast.lower() if isinstance(Contrast, str) else float(Contrast),
         None if Background is None else float(Background), None if Offset is None else float(Offset),
         None if Weights is None else _grid(Weights), [bool(v) for v in Free], _given(Sigma),
-        None if K is None else float(K), float(MaxIter), float(Tolerance), _context(threads, None, reproducible))
+        None if K is None else float(K), float(MaxIter), float(Tolerance),
+        _optics(MediumIndex, Index, Polarization), _context(threads, None, reproducible))
     return FitResult(p, se, info)
 
 
