@@ -43,6 +43,11 @@ ParticleKind particle_named(const std::string& name);
 inline std::size_t components_of(ParticleKind particle) {
     return particle == ParticleKind::sphere ? 3 : 1;
 }
+// Whether a kind's pattern is computed at every pixel: the toolbox's grid
+// leaves out the last row (column) of an odd number of rows (columns).
+inline bool model_covers_every_pixel(ParticleKind particle) {
+    return particle != ParticleKind::toolbox;
+}
 // Whether a kind has a refractive index to fit.
 inline bool particle_has_index(ParticleKind particle) { return particle == ParticleKind::sphere; }
 

@@ -518,10 +518,14 @@ void check(const FitInput& in, const FitOptions& o, std::size_t& pixels_used) {
 }
 
 // The window of nodes around a particle: its half-width, clipped to the
-// model's grid.
-NodeWindow window_around(double row, double col, double half, std::size_t M, std::size_t N) {
-    const double rows = 2.0 * std::floor(static_cast<double>(M) * 0.5);
-    const double cols = 2.0 * std::floor(static_cast<double>(N) * 0.5);
+// model's grid (the toolbox's leaves out the last row and column of odd
+// sizes; the physical models cover every pixel, since the data there hold
+// the pattern too).
+NodeWindow window_around(double row, double col, double half, std::size_t M, std::size_t N,
+                         ParticleKind kind) {
+    const bool every = model_covers_every_pixel(kind);
+    const double rows = every ? static_cast<double>(M) : 2.0 * std::floor(static_cast<double>(M) * 0.5);
+    const double cols = every ? static_cast<double>(N) : 2.0 * std::floor(static_cast<double>(N) * 0.5);
     const double r0 = std::max(0.0, std::floor(row - half)),
                  r1 = std::min(rows, std::ceil(row + half) + 1.0);
     const double c0 = std::max(0.0, std::floor(col - half)),
@@ -786,7 +790,7 @@ std::vector<NodeWindow> Fit::windows_at(int stage) const {
                                 ? full_half_[k]
                                 : std::min(full_half_[k], first_half_[k] * std::ldexp(1.0, 2 * stage));
         // A held particle is in the held field, not in a window.
-        if (!(o_.held && o_.held[k])) w[k] = window_around(p_.x[k] + h, p_.y[k] + g, half, M_, N_);
+        if (!(o_.held && o_.held[k])) w[k] = window_around(p_.x[k] + h, p_.y[k] + g, half, M_, N_, o_.particle);
     }
     return w;
 }
