@@ -7,7 +7,11 @@
 #include "model/disc_pattern.h"
 #include "model/sphere_pattern.h"
 #include "numerics/constants.h"
+#include "model/particle_jacobian.h"
+#include "numerics/bessel.h"
 #include "numerics/error.h"
+#include "numerics/j0.h"
+#include "numerics/parallel.h"
 
 namespace partiscope {
 
@@ -68,6 +72,66 @@ void validate_optics(ParticleKind particle, double medium_index, double index,
     if (!std::isfinite(polarization)) throw Error("Error: Polarization must be a finite angle");
     if (K != 0.0)
         throw Error("Error: K must be 0 for 'sphere': its pattern is sampled at the pixels' centres");
+}
+
+std::vector<RadialSlopes> radial_slopes(ParticleKind kind, const ModelParams& p, double step,
+                                        std::size_t count) {
+    std::vector<RadialSlopes> out(count);
+    if (kind == ParticleKind::sphere) {
+        // A ray of nodes from the axis: a sensor of pitch `step` with the
+        // particle half a node before a column's first node, and the
+        // polarization turned so that the ray lies at 45 degrees to it.
+        ModelParams ray = p;
+        ray.pix = step;
+        ray.M = 2.0 * static_cast<double>(count + 1);
+        ray.N = 2.0;
+        ray.x = -0.5 * step;
+        ray.y = 0.0;
+        ray.polarization = -0.25 * kPi;
+        NodeWindow w;
+        w.row0 = count + 1;
+        w.rows = count;
+        w.col0 = 1;
+        w.cols = 1;
+        std::vector<double> v(3 * 12 * count);
+        JacobianColumn col[3];
+        for (std::size_t c = 0; c < 3; ++c) {
+            double* B = v.data() + 12 * c * count;
+            col[c].re = B;
+            col[c].im = B + count;
+            for (int q = 0; q < 5; ++q) {
+                col[c].d_re[q] = B + (2 + 2 * q) * count;
+                col[c].d_im[q] = B + (3 + 2 * q) * count;
+            }
+        }
+        PatternScratch scratch;
+        window_pattern(kind, ray, w)->column(0, col, scratch);
+        for (std::size_t s = 0; s < count; ++s) {
+            // Along the ray, moving the particle along x is moving the node back.
+            out[s] = {v[s], -v[2 * count + s], v[6 * count + s], v[8 * count + s], v[10 * count + s]};
+        }
+        return out;
+    }
+    const JacobianConstants t = jacobian_constants(p.z, p.r, p.lambda);
+    parallel_for(
+        count,
+        [&](std::size_t first, std::size_t last) {
+            for (std::size_t s = first; s < last; ++s) {
+                const double rho = (static_cast<double>(s) + 0.5) * step;
+                const double u = t.k * rho;
+                const double J = besscylone(static_cast<float>(u), kCylThresholdFine,
+                                            Quotient::double_precision);
+                double J0;
+                j0_array(&u, &J0, 1);
+                const double phi = kPi * t.c * rho * rho;
+                // The node at distance rho along x: ds/dx there is -ds/drho.
+                const NodeJacobian n =
+                    node_jacobian(t, rho, 0.0, u, J, J0, phi, std::sin(phi), std::cos(phi));
+                out[s] = {n.s.re, -n.d[0].re, n.d[2].re, n.d[3].re, 0.0};
+            }
+        },
+        256);
+    return out;
 }
 
 double ParticleField::intensity(std::size_t i, double b, double c) const {

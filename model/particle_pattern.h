@@ -48,6 +48,12 @@ inline std::size_t components_of(ParticleKind particle) {
 inline bool model_covers_every_pixel(ParticleKind particle) {
     return particle != ParticleKind::toolbox;
 }
+// The share of the first 16 Fresnel zones a fit starts in: 1 where starts
+// come a percent off in depth (the detection's fine scan), 1/5 for a
+// sphere's, whose starts come 5% off.
+inline double start_zones(ParticleKind particle) {
+    return particle == ParticleKind::sphere ? 0.2 : 1.0;
+}
 // Whether a kind has a refractive index to fit.
 inline bool particle_has_index(ParticleKind particle) { return particle == ParticleKind::sphere; }
 
@@ -93,6 +99,19 @@ double farthest_node(const ModelParams& p, const NodeWindow& w);
 // distance reach from the particle's axis (metres; infinite where there is
 // no bound). A fit keeps its particles within.
 double largest_radius(ParticleKind kind, double lambda, double z, double reach);
+
+// The real part m of a pattern's term and its slopes along the distance rho
+// from the axis, z, r and the index, at one distance: what the fit's windows
+// are sized from.
+struct RadialSlopes {
+    double m = 0, drho = 0, dz = 0, dr = 0, dn = 0;
+};
+// At distances (s + 1/2) step, s = 0 .. count - 1, from the axis of p:
+// along the angle where a sphere's pattern is its angular mean (45 degrees
+// from the polarization); 'disc' and 'toolbox' windows are sized from the
+// toolbox's far-field term alike.
+std::vector<RadialSlopes> radial_slopes(ParticleKind kind, const ModelParams& p, double step,
+                                        std::size_t count);
 
 // The summed components sum_k a_k s_k (and sum_k a_k t_k of the two others,
 // for spheres) of particles of one kind over a whole M-by-N grid.

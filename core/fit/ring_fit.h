@@ -115,11 +115,11 @@ void set_free(FitOptions& options, const std::vector<bool>& free);
 // p then holds the last accepted estimate.
 FitResult ring_fit(const FitInput& in, const FitOptions& options);
 
-// The half-width, in pixels, of the square around a particle outside which
-// its pattern adds less than about 1% to the standard errors of its fitted
-// parameters (from the angle-averaged Fisher information of its pattern over
-// the sensor).
-double pattern_half_width(double x, double y, double z, double r, std::size_t M, std::size_t N,
-                          double lambda, double pix, const bool free[4], bool contrast_free);
+// The half-width, in pixels, of the square around particle p (x, y in metres
+// from the grid origin) outside which its pattern adds less than about 1% to
+// the standard errors of its fitted parameters (from the angle-averaged
+// Fisher information of its pattern over the sensor).
+double pattern_half_width(ParticleKind kind, const ModelParams& p, std::size_t M, std::size_t N,
+                          const bool free[5], bool contrast_free);
 
 }  // namespace partiscope
