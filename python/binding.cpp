@@ -395,7 +395,8 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
                         const py::object& contrast,
                         py::object weights, std::optional<double> K, double threshold,
                         double min_separation, double max_count, std::optional<double> sigma, double max_passes,
-                        double max_iter, double tolerance, const ComputeContext& context) {
+                        double max_iter, double tolerance, const py::tuple& optics,
+                        const ComputeContext& context) {
     FindInput in;
     scan_input(in, hol, lambda, pix, depths, radii);
     FindOptions o;
@@ -412,6 +413,10 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.max_passes = kMaxPassesRange.of(max_passes);
     o.max_iter = kMaxIterRange.of(max_iter);
     o.tolerance = tolerance;
+    const Optics sphere = optics_of(optics, 1);
+    o.medium_index = sphere.medium_index;
+    o.index = sphere.index;
+    o.polarization = sphere.polarization;
     const unsigned planner = planner_flags(context);
     FindResult r;
     {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "model/particle_model.h"
+#include "numerics/dense.h"
 #include "numerics/error.h"
 
 namespace partiscope {
@@ -33,6 +34,7 @@ struct Start {
     double x, y, z, r, score;
     double a = 1.0;        // contrast
     bool settled = false;  // fitted in an earlier pass
+    double n = 0.0;        // a sphere's index
 };
 
 // The criterion of the stack at one pixel, summed directly over a square
@@ -68,12 +70,49 @@ double window_score(const std::vector<double>& res, const std::vector<double>& w
     return variance > 0.0 ? swdm * swdm / variance : 0.0;
 }
 
+// chi^2 of the first-order fit d = c + Re(alpha s) of one particle's term
+// s over a crop (m-by-n, weights w), alpha complex and c fitted: the
+// particle's scattering amplitude and phase drop out, and what is left is
+// the depth its fringes' chirp tells.
+double chirp_chi2(const std::vector<double>& d, const std::vector<double>& w, std::size_t m,
+                  std::size_t n, ParticleKind kind, const ModelParams& p) {
+    NodeWindow all;
+    all.rows = m;
+    all.cols = n;
+    const std::unique_ptr<WindowPattern> pattern = window_pattern(kind, p, all);
+    std::vector<double> col(6 * m);
+    JacobianColumn out[3];
+    for (std::size_t c = 0; c < 3; ++c) {
+        out[c].re = col.data() + 2 * c * m;
+        out[c].im = out[c].re + m;
+    }
+    PatternScratch scratch;
+    std::vector<double> A(9, 0.0), b(3, 0.0);
+    double dd = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        pattern->column(j, out, scratch);
+        for (std::size_t i = 0; i < m; ++i) {
+            const std::size_t k = i + j * m;
+            const double f[3] = {1.0, out[0].re[i], out[0].im[i]};
+            for (int r = 0; r < 3; ++r) {
+                b[r] += w[k] * f[r] * d[k];
+                for (int c = 0; c < 3; ++c) A[r * 3 + c] += w[k] * f[r] * f[c];
+            }
+            dd += w[k] * d[k] * d[k];
+        }
+    }
+    const std::vector<double> rhs = b;
+    if (!cholesky(A, 3)) return dd;
+    const std::vector<double> beta = cholesky_solve(A, 3, rhs);
+    return dd - (beta[0] * rhs[0] + beta[1] * rhs[1] + beta[2] * rhs[2]);
+}
+
 // The best of `count` evenly spaced values of one parameter over [lo, hi]
 // (the others held), then of as many between its two neighbours: a
 // resolution of a few hundredths of the interval, inside the fit's reach.
 template <class Score>
 double scan(double lo, double hi, int count, Score score) {
-    double best_v = lo, best_q = -1.0;
+    double best_v = lo, best_q = -std::numeric_limits<double>::infinity();
     for (int round = 0; round < 2; ++round) {
         const double step = (hi - lo) / (count - 1);
         for (int k = 0; k < count; ++k) {
@@ -125,6 +164,9 @@ void render(const FindInput& in, const FindOptions& o, const FitResult& f, std::
         p.M = static_cast<double>(M);
         p.N = static_cast<double>(N);
         p.K = pixel_width(o.particle, o.K);
+        p.index = f.index.empty() ? 0.0 : f.index[k];
+        p.medium = o.medium_index;
+        p.polarization = o.polarization;
     }
     const ParticleField field = particle_field(o.particle, particles, f.contrast, M, N);
     model.resize(M * N);
@@ -178,6 +220,7 @@ std::vector<char> kept_rows(const FitResult& fit, const std::vector<char>& held,
 }
 
 void validate(const FindOptions& o) {
+    validate_optics(o.particle, o.medium_index, o.index, o.polarization, pixel_width(o.particle, o.K));
     // Noise alone scores like the magnitude of a normal variable at every
     // position: below 3 a search would take noise peaks by the hundred.
     if (!(o.threshold >= 3.0)) throw Error("Error: Threshold must be at least 3");
@@ -226,6 +269,8 @@ private:
     bool known(double x, double y, double zc, double reach, double score) const;
     bool shadowed(const std::vector<Start>& fresh, double x, double y) const;
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
+    void sphere_scan(const Candidate& c, Start& st) const;
+    FitOptions fit_options() const;
     FitResult fit_rows(const std::vector<Start>& rows, const std::vector<char>& held_flags,
                        bool hold, bool settled) const;
     std::size_t split_row(FitResult& without) const;
@@ -346,12 +391,98 @@ Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
     const auto by_r = [&](double r) {
         return window_score(res_, w_, M_, N_, c.row, c.col, H, st.z, r, in_, K_, quad_);
     };
+    ghost = std::sqrt(by_z(st.z)) < std::max(o_.threshold, kGhost * c.score) * sigma;
+    if (particle_has_index(o_.particle)) {
+        if (!ghost) sphere_scan(c, st);
+        return st;
+    }
     st.z = scan(zlo, zhi, 17, by_z);
     st.r = scan(rlo, rhi, 9, by_r);
     const double dz = (zhi - zlo) / 16;
     st.z = scan(st.z - dz, st.z + dz, 9, by_z);
     ghost = std::sqrt(by_z(st.z)) < std::max(o_.threshold, kGhost * c.score) * sigma;
     return st;
+}
+
+// A bead's start: the criterion's templates are a disc's, whose depth and
+// radius say little of a bead's, so its depth, radius and index come from
+// the sphere model's fit to a crop of the residual around the candidate
+// (its level and offset fitted linearly): the depth over the scanned
+// range, then radius and index together (they trade off along a valley of
+// constant optical path), then each again finely.
+void Search::sphere_scan(const Candidate& c, Start& st) const {
+    constexpr std::size_t kHalf = 64;  // pixels: the central fringes of a bead's pattern
+    const std::size_t i0 = c.row > kHalf ? c.row - kHalf : 0, i1 = std::min(M_, c.row + kHalf + 1);
+    const std::size_t j0 = c.col > kHalf ? c.col - kHalf : 0, j1 = std::min(N_, c.col + kHalf + 1);
+    const std::size_t m = i1 - i0, n = j1 - j0;
+    std::vector<double> crop(m * n), weight(m * n);
+    for (std::size_t j = 0; j < n; ++j) {
+        for (std::size_t i = 0; i < m; ++i) {
+            crop[i + j * m] = res_[i0 + i + (j0 + j) * M_];
+            weight[i + j * m] = w_[i0 + i + (j0 + j) * M_];
+        }
+    }
+    FitOptions fo = fit_options();
+    fo.weights = weight.data();
+    FitInput fi;
+    fi.hol = crop.data();
+    fi.M = m;
+    fi.N = n;
+    fi.lambda = in_.lambda;
+    fi.pix = in_.pix;
+    fi.n = 1;
+    // The crop's grid centre is its pixel (m/2, n/2).
+    double p0[4] = {st.x + hM_ - static_cast<double>(i0) - std::floor(0.5 * static_cast<double>(m)),
+                    st.y + hN_ - static_cast<double>(j0) - std::floor(0.5 * static_cast<double>(n)),
+                    st.z, st.r};
+    fi.p0 = p0;
+    const auto fit_of = [&](double z, double a, double index) {
+        p0[2] = z;
+        p0[3] = std::min(a, 0.99 * z);
+        fo.index = index;
+        return -held_chi2(fi, fo);
+    };
+    const double zlo = in_.depths[0], zhi = in_.depths[in_.nz - 1];
+    const double alo = in_.radii[0], ahi = in_.radii[in_.nr - 1];
+    const double nlo = std::max(o_.index - 0.15, o_.medium_index + 0.01), nhi = o_.index + 0.15;
+    double a = 0.5 * (alo + ahi), index = o_.index;
+    ModelParams bead;
+    bead.x = p0[0] * in_.pix;
+    bead.y = p0[1] * in_.pix;
+    bead.pix = in_.pix;
+    bead.lambda = in_.lambda;
+    bead.M = static_cast<double>(m);
+    bead.N = static_cast<double>(n);
+    bead.index = index;
+    bead.medium = o_.medium_index;
+    bead.polarization = o_.polarization;
+    double z = scan(zlo, zhi, 33, [&](double v) {
+        bead.z = v;
+        bead.r = std::min(a, 0.99 * v);
+        return -chirp_chi2(crop, weight, m, n, o_.particle, bead);
+    });
+    // Radius and index on a grid: their valley is not along either axis.
+    double best = -std::numeric_limits<double>::infinity();
+    constexpr int kA = 7, kN = 5;
+    for (int i = 0; i < kA; ++i) {
+        for (int k = 0; k < kN; ++k) {
+            const double ai = alo + (ahi - alo) * i / (kA - 1), nk = nlo + (nhi - nlo) * k / (kN - 1);
+            const double q = fit_of(z, ai, nk);
+            if (q > best) {
+                best = q;
+                a = ai;
+                index = nk;
+            }
+        }
+    }
+    const double dz = (zhi - zlo) / 16, da = (ahi - alo) / (kA - 1), dn = (nhi - nlo) / (kN - 1);
+    z = scan(z - dz, z + dz, 7, [&](double v) { return fit_of(v, a, index); });
+    a = scan(std::max(a - da, 0.5 * alo), a + da, 7, [&](double v) { return fit_of(z, v, index); });
+    index = scan(std::max(index - dn, o_.medium_index + 0.005), index + dn, 7,
+                 [&](double v) { return fit_of(z, a, v); });
+    st.z = z;
+    st.r = std::min(a, 0.99 * z);
+    st.n = index;
 }
 
 // The new particles of one scan of the residual, each brought within the
@@ -413,13 +544,14 @@ std::vector<char> Search::held_rows(bool hold, bool& all_settled) {
 FitResult Search::fit_rows(const std::vector<Start>& rows, const std::vector<char>& held_flags,
                            bool hold, bool settled) const {
     const std::size_t n = rows.size();
-    std::vector<double> p0(4 * n), a(n);
+    std::vector<double> p0(4 * n), a(n), index(n);
     for (std::size_t k = 0; k < n; ++k) {
         p0[k] = rows[k].x;
         p0[k + n] = rows[k].y;
         p0[k + 2 * n] = rows[k].z;
         p0[k + 3 * n] = rows[k].r;
         a[k] = rows[k].a;
+        index[k] = rows[k].n;
     }
     std::unique_ptr<bool[]> held(new bool[n]);
     for (std::size_t k = 0; k < n; ++k) held[k] = held_flags[k] != 0;
@@ -431,14 +563,8 @@ FitResult Search::fit_rows(const std::vector<Start>& rows, const std::vector<cha
     fi.pix = in_.pix;
     fi.p0 = p0.data();
     fi.n = n;
-    FitOptions fo;
-    fo.model = o_.model;
-    fo.particle = o_.particle;
-    fo.contrast_free = o_.contrast_free;
-    fo.contrast = o_.contrast;
-    fo.weights = w_.data();
-    fo.K = o_.K;
-    fo.max_iter = o_.max_iter;
+    FitOptions fo = fit_options();
+    if (particle_has_index(o_.particle)) fo.index_start = index.data();
     // Pass by pass the fit only has to leave a clean residual for the next
     // scan: a standard error is close enough there, and the joint fit at the
     // end converges the rest.
@@ -447,6 +573,22 @@ FitResult Search::fit_rows(const std::vector<Start>& rows, const std::vector<cha
     fo.contrast_start = a.data();
     fo.settled = settled;
     return ring_fit(fi, fo);
+}
+
+// What every fit of the search shares.
+FitOptions Search::fit_options() const {
+    FitOptions fo;
+    fo.model = o_.model;
+    fo.particle = o_.particle;
+    fo.contrast_free = o_.contrast_free;
+    fo.contrast = o_.contrast;
+    fo.weights = w_.data();
+    fo.K = o_.K;
+    fo.max_iter = o_.max_iter;
+    fo.medium_index = o_.medium_index;
+    fo.index = o_.index;
+    fo.polarization = o_.polarization;
+    return fo;
 }
 
 // A weaker row within the central Fresnel zones of a stronger one's pattern
@@ -523,7 +665,8 @@ void Search::fit_found(bool hold) {
         for (std::size_t k = 0; k < n; ++k) {
             if (keep[k])
                 kept.push_back({fit_.p[k], fit_.p[k + n], fit_.p[k + 2 * n], fit_.p[k + 3 * n],
-                                found_[k].score, fit_.contrast[k], true});
+                                found_[k].score, fit_.contrast[k], true,
+                                fit_.index.empty() ? 0.0 : fit_.index[k]});
             else
                 rejected_.push_back(found_[k]);
         }
@@ -552,6 +695,7 @@ void Search::fit_found(bool hold) {
             found_[k].z = without.p[k + 2 * m];
             found_[k].r = without.p[k + 3 * m];
             found_[k].a = without.contrast[k];
+            if (!without.index.empty()) found_[k].n = without.index[k];
         }
         held_flags.assign(m, 0);
         fit_ = fit_rows(found_, held_flags, false, false);
@@ -611,6 +755,8 @@ FindResult Search::report() {
     for (const Start& f : found_) result_.score.push_back(f.score);
     result_.contrast = fit_.contrast;
     result_.contrast_se = fit_.contrast_se;
+    result_.index = fit_.index;
+    result_.index_se = fit_.index_se;
     result_.converged = fit_.converged;
     result_.zr_correlation = fit_.zr_correlation;
     result_.background = fit_.background;

@@ -35,6 +35,9 @@ struct FindOptions {
     int max_passes = 10;         // most scans of the residual
     int max_iter = 50;           // the fit's most iterations a pass
     double tolerance = 0.1;      // the fit's convergence, in standard errors
+    double medium_index = 0.0;   // a sphere's medium: its refractive index (required)
+    double index = 1.5;          // the middle of the spheres' index scan
+    double polarization = 0.0;   // the illumination's polarization angle from the rows' axis
 };
 
 // The ranges of the search's whole-number options.
@@ -53,6 +56,7 @@ struct FindResult {
     std::vector<double> p, se;        // n-by-4 [x y z r], column-major, and standard errors
     std::vector<double> score;        // each one's detection signal-to-noise ratio
     std::vector<double> contrast, contrast_se;
+    std::vector<double> index, index_se;  // spheres' (else empty)
     std::vector<bool> converged;
     std::vector<double> zr_correlation;
     double background = 0, background_se = 0, offset = 0, offset_se = 0;
@@ -76,6 +80,10 @@ void info_fields(const FindResult& r, Field&& field) {
     field("zr_correlation", r.zr_correlation);
     field("contrast", r.contrast);
     field("contrast_se", r.contrast_se);
+    if (!r.index.empty()) {
+        field("index", r.index);
+        field("index_se", r.index_se);
+    }
     field("background", r.background);
     field("background_se", r.background_se);
     field("offset", r.offset);

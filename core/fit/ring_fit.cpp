@@ -130,7 +130,7 @@ enum class Pass { start, cost, jacobian };
 // at b = 1, c = 0); cost: chi^2; jacobian: chi^2, J^T W J and J^T W r.
 struct Sums {
     double chi2 = 0;
-    double swff = 0, swf = 0, sw = 0, swfd = 0, swd = 0;
+    double swff = 0, swf = 0, sw = 0, swfd = 0, swd = 0, swdd = 0;
     std::vector<double> N, g;
 
     void add(const Sums& o) {
@@ -139,6 +139,7 @@ struct Sums {
         swf += o.swf;
         sw += o.sw;
         swfd += o.swfd;
+        swdd += o.swdd;
         swd += o.swd;
         for (std::size_t i = 0; i < N.size(); ++i) N[i] += o.N[i];
         for (std::size_t i = 0; i < g.size(); ++i) g[i] += o.g[i];
@@ -412,6 +413,7 @@ void Problem::pass_block(std::size_t j0, std::size_t j1, const Params& p, Pass w
                 s.swf += wt[i] * c.f[i];
                 s.sw += wt[i];
                 s.swfd += wt[i] * c.f[i] * d[i];
+                s.swdd += wt[i] * d[i] * d[i];
                 s.swd += wt[i] * d[i];
             }
             continue;
@@ -685,6 +687,9 @@ public:
     }
 
     FitResult run();
+    // chi^2 with the particles at their starts and the level and offset
+    // fitted to them (the start's linear fit).
+    double level_chi2() const { return level_chi2_; }
 
 private:
     void start();
@@ -717,6 +722,7 @@ private:
     const double* data_ = nullptr;
     std::vector<char> coupled_;
     int iterations_ = 0;
+    double level_chi2_ = 0.0;
 };
 
 // A particle's pattern must stay computable over the widest window it may
@@ -832,7 +838,6 @@ void Fit::couple() {
 void Fit::start_level() {
     p_.b = o_.background_fixed ? o_.background : 1.0;
     p_.c = o_.offset_fixed ? o_.offset : 0.0;
-    if (o_.background_fixed && o_.offset_fixed) return;
     const Sums s = problem(windows_at(0)).pass(p_, Pass::start);
     if (!o_.background_fixed && !o_.offset_fixed) {
         const double det = s.swff * s.sw - s.swf * s.swf;
@@ -844,9 +849,12 @@ void Fit::start_level() {
         }
     } else if (!o_.background_fixed) {
         p_.b = s.swff != 0.0 ? (s.swfd - p_.c * s.swf) / s.swff : 1.0;
-    } else {
+    } else if (!o_.offset_fixed) {
         p_.c = (s.swd - p_.b * s.swf) / s.sw;
     }
+    const double b = p_.b, c = p_.c;
+    level_chi2_ = s.swdd - 2 * b * s.swfd - 2 * c * s.swd + b * b * s.swff + 2 * b * c * s.swf +
+                  c * c * s.sw;
 }
 
 double Fit::variance(double chi2) const {
@@ -1016,6 +1024,15 @@ FitResult Fit::report(const Sums& cur, bool converged, std::string message) cons
 
 
 }  // namespace
+
+double held_chi2(const FitInput& in, const FitOptions& o) {
+    FitOptions held = o;
+    for (bool& f : held.free) f = false;
+    held.cut_patterns = false;
+    held.settled = true;  // whole windows: every start is compared over the same pixels
+    held.max_iter = 0;
+    return Fit(in, held).level_chi2();
+}
 
 namespace {
 

@@ -115,6 +115,11 @@ void set_free(FitOptions& options, const std::vector<bool>& free);
 // p then holds the last accepted estimate.
 FitResult ring_fit(const FitInput& in, const FitOptions& options);
 
+// chi^2 of the particles held at p0, with the level and offset fitted to
+// them (unless fixed): one pass over the pixels, what a scan of starts
+// compares. Checks like ring_fit.
+double held_chi2(const FitInput& in, const FitOptions& options);
+
 // The half-width, in pixels, of the square around particle p (x, y in metres
 // from the grid origin) outside which its pattern adds less than about 1% to
 // the standard errors of its fitted parameters (from the angle-averaged

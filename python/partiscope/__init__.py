@@ -378,8 +378,8 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
 
 def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle="disc", Contrast=1.0,
                   Weights=None, K=None, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
-                  Sigma=None, MaxPasses=10, MaxIter=50, Tolerance=0.1, threads=0, planner=None,
-                  reproducible=None):
+                  Sigma=None, MaxPasses=10, MaxIter=50, Tolerance=0.1, MediumIndex=None,
+                  Index=1.5, Polarization=0.0, threads=0, planner=None, reproducible=None):
     """Finds every particle of a recorded hologram (as divided by a background
     frame) and measures it: scans over depths and radii (increasing, metres),
     fits, subtracts, scans again; then fits all jointly with the level and
@@ -392,10 +392,18 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
 
     Keywords:
         Model: 'intensity' (default) or 'linear'.
-        Particle: 'disc' (default: the exact diffraction of an opaque disc)
-            or 'toolbox' (the far-field model of synthplate's plates, for
-            Fresnel numbers well below 0.01).
+        Particle: 'disc' (default: the exact diffraction of an opaque disc),
+            'toolbox' (the far-field model of synthplate's plates, for
+            Fresnel numbers well below 0.01) or 'sphere' (beads under a
+            microscope, Lorenz-Mie, index fitted: depths are heights above
+            the focal plane, radii the beads' range; each bead's depth,
+            radius and index start from a scan of its model).
         Contrast: every particle's contrast (default 1: opaque), or 'free'.
+        MediumIndex: the medium's refractive index (required for 'sphere').
+        Index: the middle of the spheres' index scan, which spans 0.15 either
+            side (default 1.5).
+        Polarization: the illumination's polarization angle from the first
+            axis, radians (default 0).
         Weights: M-by-N relative inverse variances (0 masks a pixel;
             default None: all 1).
         K: pixel-integration width in pixels (default None: 1, pixel areas,
@@ -413,8 +421,9 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
 
     Returns a FitResult: .p (n-by-4 [x y z r]: x and y in pixels from the
     grid centre, z and r in metres), .se, and .score, .converged,
-    .zr_correlation, .contrast, .background, .offset, .sigma, .passes,
-    .pixels_ignored, .message. No particle gives a 0-by-4 table.
+    .zr_correlation, .contrast, (spheres) .index, .index_se, .background,
+    .offset, .sigma, .passes, .pixels_ignored, .message. No particle gives a
+    0-by-4 table.
 
     Example:
         plate = synthplate(3, 632.8e-9, 6.7e-6, 256, 256, 1, 20, (0.05, 0.1),
@@ -428,7 +437,7 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         None if Weights is None else _grid(Weights), None if K is None else float(K),
         float(Threshold),
         float(MinSeparation), float(MaxCount), _given(Sigma), float(MaxPasses), float(MaxIter),
-        float(Tolerance), _context(threads, planner, reproducible))
+        float(Tolerance), _optics(MediumIndex, Index, Polarization), _context(threads, planner, reproducible))
     return FitResult(p, se, info)
 
 
