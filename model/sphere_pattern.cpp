@@ -265,7 +265,7 @@ public:
         for (std::size_t i = 0; i < w_.rows; ++i) {
             const double dx = (static_cast<double>(w_.row0 + i) - h) * p_.pix - p_.x;
             const double xr = dx * cos_ + dy * sin_, yr = -dx * sin_ + dy * cos_;
-            const double rho = std::hypot(xr, yr);
+            const double rho = std::sqrt(xr * xr + yr * yr);
             table_.at(rho, derivatives, f);
             const double c2 = xr * xr - yr * yr, s2 = 2 * xr * yr;
             // The fit's terms: 1 - s is the field along the polarization.

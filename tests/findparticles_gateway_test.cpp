@@ -57,7 +57,10 @@ TEST(Findparticles, RefusesBadOptions) {
     Case cases[] = {
         {"MaxPasses", testhost::scalar(0), "Error: MaxPasses must be a whole number from 1 to 100"},
         {"Model", testhost::text("phase"), "Error: Model must be 'intensity' or 'linear'"},
-        {"Particle", testhost::text("sphere"), "Error: Particle must be 'disc' or 'toolbox'"},
+        {"Particle", testhost::text("ball"), "Error: Particle must be 'disc', 'toolbox' or 'sphere'"},
+        // A sphere's optics are its own: none can be guessed.
+        {"Particle", testhost::text("sphere"),
+         "Error: 'sphere' needs MediumIndex, the refractive index of the medium (a positive number)"},
         {"Sigma", testhost::scalar(-1), "Error: Sigma must be a positive finite number"},
         {"MinSeparation", testhost::scalar(NAN),
          "Error: MinSeparation must be a non-negative finite number of pixels"},

@@ -126,7 +126,8 @@ TEST_F(Ringfit, CountsArgumentsAndOptions) {
              o.push_back(testhost::row({1, 1, 1}));
              return o;
          },
-         "Error: Free must have four elements (x, y, z, r), true where fitted"},
+         "Error: Free must have four elements (x, y, z, r) or five (x, y, z, r, index), true "
+         "where fitted"},
         {[] {
              std::vector<Array> o;
              o.push_back(testhost::text("Sigma"));

@@ -409,7 +409,8 @@ Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
 // the sphere model's fit to a crop of the residual around the candidate
 // (its level and offset fitted linearly): the depth over the scanned
 // range, then radius and index together (they trade off along a valley of
-// constant optical path), then each again finely.
+// constant optical path), then each again finely; last, the sphere's fit to
+// the crop, which the whole sensor's fit then only refines.
 void Search::sphere_scan(const Candidate& c, Start& st) const {
     constexpr std::size_t kHalf = 64;  // pixels: the central fringes of a bead's pattern
     const std::size_t i0 = c.row > kHalf ? c.row - kHalf : 0, i1 = std::min(M_, c.row + kHalf + 1);
@@ -480,9 +481,22 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
     a = scan(std::max(a - da, 0.5 * alo), a + da, 7, [&](double v) { return fit_of(z, v, index); });
     index = scan(std::max(index - dn, o_.medium_index + 0.005), index + dn, 7,
                  [&](double v) { return fit_of(z, a, v); });
+    p0[2] = z;
+    p0[3] = std::min(a, 0.99 * z);
+    fo.index = index;
+    const double x0 = p0[0], y0 = p0[1];
+    // Other beads' fringes cross the crop: its fit ends at their misfit,
+    // near enough for a start, whatever its residual.
+    const FitResult r = ring_fit(fi, fo);
     st.z = z;
-    st.r = std::min(a, 0.99 * z);
+    st.r = p0[3];
     st.n = index;
+    if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0])) return;
+    st.x += r.p[0] - x0;
+    st.y += r.p[1] - y0;
+    st.z = r.p[2];
+    st.r = r.p[3];
+    st.n = r.index[0];
 }
 
 // The new particles of one scan of the residual, each brought within the

@@ -22,9 +22,12 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     const frame::Options opts(
         prhs + 5, nrhs - 5,
         {"Model", "Particle", "Contrast", "Weights", "K", "Threshold", "MinSeparation", "MaxCount",
-         "Sigma", "MaxPasses", "MaxIter", "Tolerance"});
+         "Sigma", "MaxPasses", "MaxIter", "Tolerance", "MediumIndex", "Index", "Polarization"});
     FindOptions o;
-    std::vector<double> weights;
+    std::vector<double> weights, starts;
+    const double* no_starts = nullptr;
+    // One index: the middle of the beads' scan.
+    optics_options(opts, 1, o.medium_index, o.index, no_starts, o.polarization, starts);
     if (const mxArray* v = opts.find("Model")) o.model = model_option(v);
     if (const mxArray* v = opts.find("Particle")) o.particle = particle_option(v);
     if (const mxArray* v = opts.find("Contrast")) contrast_option(v, o.contrast_free, o.contrast);

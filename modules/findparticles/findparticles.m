@@ -38,9 +38,25 @@
 %     'Particle'       'disc' (default, the exact diffraction of an opaque
 %                      disc) or 'toolbox' (the far-field model of synthplate's
 %                      plates, for Fresnel numbers well below 0.01), as in
-%                      ringfit. The scans propose candidates with the
-%                      toolbox's templates either way; the fits and the
-%                      subtracted patterns are the chosen particle's.
+%                      ringfit, or 'sphere' (beads under a microscope:
+%                      Lorenz-Mie, index fitted; see ringfit). The scans
+%                      propose candidates with the toolbox's templates
+%                      either way; the fits and the subtracted patterns are
+%                      the chosen particle's. For 'sphere' the templates only
+%                      place a bead (to a tenth of a pixel or better); its
+%                      depth, radius and index start from the sphere model
+%                      on a 129-by-129 crop around it: the depth from its
+%                      fringes' chirp (a first-order fit whose complex
+%                      amplitude absorbs the bead's scattering phase) over
+%                      the whole depth range, then radius (over the radii's
+%                      range) and index (Index +-0.15) on a grid, each
+%                      refined, then a fit of the crop. Depths are then
+%                      heights above the focal plane (8 steps over the range
+%                      do), radii the beads' range (two values do).
+%     'MediumIndex'    the medium's refractive index (required for 'sphere')
+%     'Index'          the middle of the beads' index scan (default 1.5)
+%     'Polarization'   the illumination's polarization angle from the x axis,
+%                      radians (default 0)
 %     'Contrast'       a number fixing every particle's contrast (default 1:
 %                      an opaque disc under 'disc', half of one under
 %                      'toolbox'), or 'free' to fit each one's. With
@@ -69,7 +85,8 @@
 %     se    n-by-4 standard errors of p (the joint fit's Cramer-Rao bound at
 %           the estimate, noise level from the residual)
 %     info  struct: score (each particle's detection signal-to-noise ratio),
-%           converged, zr_correlation, contrast, contrast_se (per particle);
+%           converged, zr_correlation, contrast, contrast_se, and for
+%           'sphere' index, index_se (per particle);
 %           background, background_se, offset, offset_se; sigma (the noise
 %           level estimated from the data); passes (scans made);
 %           pixels_ignored; message (how the search ended)

@@ -232,7 +232,8 @@ def sphereplate(spheres, sX, sY, lambda_, pix, MediumIndex, Polarization=0.0, Co
     level. Sigma: Gaussian noise of this standard deviation; Photons: shot
     noise instead, at this mean count of a background pixel. Subpixels: the
     intensity averaged over Subpixels^2 points a pixel (1: its centre). Seed
-    makes the noise reproducible.
+    makes the noise reproducible. threads and reproducible: as for every
+    function (see the package's help).
 
     Returns Sphereplate(hologram, noise).
     """

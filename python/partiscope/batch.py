@@ -67,6 +67,8 @@ def find_in_frame(frame, settings, correction, shape, threads):
         found = findparticles(
             h, settings.wavelength, settings.pixel, settings.depths, settings.radii,
             Model=settings.model, Particle=settings.particle, Contrast=settings.contrast,
+            MediumIndex=settings.medium_index, Index=settings.index or 1.5,
+            Polarization=settings.polarization or 0.0,
             Threshold=settings.threshold, MinSeparation=settings.min_separation,
             MaxCount=settings.max_count, MaxPasses=settings.max_passes, threads=threads,
             planner="estimate")  # plans chosen by timing would differ from worker to worker

@@ -136,11 +136,19 @@ def _find_parser():
                         "(default 6.5: about one false particle in a thousand 1024x1024 frames)")
     s.add_argument("--model", choices=("intensity", "linear"),
                    help="hologram model (default intensity)")
-    s.add_argument("--particle", choices=("disc", "toolbox"),
+    s.add_argument("--particle", choices=("disc", "toolbox", "sphere"),
                    help="the particle's diffraction: disc (default), the exact pattern of an "
                         "opaque disc at any Fresnel number r^2/(lambda z); toolbox, the far-field "
                         "model of synthplate's simulated plates (Fresnel numbers well below "
-                        "0.01)")
+                        "0.01); sphere, beads under a microscope (Lorenz-Mie, index fitted: "
+                        "--wavelength in the medium, --pixel in the sample plane, depths the "
+                        "heights above the focal plane; the table adds index and index_se)")
+    s.add_argument("--medium-index", type=float, metavar="N",
+                   help="the medium's refractive index (required for --particle sphere)")
+    s.add_argument("--index", type=float, metavar="N",
+                   help="the middle of the spheres' index scan, 0.15 either side (default 1.5)")
+    s.add_argument("--polarization", type=float, metavar="RADIANS",
+                   help="the illumination's polarization angle from the rows' axis (default 0)")
     s.add_argument("--contrast", metavar="C|free",
                    help="every particle's contrast (default 1, an opaque disc), or 'free' for "
                         "particles that are not opaque")
@@ -222,6 +230,16 @@ def find_settings(args):
     options["radii"] = grid(options["radii"], "radii")
     contrast = str(options["contrast"]).lower()
     options["contrast"] = "free" if contrast == "free" else _number(contrast, "contrast")
+    if options["particle"] == "sphere":
+        if options.get("medium_index") is None:
+            raise UsageError("--particle sphere needs --medium-index, the medium's refractive index")
+        for name in ("medium_index", "index", "polarization"):
+            if options.get(name) is not None:
+                options[name] = _number(options[name], name)
+    else:
+        # The other kinds have no optics: a table records none.
+        for name in ("medium_index", "index", "polarization"):
+            options[name] = None
     for name in ("workers", "background_median", "threads"):
         if options.get(name) is not None and int(options[name]) < (0 if name == "threads" else 1):
             raise UsageError("--%s must be at least %d" % (name.replace("_", "-"),

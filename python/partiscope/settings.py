@@ -24,6 +24,9 @@ class FindSettings:
     saturation: Optional[float]
     model: str
     particle: str
+    medium_index: Optional[float]  # a sphere's optics (None for the other kinds)
+    index: Optional[float]
+    polarization: Optional[float]
     contrast: Any  # a number, or "free"
     threshold: float
     min_separation: float
@@ -54,6 +57,8 @@ class FrameResult:
     converged: Any = None
     contrast: Any = None
     zr_correlation: Any = None
+    index: Any = None  # spheres' refractive indices and their errors
+    index_se: Any = None
     message: str = ""
 
     @classmethod
@@ -65,6 +70,7 @@ class FrameResult:
         """A search's result (findparticles')."""
         return cls(True, p=found.p, se=found.se, score=found.score, converged=found.converged,
                    contrast=found.contrast, zr_correlation=found.zr_correlation,
+                   index=found.info.get("index"), index_se=found.info.get("index_se"),
                    message=found.message)
 
     @property

@@ -29,6 +29,8 @@ import numpy as np
 
 COLUMNS = ("frame", "x", "y", "z", "r", "se_x", "se_y", "se_z", "se_r", "score", "converged",
            "contrast", "zr_correlation")
+# A table of spheres adds each one's refractive index.
+SPHERE_COLUMNS = ("index", "index_se")
 LOG_COLUMNS = ("frame", "status", "particles", "detail")
 # What turns a row's x and y (pixels from the frame's centre, row
 # floor(rows/2)) into positions: recorded with the settings.
@@ -46,12 +48,19 @@ def _mismatch(path, old, new):
                       "--output, or --overwrite to start again" % (path, ", ".join(keys)))
 
 
+def table_columns(settings):
+    """The particle columns of a run's table (settings as a dict)."""
+    return COLUMNS + (SPHERE_COLUMNS if settings.get("particle") == "sphere" else ())
+
+
 def _particle_rows(frame_id, result):
     """The table's rows of a frame: one list of values a particle."""
     p, se = result.p, result.se
+    spheres = result.index is not None and len(result.index) == p.shape[0] > 0
     return [[frame_id] + [float(v) for v in p[k]] + [float(v) for v in se[k]] +
             [float(result.score[k]), int(bool(result.converged[k])),
-             float(result.contrast[k]), float(result.zr_correlation[k])]
+             float(result.contrast[k]), float(result.zr_correlation[k])] +
+            ([float(result.index[k]), float(result.index_se[k])] if spheres else [])
             for k in range(p.shape[0])]
 
 
@@ -72,6 +81,7 @@ def _write_error(path, e):
 class CsvTable:
     def __init__(self, path, settings, overwrite=False):
         self.path, self.log_path = path, path + ".log"
+        self.columns = table_columns(settings)
         self.done, self.added, self.rows, self.log = {}, False, None, None
         if overwrite or self._blank():
             self._remove()
@@ -82,7 +92,7 @@ class CsvTable:
             if self.new:
                 self.rows = open(self.path, "w", newline="", encoding="utf-8")
                 self.log = open(self.log_path, "w", newline="", encoding="utf-8")
-                self._write(self.rows, [COLUMNS])
+                self._write(self.rows, [self.columns])
                 self._write(self.log, [], first=_SETTINGS_MARK + json.dumps(settings,
                                                                              sort_keys=True))
                 self._write(self.log, [LOG_COLUMNS], delimiter="\t")
@@ -108,7 +118,7 @@ class CsvTable:
             else:
                 contents.append(b"")
         table, log = contents
-        if not (",".join(COLUMNS) + "\n").encode().startswith(table):
+        if not (",".join(self.columns) + "\n").encode().startswith(table):
             return False
         lines = log.split(b"\n")
         mark = _SETTINGS_MARK.encode()
@@ -163,7 +173,7 @@ class CsvTable:
         self._truncate(self.log_path, ends[-1])
 
         lines, ends = self._complete_lines(self.path)
-        if not lines or next(csv.reader(lines[:1])) != list(COLUMNS):
+        if not lines or next(csv.reader(lines[:1])) != list(self.columns):
             raise TableError("%s is not a partiscope table; give another --output" % self.path)
         seen, keep = {}, ends[0]
         for row, end in zip(csv.reader(lines[1:]), ends[1:]):
@@ -223,6 +233,7 @@ class Hdf5Table:
         except ImportError:
             raise TableError("HDF5 output needs h5py (Debian's python3-h5py); or write CSV")
         self.path, self.done, self.added, self.file = path, {}, False, None
+        self.columns = table_columns(settings)
         # An empty file (a run stopped as it created the table) is new.
         exists = os.path.exists(path) and os.path.getsize(path) > 0 and not overwrite
         try:
@@ -244,7 +255,7 @@ class Hdf5Table:
             for name in GEOMETRY:  # also one attribute each, for HDF5 viewers
                 if settings.get(name) is not None:
                     self.file.attrs[name] = settings[name]
-            for group, names in (("particles", COLUMNS), ("frames", LOG_COLUMNS)):
+            for group, names in (("particles", self.columns), ("frames", LOG_COLUMNS)):
                 g = self.file.create_group(group)
                 for name in names:
                     kind = text if name in ("frame", "status", "detail") else (
@@ -284,12 +295,12 @@ class Hdf5Table:
             if status == "done":
                 self.done[frame] = int(count)
         total = sum(self.done.values())
-        rows = min(f["particles"][c].shape[0] for c in COLUMNS)
+        rows = min(f["particles"][c].shape[0] for c in self.columns)
         if rows < total:
             f.close()
             raise TableError("%s lacks rows of frames it lists as done; give another --output, "
                              "or --overwrite to start again" % self.path)
-        for c in COLUMNS:
+        for c in self.columns:
             f["particles"][c].resize((total,))  # rows of a frame not listed as done
 
     @staticmethod
@@ -306,7 +317,7 @@ class Hdf5Table:
             if result.done:
                 rows = _particle_rows(frame_id, result)
                 if rows:
-                    self._append(self.file["particles"], COLUMNS, rows)
+                    self._append(self.file["particles"], self.columns, rows)
                 line = (frame_id, "done", len(rows), result.message)
                 self.done[frame_id] = len(rows)
             else:
@@ -355,7 +366,7 @@ def _read_table(path):
         with h5py.File(path, "r") as f:
             g = f["particles"]
             columns = {c: (list(g[c].asstr()[:]) if c == "frame" else g[c][:].astype(float))
-                       for c in COLUMNS}
+                       for c in COLUMNS + SPHERE_COLUMNS if c in g}
             columns.update({c: g[c][:] for c in ("frame_index", "particle") if c in g})
             return columns, json.loads(f.attrs.get("settings", "{}"))
     with open(path, newline="", encoding="utf-8") as f:
@@ -367,6 +378,8 @@ def _read_table(path):
     # A table of tracks adds its columns after the table's.
     extra = {c: np.array([int(r[k]) for r in rows], dtype=np.int64)
              for k, c in enumerate(header) if c in ("frame_index", "particle")}
+    extra.update({c: np.array([float(r[k]) for r in rows], dtype=float).reshape(-1)
+                  for k, c in enumerate(header) if c in SPHERE_COLUMNS})
     settings = {}
     if os.path.exists(path + ".log"):
         with open(path + ".log", encoding="utf-8") as f:

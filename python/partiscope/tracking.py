@@ -256,7 +256,7 @@ def _csv_frames(path):
             raise TrackError("%s is not a partiscope log" % log_path)
         log.readline()
         table = csv.reader(t)
-        if next(table, None) != list(COLUMNS):
+        if (next(table, None) or [])[:len(COLUMNS)] != list(COLUMNS):
             raise TrackError("%s is not a partiscope table" % path)
         for line in csv.reader(log, delimiter="\t"):
             if len(line) != 4:
@@ -275,7 +275,7 @@ def _named_frames(path):
     from .table import COLUMNS
     with open(path, newline="", encoding="utf-8") as t:
         table = csv.reader(t)
-        if next(table, None) != list(COLUMNS):
+        if (next(table, None) or [])[:len(COLUMNS)] != list(COLUMNS):
             raise TrackError("%s is not a partiscope table" % path)
         frames = {}
         for row in table:

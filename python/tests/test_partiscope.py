@@ -458,3 +458,36 @@ def test_every_public_function_documents_every_keyword():
         for p in inspect.signature(f).parameters.values():
             if p.default is not inspect.Parameter.empty:
                 assert p.name in f.__doc__, "%s: %s" % (name, p.name)
+
+
+def test_beads_found_and_measured_with_their_index(tmp_path):
+    """Two beads in water on a Lorenz-Mie hologram: findparticles ('sphere')
+    finds both, each within 4 standard errors in every parameter, index
+    included; `partiscope find --particle sphere` writes the same rows with
+    index columns, which read_table returns; without the medium's index the
+    command is refused."""
+    import subprocess
+    import sys
+    medium, lambda_, pix = 1.33, 532e-9 / 1.33, 70e-9
+    beads = np.array([[-30.3, 20.6, 14e-6, 0.6e-6, 1.59], [35.2, -25.4, 22e-6, 0.9e-6, 1.45]])
+    hol = ps.sphereplate(beads, 200, 200, lambda_, pix, medium, Sigma=0.02, Seed=4).hologram
+    depths, radii = np.arange(5e-6, 31e-6, 5e-6), [0.3e-6, 1.5e-6]
+    found = ps.findparticles(hol, lambda_, pix, depths, radii, Particle="sphere",
+                             MediumIndex=medium)
+    assert found.p.shape[0] == 2 and all(found.converged)
+    order = np.argsort(found.p[:, 0])
+    got = np.column_stack([found.p, found.index])[order]
+    se = np.column_stack([found.se, found.index_se])[order]
+    assert np.all(np.abs(got - beads) < 4 * se), (got - beads) / se
+
+    np.save(tmp_path / "beads.npy", hol[None])
+    command = [sys.executable, "-m", "partiscope", "find", str(tmp_path / "beads.npy"),
+               "--wavelength", str(lambda_), "--pixel", str(pix), "--depths", "5e-6:5e-6:30e-6",
+               "--radii", "0.3e-6,1.5e-6", "--particle", "sphere", "--no-progress",
+               "--output", str(tmp_path / "beads.csv")]
+    refused = subprocess.run(command, capture_output=True, text=True)
+    assert refused.returncode == 2 and "--medium-index" in refused.stderr
+    subprocess.run(command + ["--medium-index", "1.33"], check=True, capture_output=True)
+    table = ps.read_table(str(tmp_path / "beads.csv")).sort_values("x")
+    assert np.allclose(table["index"], got[:, 4]) and np.allclose(table["index_se"], se[:, 4])
+    assert table.attrs["particle"] == "sphere" and table.attrs["medium_index"] == 1.33
