@@ -142,6 +142,10 @@ Dual operator*(const Dual& a, const Dual& b) {
 // at up to k sin(theta) along rho and the series' angular factors at up to
 // (terms)/z; the cubic interpolation's error is then about 1e-6 of the field.
 constexpr double kNodesPerRadian = 5.0;
+// A table of more nodes (a sphere seen through pixels far coarser than its
+// fringes, or a sensor far larger than its pattern) would take gigabytes:
+// 2^22 nodes hold a sensor of 2000 wavelengths' radius at any angle.
+constexpr double kMostNodes = 4194304.0;
 
 // The radial functions A, B/rho^2 and Z/rho (each times e^(-ikz)) with their
 // derivatives, at nodes (j + 1/2) h: all three are even in rho, so the
@@ -152,6 +156,10 @@ public:
         const double s_max = rho_max / std::hypot(rho_max, z);
         const double rate = s.k * s_max + static_cast<double>(s.c.a.size()) / z;
         h_ = 1.0 / (kNodesPerRadian * rate);
+        if (!(rho_max / h_ <= kMostNodes))
+            throw Error("Error: a sphere's pattern over this sensor oscillates too fast to tabulate: "
+                        "check lambda and pix (the pixel pitch in the sample plane), or fit a "
+                        "smaller region");
         nodes_ = static_cast<std::size_t>(rho_max / h_ + 0.5) + 4;
         table_.resize(nodes_);
         const cplx e = std::polar(1.0, -s.k * z);

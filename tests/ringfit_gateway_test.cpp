@@ -50,7 +50,8 @@ TEST_F(Ringfit, CountsArgumentsAndOptions) {
     EXPECT_EQ(module.call(1, three).error, kUsage);
     EXPECT_EQ(call(a, 4).error, "too many outputs for ringfit");
     const std::string options =
-        "Model, Particle, Contrast, Background, Offset, Weights, Free, Sigma, K, MaxIter, Tolerance";
+        "Model, Particle, Contrast, Background, Offset, Weights, Free, Sigma, K, MaxIter, Tolerance, "
+        "MediumIndex, Index, Polarization";
     struct Case {
         std::vector<Array> (*options)();
         std::string message;

@@ -6,7 +6,9 @@ import os
 import sys
 
 VALUES = [0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 7.0, 8.0, 9.0, 16.0, 33.0, 64.0, -1.0, -2.5, 0.5, 1.5,
-          0.9, -0.9, 1e-6, 5e-7, 6.328e-7, 6.7e-6, 1e-5, 3e-5, 5e-5, 0.02, 0.1]
+          0.9, -0.9, 1e-6, 5e-7, 6.328e-7, 6.7e-6, 1e-5, 3e-5, 5e-5, 0.02, 0.1, float("nan"),
+          float("inf"), -float("inf"), 1e300, -1e300, 4e-320, 2147483648.0, -2147483649.0, 1.33,
+          4e-7, 6e-8]
 
 
 def real(rows, cols, values):
@@ -34,7 +36,8 @@ def sparse(rows, cols, values):
 WORDS = ["Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free", "Sigma", "K", "MaxIter",
          "Tolerance", "intensity", "Linear", "free", "", "Colour", "Threshold", "minseparation",
          "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses", "Coordinates", "Seed",
-         "Photons", "Pixels", "point", "AREA", "Oversampling"]
+         "Photons", "Pixels", "point", "AREA", "Oversampling", "Particle", "sphere", "MediumIndex",
+         "Index", "Polarization"]
 
 
 def text(word):
@@ -91,6 +94,11 @@ SEEDS = {
         call(2, grid(9, 8, [1.0, 0.9, 1.5]), scalar(6.328e-7), scalar(6.7e-6),
              real(1, 4, [0.0, 1.0, 0.1, 5e-5]), text("Model"), text("Linear"), text("contrast"),
              text("free"), text("MaxIter"), scalar(3.0), text("Weights"), grid(9, 8, [1.0, 0.0])),
+        # A bead under a microscope: 60 nm pixels, 1 um radius, 10 um up.
+        call(3, grid(12, 10, [1.0, 0.9, 1.5, 0.5]), scalar(4e-7), scalar(6e-8),
+             real(1, 4, [0.5, -1.0, 1e-5, 1e-6]), text("Particle"), text("sphere"),
+             text("MediumIndex"), scalar(1.33), text("Index"), scalar(1.5), text("Polarization"),
+             scalar(0.5)),
     ],
     "detectstack": [
         call(4, grid(8, 8, [0.5, -0.9, 1.0, 0.0, 0.9]), scalar(6.328e-7), scalar(6.7e-6),
@@ -107,6 +115,9 @@ SEEDS = {
              scalar(3e-5), text("Model"), text("Linear"), text("contrast"), scalar(2.0),
              text("MaxPasses"), scalar(2.0), text("Weights"), grid(9, 8, [1.0, 0.0]),
              text("Threshold"), scalar(3.0)),
+        call(3, grid(12, 10, [1.0, 0.9, 1.5, 0.5]), scalar(4e-7), scalar(6e-8),
+             pair(1e-5, 3e-5), pair(5e-7, 1e-6), text("Particle"), text("sphere"),
+             text("MediumIndex"), scalar(1.33), text("Threshold"), scalar(3.0)),
     ],
     "propagate": [
         call(1, complex_grid(12, 9, [1.0, 0.5, 0.0], [0.0, -1.0]), scalar(6.328e-7), scalar(6.7e-6),

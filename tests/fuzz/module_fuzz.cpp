@@ -28,6 +28,9 @@ const double kValues[] = {
     -1.0, -2.5, 0.5, 1.5, 0.9, -0.9, 1e-6, 5e-7, 6.328e-7, 6.7e-6, 1e-5, 3e-5, 5e-5, 0.02, 0.1,
     std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
     -std::numeric_limits<double>::infinity(), 1e300, -1e300, 4e-320, 2147483648.0, -2147483649.0,
+    // A bead under a microscope: the medium's index, a wavelength in water,
+    // a pixel in the sample plane.
+    1.33, 4e-7, 6e-8,
 };
 constexpr std::size_t kValueCount = sizeof kValues / sizeof kValues[0];
 
@@ -37,7 +40,8 @@ const char* const kWords[] = {"Model", "contrast", "BACKGROUND", "Offset", "Weig
                               "free", "", "Colour", "Threshold", "minseparation", "MaxCount",
                               "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses",
                               "Coordinates", "Seed", "Photons", "Pixels", "point", "AREA",
-                              "Oversampling"};
+                              "Oversampling", "Particle", "sphere", "MediumIndex", "Index",
+                              "Polarization"};
 constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 struct Bytes {

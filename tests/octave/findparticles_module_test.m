@@ -28,7 +28,8 @@ function findparticles_module_test
                'findparticles: Error: Weights must be a real array of the size of hol');
   expect_error('findparticles(hol, lambda, pix, depths, radii, ''Colour'', 1)', ...
                ['findparticles: Error: unknown option ''Colour''; the options are Model, Particle, Contrast, ' ...
-                'Weights, K, Threshold, MinSeparation, MaxCount, Sigma, MaxPasses, MaxIter, Tolerance']);
+                'Weights, K, Threshold, MinSeparation, MaxCount, Sigma, MaxPasses, MaxIter, Tolerance, ' ...
+                'MediumIndex, Index, Polarization']);
 
   [p, se, info] = findparticles(hol, lambda, pix, depths, radii, tb{:});
   assert(size(p), [3 4]);
