@@ -47,7 +47,7 @@ Particle model
 Detection
  detectscan detectstack
 Simulation and optics
- synthplate discplate propagate
+ synthplate discplate sphereplate propagate
 Precision
  precbound
 Measurement

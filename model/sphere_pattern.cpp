@@ -169,7 +169,7 @@ public:
                 for (std::size_t j = first; j < last; ++j)
                     table_[j] = node((static_cast<double>(j) + 0.5) * h_, z, s, medium, e);
             },
-            64);
+            512);  // a node costs microseconds: small tables are not worth a thread
     }
 
     // The three functions at rho: f[q][0] by Hermite interpolation of the

@@ -13,6 +13,7 @@
 % Simulation and optics
 %   synthplate - Simulated noisy in-line hologram of spherical particles.
 %   discplate  - Recorded hologram of opaque discs by exact scalar diffraction.
+%   sphereplate - Recorded hologram of spheres under a microscope (Lorenz-Mie).
 %   propagate  - Free-space propagation of a sampled field (angular spectrum).
 %
 % Precision

@@ -1061,8 +1061,12 @@ bool beyond_noise(const FitResult& r, const FitInput& in, const FitOptions& o, d
 FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     FitResult best = Fit(in, o).run();
     const bool valley = particle_has_index(o.particle) && o.free[3] && o.free[4] && o.max_iter > 0;
+    // Only a fit that ended at a minimum has a valley to step along; one
+    // that ran out of iterations is lost, not beside the truth.
+    const bool at_minimum =
+        std::find(best.converged.begin(), best.converged.end(), false) == best.converged.end();
     for (double step : kValleySteps) {
-        if (!valley || !beyond_noise(best, in, o, 5.0)) break;
+        if (!valley || !at_minimum || !beyond_noise(best, in, o, 5.0)) break;
         std::vector<double> p0 = best.p, index = best.index;
         for (std::size_t k = 0; k < in.n; ++k) {
             if (o.held && o.held[k]) continue;
@@ -1073,8 +1077,13 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
         moved.p0 = p0.data();
         FitOptions from = o;
         from.index_start = index.data();
-        FitResult r = Fit(moved, from).run();
-        if (r.chi2 < best.chi2) best = std::move(r);
+        try {
+            FitResult r = Fit(moved, from).run();
+            if (r.chi2 < best.chi2) best = std::move(r);
+        } catch (const Error&) {
+            // A step off the valley's end (a radius beyond its depth, a
+            // start out of range): no restart there.
+        }
     }
     // A minimum the noise cannot explain is not the data's: its values are
     // no measurement (1 bead in 240 of the benchmark, started at the far
@@ -1082,7 +1091,7 @@ FitResult ring_fit(const FitInput& in, const FitOptions& o) {
     if (valley && beyond_noise(best, in, o, 5.0, 2.0)) {
         best.converged.assign(in.n, false);
         best.message = "not converged: the residual is far beyond the noise given (Sigma) at the "
-                       "minimum found; start nearer the truth. The iterations: " + best.message;
+                       "estimate reached; start nearer the truth. The iterations: " + best.message;
     }
     return best;
 }

@@ -119,6 +119,13 @@ SEEDS = {
              pair(1e-5, 3e-5), pair(5e-7, 1e-6), text("Particle"), text("sphere"),
              text("MediumIndex"), scalar(1.33), text("Threshold"), scalar(3.0)),
     ],
+    "sphereplate": [
+        call(2, real(1, 5, [0.5, -1.0, 1e-5, 1e-6, 1.5]), scalar(16.0), scalar(9.0),
+             scalar(4e-7), scalar(6e-8), text("MediumIndex"), scalar(1.33), text("Sigma"),
+             scalar(0.1), text("Seed"), scalar(3.0)),
+        call(1, empty(), scalar(5.0), scalar(4.0), scalar(4e-7), scalar(6e-8), text("MediumIndex"),
+             scalar(1.33)),
+    ],
     "propagate": [
         call(1, complex_grid(12, 9, [1.0, 0.5, 0.0], [0.0, -1.0]), scalar(6.328e-7), scalar(6.7e-6),
              scalar(0.02)),
