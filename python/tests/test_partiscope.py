@@ -479,6 +479,15 @@ def test_beads_found_and_measured_with_their_index(tmp_path):
     got = np.column_stack([found.p, found.index])[order]
     se = np.column_stack([found.se, found.index_se])[order]
     assert np.all(np.abs(got - beads) < 4 * se), (got - beads) / se
+    # The module's hologram and fit are Python's, bit for bit.
+    out = octave("h = sphereplate(b, 200, 200, %r, %r, 'MediumIndex', 1.33, 'Sigma', 0.02, "
+                 "'Seed', 4);\n[p, se, info] = ringfit(h, %r, %r, b(1, 1:4), 'Particle', "
+                 "'sphere', 'MediumIndex', 1.33, 'Index', 1.55);\nout = {h, p, info.index};"
+                 % ((lambda_, pix) * 2), {"b": beads})
+    fit = ps.ringfit(hol, lambda_, pix, beads[0, :4], Particle="sphere", MediumIndex=1.33,
+                     Index=1.55)
+    for k, (a, b) in enumerate(zip([hol, fit.p, fit.index], out)):
+        assert np.array_equal(a, np.reshape(b, np.shape(a))), k
 
     np.save(tmp_path / "beads.npy", hol[None])
     command = [sys.executable, "-m", "partiscope", "find", str(tmp_path / "beads.npy"),
