@@ -108,8 +108,15 @@ double largest_radius_on(const FitInput& in, const FitOptions& o, double x, doub
 }
 
 // Within the volume where the particles' patterns can be computed.
+// A sphere's radius may grow at most this many times its start: a fit that
+// wanders that far has lost its bead, and its series and table would grow
+// with the radius at every refused trial.
+constexpr double kMostSphereGrowth = 4.0;
+
 bool physical(const Params& p, const FitInput& in, const FitOptions& o) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
+        if (particle_has_index(o.particle) && !(p.r[k] <= kMostSphereGrowth * in.p0[k + 3 * in.n]))
+            return false;
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
             !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
             !std::isfinite(p.a[k]) || !(p.n[k] > 0.0) || !std::isfinite(p.n[k]) ||
