@@ -88,6 +88,17 @@ SphereOptics sphere_optics(const ModelParams& p, bool derivatives) {
         throw Error("Error: a sphere's index must be a positive finite number");
     if (!(p.r > 0.0) || !(p.z > p.r) || !std::isfinite(p.z))
         throw Error("Error: a sphere needs a radius a > 0 and a height z > a above the focal plane");
+    // A microscope's pixels in the sample plane are a fraction of a
+    // wavelength; pixels far coarser see nothing of a bead's fringes but
+    // aliases, and its table would have to follow every fringe between them.
+    if (p.pix > 4.0 * p.lambda)
+        throw Error("Error: 'sphere' needs pixels at most four wavelengths wide: pix is the pitch "
+                    "in the sample plane (the camera's over the magnification), lambda the "
+                    "wavelength in the medium");
+    // Relative indices of matter in a medium are of order 1; beyond 20 the
+    // value is a mistake (a unit, a swapped argument).
+    if (!(p.index <= 20.0 * p.medium))
+        throw Error("Error: a sphere's index over the medium's must be at most 20");
     SphereOptics s;
     s.k = kTwoPi / p.lambda;
     s.m = p.index / p.medium;

@@ -37,6 +37,9 @@ MieCoefficients mie_coefficients(cplx m, double x, bool derivatives) {
     if (!(x > 0.0) || !std::isfinite(x)) throw Error("Error: a sphere's size parameter must be positive");
     if (m == 0.0 || !std::isfinite(m.real()) || !std::isfinite(m.imag()))
         throw Error("Error: a sphere's relative index must be finite and not 0");
+    // The downward recurrence starts beyond |m x|: a bound on its length.
+    if (!(std::abs(m) * x <= 1e6))
+        throw Error("Error: a sphere's |m| x must be at most 1e6 (index times size parameter)");
     const std::size_t terms = mie_terms(x);
     const cplx y = m * x;
     const std::vector<cplx> D = log_derivative(y, terms);

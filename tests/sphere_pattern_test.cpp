@@ -10,6 +10,7 @@
 
 #include "core/fit/ring_fit.h"
 #include "core/optics/sphere_plate.h"
+#include "model/disc_pattern.h"
 #include "model/sphere_pattern.h"
 
 namespace partiscope {
@@ -56,6 +57,28 @@ TEST(SpherePattern, FarFieldIsTheAmplitudeScatteringMatrix) {
         EXPECT_LT(std::abs(across.par * to_amplitude - S1), 1e-5 * std::abs(S1)) << theta;
         EXPECT_LT(std::abs(in_plane.perp) + std::abs(across.perp), 1e-12 * std::abs(S1) / (s.k * R));
     }
+}
+
+// A large opaque (strongly absorbing) sphere casts a disc's shadow: in the
+// forward lobe its scattered field is the diffraction of its cross-section,
+// -D of the disc's exact pattern, up to the light its surface reflects
+// (a few percent at this index) and the ray-optics corrections of order
+// 1/x, x = 2 pi a/lambda = 126 here.
+TEST(SpherePattern, AnOpaqueSphereCastsADiscsShadow) {
+    const double lambda = 0.5e-6, a = 10e-6, z = 2e-3;  // Fresnel number 0.1
+    SphereOptics s;
+    s.k = 2 * kPi / lambda;
+    s.m = {1.5, 0.5};
+    s.x = s.k * a;
+    s.c = mie_coefficients(s.m, s.x, false);
+    const DiscPattern disc(lambda, z, a, 200e-6);
+    double worst = 0;
+    for (double rho = 0; rho <= 100e-6; rho += 2e-6) {
+        const SphereField e = sphere_field_at(s, rho, 0.0, z, 0.0);
+        worst = std::max(worst, std::abs(e.par + disc.at(rho).D));
+    }
+    // The shadow's field reaches 2 on the axis (Poisson's spot aside, 1 - D).
+    EXPECT_LT(worst, 0.04);  // 0.02 measured
 }
 
 // The window's columns: its three components against the series summed at
