@@ -117,6 +117,12 @@ bool physical(const Params& p, const FitInput& in, const FitOptions& o) {
     for (std::size_t k = 0; k < p.z.size(); ++k) {
         if (particle_has_index(o.particle) && !(p.r[k] <= kMostSphereGrowth * in.p0[k + 3 * in.n]))
             return false;
+        // A centre beyond a sensor's size from the grid centre leaves too
+        // little of its pattern to measure (as a start there is refused),
+        // and a pattern's table grows with its distance from the sensor.
+        if (!(std::fabs(p.x[k]) <= static_cast<double>(in.M)) ||
+            !(std::fabs(p.y[k]) <= static_cast<double>(in.N)))
+            return false;
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
             !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
             !std::isfinite(p.a[k]) || !(p.n[k] > 0.0) || !std::isfinite(p.n[k]) ||
