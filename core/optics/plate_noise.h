@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <random>
 
@@ -17,7 +18,11 @@ inline void add_plate_noise(double sigma, double photons, double I0, std::size_t
             e = sigma * std::normal_distribution<double>()(rng);
         } else if (photons > 0.0) {
             const double mean = photons * std::max(hologram[k], 0.0) / I0;
-            const double count = static_cast<double>(std::poisson_distribution<long long>(mean)(rng));
+            // Beyond 1e12 photons a count is Gaussian to far below its
+            // rounding (and the integer draw would overflow).
+            const double count =
+                mean > 1e12 ? mean + std::sqrt(mean) * std::normal_distribution<double>()(rng)
+                            : static_cast<double>(std::poisson_distribution<long long>(mean)(rng));
             e = count * I0 / photons - hologram[k];
         }
         noise[k] = e;

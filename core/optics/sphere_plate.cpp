@@ -33,7 +33,8 @@ void check_sphere_plate(const SpherePlateInput& in, const SpherePlateOptions& o)
     if (in.n > 0 && !in.particles) throw Error("Error: the spheres' table is missing");
     if (in.n > 10000) throw Error("Error: at most 10000 spheres");
     if (!std::isfinite(o.polarization)) throw Error("Error: Polarization must be a finite angle");
-    if (!std::isfinite(o.contrast)) throw Error("Error: Contrast must be a finite number");
+    if (!(std::fabs(o.contrast) <= 1e3))
+        throw Error("Error: Contrast must be a number from -1000 to 1000");
     if (!(o.I0 > 0.0) || !std::isfinite(o.I0)) throw Error("Error: I0 must be a positive number");
     if (!(o.sigma >= 0.0) || !(o.photons >= 0.0) || !std::isfinite(o.sigma) ||
         !std::isfinite(o.photons))
