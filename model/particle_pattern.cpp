@@ -54,6 +54,11 @@ double largest_radius(ParticleKind kind, double lambda, double z, double reach) 
                             std::sqrt(kMostFresnelNumber * lambda * z));
 }
 
+double largest_index(ParticleKind kind, double medium_index) {
+    return kind == ParticleKind::sphere ? 0.999 * kMostRelativeIndex * medium_index
+                                        : std::numeric_limits<double>::infinity();
+}
+
 ParticleKind particle_named(const std::string& name) {
     if (name == "disc") return ParticleKind::disc;
     if (name == "toolbox") return ParticleKind::toolbox;

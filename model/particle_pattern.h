@@ -54,6 +54,10 @@ inline bool model_covers_every_pixel(ParticleKind particle) {
 inline double start_zones(ParticleKind particle) {
     return particle == ParticleKind::sphere ? 0.2 : 1.0;
 }
+// The largest index a kind's pattern is computed for in a medium of index
+// medium_index (a fit keeps its particles within; infinite where there is
+// no index).
+double largest_index(ParticleKind particle, double medium_index);
 // Whether a kind has a refractive index to fit.
 inline bool particle_has_index(ParticleKind particle) { return particle == ParticleKind::sphere; }
 

@@ -95,9 +95,7 @@ SphereOptics sphere_optics(const ModelParams& p, bool derivatives) {
         throw Error("Error: 'sphere' needs pixels at most four wavelengths wide: pix is the pitch "
                     "in the sample plane (the camera's over the magnification), lambda the "
                     "wavelength in the medium");
-    // Relative indices of matter in a medium are of order 1; beyond 20 the
-    // value is a mistake (a unit, a swapped argument).
-    if (!(p.index <= 20.0 * p.medium))
+    if (!(p.index <= kMostRelativeIndex * p.medium))
         throw Error("Error: a sphere's index over the medium's must be at most 20");
     SphereOptics s;
     s.k = kTwoPi / p.lambda;

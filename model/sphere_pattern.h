@@ -32,6 +32,10 @@ namespace partiscope {
 // in green light) bounds the series at about 540 terms.
 constexpr double kMostSizeParameter = 500.0;
 
+// Relative indices of matter in a medium are of order 1; beyond this the
+// value is a mistake (a unit, a swapped argument), refused (Error).
+constexpr double kMostRelativeIndex = 20.0;
+
 // The sphere of p: radius p.r, index p.index, in a medium of index p.medium.
 struct SphereOptics {
     double k;                        // 2 pi/lambda, lambda in the medium

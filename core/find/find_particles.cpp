@@ -1,6 +1,7 @@
 #include "find_particles.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -457,46 +458,63 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
     bead.index = index;
     bead.medium = o_.medium_index;
     bead.polarization = o_.polarization;
-    double z = scan(zlo, zhi, 33, [&](double v) {
-        bead.z = v;
-        bead.r = std::min(a, 0.99 * v);
-        return -chirp_chi2(crop, weight, m, n, o_.particle, bead);
-    });
-    // Radius and index on a grid: their valley is not along either axis.
-    double best = -std::numeric_limits<double>::infinity();
-    constexpr int kA = 7, kN = 5;
-    for (int i = 0; i < kA; ++i) {
-        for (int k = 0; k < kN; ++k) {
-            const double ai = alo + (ahi - alo) * i / (kA - 1), nk = nlo + (nhi - nlo) * k / (kN - 1);
-            const double q = fit_of(z, ai, nk);
-            if (q > best) {
-                best = q;
-                a = ai;
-                index = nk;
+    // The depths where the chirp fits best: its two deepest minima (a near,
+    // large bead's scattering varies across the crop and can shift them).
+    constexpr int kDepths = 33;
+    std::vector<double> chirp(kDepths);
+    for (int i = 0; i < kDepths; ++i) {
+        bead.z = zlo + (zhi - zlo) * i / (kDepths - 1);
+        bead.r = std::min(a, 0.99 * bead.z);
+        chirp[i] = chirp_chi2(crop, weight, m, n, o_.particle, bead);
+    }
+    std::vector<std::pair<double, double>> minima;  // chi^2, z
+    for (int i = 0; i < kDepths; ++i) {
+        if ((i > 0 && chirp[i - 1] < chirp[i]) || (i + 1 < kDepths && chirp[i + 1] < chirp[i])) continue;
+        minima.push_back({chirp[i], zlo + (zhi - zlo) * i / (kDepths - 1)});
+    }
+    std::sort(minima.begin(), minima.end());
+    if (minima.size() > 2) minima.resize(2);
+    // At each, radius and index on a grid: their valley is not along either
+    // axis, and it holds several minima a fringe order apart. The crop is
+    // fitted from the best few cells and the best fit of all kept.
+    constexpr int kA = 7, kN = 5, kTried = 3;
+    const double x0 = p0[0], y0 = p0[1], sx = st.x, sy = st.y;
+    double least = std::numeric_limits<double>::infinity();
+    for (const auto& minimum : minima) {
+        const double z = minimum.second;
+        std::vector<std::array<double, 3>> cells;  // -chi^2, a, index
+        for (int i = 0; i < kA; ++i) {
+            for (int k = 0; k < kN; ++k) {
+                const double ai = alo + (ahi - alo) * i / (kA - 1), nk = nlo + (nhi - nlo) * k / (kN - 1);
+                cells.push_back({fit_of(z, ai, nk), ai, nk});
             }
         }
+        std::partial_sort(cells.begin(), cells.begin() + kTried, cells.end(),
+                          [](const auto& u, const auto& v) { return u[0] > v[0]; });
+        if (!std::isfinite(least)) {
+            st.z = z;
+            st.r = std::min(cells[0][1], 0.99 * z);
+            st.n = cells[0][2];
+        }
+        for (int t = 0; t < kTried; ++t) {
+            p0[0] = x0;
+            p0[1] = y0;
+            p0[2] = z;
+            p0[3] = std::min(cells[t][1], 0.99 * z);
+            fo.index = cells[t][2];
+            // Other beads' fringes cross the crop: its fit ends at their
+            // misfit, near enough for a start, whatever its residual.
+            const FitResult r = ring_fit(fi, fo);
+            if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0]) || !(r.chi2 < least))
+                continue;
+            least = r.chi2;
+            st.x = sx + r.p[0] - x0;
+            st.y = sy + r.p[1] - y0;
+            st.z = r.p[2];
+            st.r = r.p[3];
+            st.n = r.index[0];
+        }
     }
-    const double dz = (zhi - zlo) / 16, da = (ahi - alo) / (kA - 1), dn = (nhi - nlo) / (kN - 1);
-    z = scan(z - dz, z + dz, 7, [&](double v) { return fit_of(v, a, index); });
-    a = scan(std::max(a - da, 0.5 * alo), a + da, 7, [&](double v) { return fit_of(z, v, index); });
-    index = scan(std::max(index - dn, o_.medium_index + 0.005), index + dn, 7,
-                 [&](double v) { return fit_of(z, a, v); });
-    p0[2] = z;
-    p0[3] = std::min(a, 0.99 * z);
-    fo.index = index;
-    const double x0 = p0[0], y0 = p0[1];
-    // Other beads' fringes cross the crop: its fit ends at their misfit,
-    // near enough for a start, whatever its residual.
-    const FitResult r = ring_fit(fi, fo);
-    st.z = z;
-    st.r = p0[3];
-    st.n = index;
-    if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0])) return;
-    st.x += r.p[0] - x0;
-    st.y += r.p[1] - y0;
-    st.z = r.p[2];
-    st.r = r.p[3];
-    st.n = r.index[0];
 }
 
 // The new particles of one scan of the residual, each brought within the

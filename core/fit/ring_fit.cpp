@@ -125,7 +125,9 @@ bool physical(const Params& p, const FitInput& in, const FitOptions& o) {
             return false;
         if (!(p.z[k] > 0.0) || !(p.r[k] > 0.0) || !std::isfinite(p.x[k]) ||
             !std::isfinite(p.y[k]) || !std::isfinite(p.z[k]) || !std::isfinite(p.r[k]) ||
-            !std::isfinite(p.a[k]) || !(p.n[k] > 0.0) || !std::isfinite(p.n[k]) ||
+            !std::isfinite(p.a[k]) ||
+            (particle_has_index(o.particle) &&
+             !(p.n[k] > 0.0 && p.n[k] <= largest_index(o.particle, o.medium_index))) ||
             !(p.r[k] <= largest_radius_on(in, o, p.x[k], p.y[k], p.z[k])))
             return false;
     }
