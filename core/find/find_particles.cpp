@@ -108,6 +108,32 @@ double chirp_chi2(const std::vector<double>& d, const std::vector<double>& w, st
     return dd - (beta[0] * rhs[0] + beta[1] * rhs[1] + beta[2] * rhs[2]);
 }
 
+// The depths over [zlo, zhi] where the chirp of the particle of p (its
+// radius and index held) fits a crop best: the two deepest minima of
+// chirp_chi2 over 33 depths, as (chi^2, z). Two, because a near, large
+// bead's scattering varies across the crop and can shift the deepest.
+std::vector<std::pair<double, double>> chirp_minima(const std::vector<double>& d,
+                                                    const std::vector<double>& w, std::size_t m,
+                                                    std::size_t n, ParticleKind kind,
+                                                    ModelParams p, double zlo, double zhi) {
+    constexpr int kDepths = 33;
+    const double a = p.r;
+    std::vector<double> chirp(kDepths);
+    for (int i = 0; i < kDepths; ++i) {
+        p.z = zlo + (zhi - zlo) * i / (kDepths - 1);
+        p.r = std::min(a, 0.99 * p.z);
+        chirp[i] = chirp_chi2(d, w, m, n, kind, p);
+    }
+    std::vector<std::pair<double, double>> minima;
+    for (int i = 0; i < kDepths; ++i) {
+        if ((i > 0 && chirp[i - 1] < chirp[i]) || (i + 1 < kDepths && chirp[i + 1] < chirp[i])) continue;
+        minima.push_back({chirp[i], zlo + (zhi - zlo) * i / (kDepths - 1)});
+    }
+    std::sort(minima.begin(), minima.end());
+    if (minima.size() > 2) minima.resize(2);
+    return minima;
+}
+
 // The best of `count` evenly spaced values of one parameter over [lo, hi]
 // (the others held), then of as many between its two neighbours: a
 // resolution of a few hundredths of the interval, inside the fit's reach.
@@ -447,7 +473,7 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
     const double zlo = in_.depths[0], zhi = in_.depths[in_.nz - 1];
     const double alo = in_.radii[0], ahi = in_.radii[in_.nr - 1];
     const double nlo = std::max(o_.index - 0.15, o_.medium_index + 0.01), nhi = o_.index + 0.15;
-    double a = 0.5 * (alo + ahi), index = o_.index;
+    // The chirp is scanned with a bead of the middle radius and index.
     ModelParams bead;
     bead.x = p0[0] * in_.pix;
     bead.y = p0[1] * in_.pix;
@@ -455,25 +481,12 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
     bead.lambda = in_.lambda;
     bead.M = static_cast<double>(m);
     bead.N = static_cast<double>(n);
-    bead.index = index;
+    bead.index = o_.index;
     bead.medium = o_.medium_index;
     bead.polarization = o_.polarization;
-    // The depths where the chirp fits best: its two deepest minima (a near,
-    // large bead's scattering varies across the crop and can shift them).
-    constexpr int kDepths = 33;
-    std::vector<double> chirp(kDepths);
-    for (int i = 0; i < kDepths; ++i) {
-        bead.z = zlo + (zhi - zlo) * i / (kDepths - 1);
-        bead.r = std::min(a, 0.99 * bead.z);
-        chirp[i] = chirp_chi2(crop, weight, m, n, o_.particle, bead);
-    }
-    std::vector<std::pair<double, double>> minima;  // chi^2, z
-    for (int i = 0; i < kDepths; ++i) {
-        if ((i > 0 && chirp[i - 1] < chirp[i]) || (i + 1 < kDepths && chirp[i + 1] < chirp[i])) continue;
-        minima.push_back({chirp[i], zlo + (zhi - zlo) * i / (kDepths - 1)});
-    }
-    std::sort(minima.begin(), minima.end());
-    if (minima.size() > 2) minima.resize(2);
+    bead.r = 0.5 * (alo + ahi);
+    const std::vector<std::pair<double, double>> minima =
+        chirp_minima(crop, weight, m, n, o_.particle, bead, zlo, zhi);
     // At each, radius and index on a grid: their valley is not along either
     // axis, and it holds several minima a fringe order apart. The crop is
     // fitted from the best few cells and the best fit of all kept.
