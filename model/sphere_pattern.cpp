@@ -45,29 +45,25 @@ Series series(const SphereOptics& s, double R, double mu, bool derivatives) {
         const double tau = n * mu * pi - (n + 1.0) * pi_prev;
         const cplx E = in * ((2.0 * n + 1.0) / nn1);
         const cplx H = xi / kr, X = dxi / kr, W = H / kr;
+        // One term of the three series into slot q, from coefficients
+        // (i a, b), angular functions (tau, pi) and radial ones (X, H, W):
+        // the value and every derivative share this form.
+        const auto add = [&](int q, cplx ia, cplx b, double t, double p, cplx x, cplx h, cplx w) {
+            out.t[q] += E * (ia * t * x - b * p * h);
+            out.p[q] += E * (b * t * h - ia * p * x);
+            out.r[q] += E * ia * (nn1 * p) * w;
+        };
         const cplx ia = kI * s.c.a[k], b = s.c.b[k];
-        out.t[0] += E * (ia * tau * X - b * pi * H);
-        out.p[0] += E * (b * tau * H - ia * pi * X);
-        out.r[0] += E * ia * (nn1 * pi) * W;
+        add(0, ia, b, tau, pi, X, H, W);
         if (derivatives) {
             const double dtau = n * pi + n * mu * dpi - (n + 1.0) * dpi_prev;
             const cplx dH = s.k * (X - W);
             const cplx dX = s.k * (-(1.0 - nn1 / (kr * kr)) * H - X / kr);
             const cplx dW = s.k * (X - 2.0 * W) / kr;
-            out.t[1] += E * (ia * tau * dX - b * pi * dH);
-            out.p[1] += E * (b * tau * dH - ia * pi * dX);
-            out.r[1] += E * ia * (nn1 * pi) * dW;
-            out.t[2] += E * (ia * dtau * X - b * dpi * H);
-            out.p[2] += E * (b * dtau * H - ia * dpi * X);
-            out.r[2] += E * ia * (nn1 * dpi) * W;
-            const cplx iax = kI * s.c.a_x[k], bx = s.c.b_x[k];
-            const cplx iam = kI * s.c.a_m[k], bm = s.c.b_m[k];
-            out.t[3] += E * (iax * tau * X - bx * pi * H);
-            out.p[3] += E * (bx * tau * H - iax * pi * X);
-            out.r[3] += E * iax * (nn1 * pi) * W;
-            out.t[4] += E * (iam * tau * X - bm * pi * H);
-            out.p[4] += E * (bm * tau * H - iam * pi * X);
-            out.r[4] += E * iam * (nn1 * pi) * W;
+            add(1, ia, b, tau, pi, dX, dH, dW);
+            add(2, ia, b, dtau, dpi, X, H, W);
+            add(3, kI * s.c.a_x[k], s.c.b_x[k], tau, pi, X, H, W);
+            add(4, kI * s.c.a_m[k], s.c.b_m[k], tau, pi, X, H, W);
             const double dpi_next = ((2.0 * n + 1.0) * (pi + mu * dpi) - (n + 1.0) * dpi_prev) / n;
             dpi_prev = dpi;
             dpi = dpi_next;
