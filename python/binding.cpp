@@ -396,7 +396,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
                         py::object weights, std::optional<double> K, double threshold,
                         double min_separation, double max_count, std::optional<double> sigma, double max_passes,
                         double max_iter, double tolerance, const py::tuple& optics,
-                        const ComputeContext& context) {
+                        std::optional<double> margin, const ComputeContext& context) {
     FindInput in;
     scan_input(in, hol, lambda, pix, depths, radii);
     FindOptions o;
@@ -417,6 +417,7 @@ py::tuple findparticles(const Grid& hol, double lambda, double pix, const Grid& 
     o.medium_index = sphere.medium_index;
     o.index = sphere.index;
     o.polarization = sphere.polarization;
+    o.margin = margin;
     const unsigned planner = planner_flags(context);
     FindResult r;
     {

@@ -110,6 +110,20 @@ TEST(FindParticles, KeepsAParticleAmongAStrongerOnesZones) {
     expect_measured(table, find_particles(s.input(plate(table)), toolbox_find(), FFTW_ESTIMATE));
 }
 
+// A particle 30 pixels beyond the sensor's edge, found and measured by the
+// part of its pattern on the sensor; a search of the sensor alone misses it.
+TEST(FindParticles, FindsAParticleBeyondTheEdge) {
+    const std::vector<double> table = {-126.3, 20.2, -10.5, 30.8, 0.05, 0.06, 4e-5, 3e-5};
+    const std::vector<double> hol = plate(table);
+    const Search s;
+    expect_measured(table, find_particles(s.input(hol), toolbox_find(), FFTW_ESTIMATE));
+    FindOptions sensor_only = toolbox_find();
+    sensor_only.margin = 0;
+    const FindResult r = find_particles(s.input(hol), sensor_only, FFTW_ESTIMATE);
+    ASSERT_EQ(r.n, 1u);
+    EXPECT_NEAR(r.p[0], 20.2, 1.0);
+}
+
 TEST(FindParticles, NoiseAloneGivesAnEmptyTable) {
     std::mt19937 g(2);
     std::normal_distribution<double> noise(1.3, 0.1);
@@ -144,6 +158,12 @@ TEST(FindParticles, RefusesBadOptions) {
     EXPECT_EQ(message(o), "Error: hol has no pixel with a finite value and non-zero weight");
     w[3] = -1;
     EXPECT_EQ(message(o), "Error: Weights must be finite and non-negative");
+    for (const double margin : {97.0, -1.0, 2.5}) {
+        o = toolbox_find();
+        o.margin = margin;
+        EXPECT_EQ(message(o), "Error: Margin must be a whole number of pixels from 0 to half the "
+                              "hologram's smaller side (96)");
+    }
 }
 
 // Rows A (strongest), a split B beside it at its depth, C straight behind

@@ -42,7 +42,7 @@ struct Start {
 // window of half-width H around it (no wrap-around): the squared weighted
 // inner product of residual and template over the template's weighted
 // variance. quad is scratch for the template's (H + 1)^2 quadrant.
-double window_score(const std::vector<double>& res, const std::vector<double>& w, std::size_t M,
+double window_score(const double* res, const double* w, std::size_t M,
                     std::size_t N, std::size_t row, std::size_t col, std::size_t H, double z,
                     double r, const FindInput& in, double K, std::vector<double>& quad) {
     ModelParams p;
@@ -246,6 +246,19 @@ std::vector<char> kept_rows(const FitResult& fit, const std::vector<char>& held,
     return keep;
 }
 
+std::size_t default_margin(std::size_t M, std::size_t N) { return std::min(M, N) / 4; }
+
+std::size_t search_margin(const FindOptions& o, std::size_t M, std::size_t N) {
+    if (!o.margin) return default_margin(M, N);
+    // Beyond half the smaller side a centre would lie more than a sensor's
+    // size from the grid centre, where too little of its pattern is left.
+    const double most = static_cast<double>(std::min(M, N) / 2), m = *o.margin;
+    if (!(m >= 0.0 && m <= most && m == std::floor(m)))
+        throw Error("Error: Margin must be a whole number of pixels from 0 to half the "
+                    "hologram's smaller side (" + std::to_string(static_cast<long long>(most)) + ")");
+    return static_cast<std::size_t>(m);
+}
+
 void validate(const FindOptions& o) {
     validate_optics(o.particle, o.medium_index, o.index, o.polarization, pixel_width(o.particle, o.K));
     // Noise alone scores like the magnitude of a normal variable at every
@@ -274,7 +287,8 @@ public:
     Search(const FindInput& in, const FindOptions& o, unsigned planner_flags)
         : in_(in), o_(o), planner_flags_(planner_flags), M_(in.M), N_(in.N),
           hM_(static_cast<double>(in.M / 2)), hN_(static_cast<double>(in.N / 2)),
-          K_(pixel_width(o.particle, o.K)) {
+          K_(pixel_width(o.particle, o.K)), margin_(search_margin(o, in.M, in.N)),
+          Me_(in.M + 2 * margin_), Ne_(in.N + 2 * margin_) {
         stack_ = stack_input();
         stack_options_.threshold = o.threshold;
         stack_options_.min_separation = o.min_separation;
@@ -282,7 +296,11 @@ public:
         StackInput check = stack_;
         check.hol = in.hol;
         check.w = o.weights;
+        check.M = M_;
+        check.N = N_;
         check_stack_input(check, stack_options_);
+        // The searched field's size too (its transforms are 32-bit).
+        check_stack_input(stack_, stack_options_);
         validate(o);
         mask_data();
     }
@@ -292,11 +310,26 @@ public:
 private:
     StackInput stack_input() const;
     void mask_data();
+    void spread_residual();
     std::vector<Start> scan_residual(double sigma);
     bool known(double x, double y, double zc, double reach, double score) const;
     bool shadowed(const std::vector<Start>& fresh, double x, double y) const;
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
     void sphere_scan(const Candidate& c, Start& st) const;
+    void cut_start(const Candidate& c, double outside, Start& st) const;
+
+    // The searched field's residual and weights over a square of half-width
+    // half around a candidate (clipped to the field), as a hologram of its
+    // own; a position (x, y) from the whole grid's centre is (x + dx, y + dy)
+    // from the crop's.
+    struct Crop {
+        Crop(const Search& s, const Candidate& c, std::size_t half);
+        Crop(const Crop&) = delete;
+        Crop& operator=(const Crop&) = delete;
+        std::vector<double> data, weight;
+        FitInput in;
+        double dx = 0.0, dy = 0.0;
+    };
     FitOptions fit_options() const;
     FitResult fit_rows(const std::vector<Start>& rows, const std::vector<char>& held_flags,
                        bool hold, bool settled) const;
@@ -311,6 +344,15 @@ private:
     const unsigned planner_flags_;
     const std::size_t M_, N_;
     const double hM_, hN_, K_;
+    // The field searched: the sensor and a margin around it, whose pixels
+    // hold no data (weight 0). Particles outside the sensor are found by
+    // the part of their patterns that falls on it; the criterion's
+    // normalisation counts only that part. Pixel (i, j) of the sensor is
+    // (i + margin, j + margin) of the field, and both share their
+    // coordinates from the grid centre.
+    const std::size_t margin_, Me_, Ne_;
+    std::vector<double> field_res_, field_w_;
+    const double *scan_res_ = nullptr, *scan_w_ = nullptr;
     StackInput stack_;
     StackOptions stack_options_;
     std::vector<double> w_, data_, res_, best_, model_, quad_;
@@ -327,8 +369,10 @@ StackInput Search::stack_input() const {
     StackInput s;
     static_cast<ScanInput&>(s) = in_;
     s.hol = nullptr;
+    s.M = Me_;
+    s.N = Ne_;
     s.K = K_;
-    s.fov = {1, M_, 1, N_};
+    s.fov = {1, Me_, 1, Ne_};
     return s;
 }
 
@@ -354,10 +398,29 @@ void Search::mask_data() {
     level_ = swd / sw_;
     res_.resize(npix);
     for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - level_ : 0.0;
-    best_.resize(npix);
-    pair_.resize(npix);
-    stack_.hol = res_.data();
-    stack_.w = w_.data();
+    best_.resize(Me_ * Ne_);
+    pair_.resize(Me_ * Ne_);
+    if (margin_ == 0) {
+        scan_res_ = res_.data();
+        scan_w_ = w_.data();
+    } else {
+        field_res_.assign(Me_ * Ne_, 0.0);
+        field_w_.assign(Me_ * Ne_, 0.0);
+        for (std::size_t j = 0; j < N_; ++j)
+            std::copy_n(w_.data() + j * M_, M_, field_w_.data() + margin_ + (j + margin_) * Me_);
+        scan_res_ = field_res_.data();
+        scan_w_ = field_w_.data();
+        spread_residual();
+    }
+    stack_.hol = scan_res_;
+    stack_.w = scan_w_;
+}
+
+// The residual into the searched field (the margin stays 0).
+void Search::spread_residual() {
+    if (margin_ == 0) return;
+    for (std::size_t j = 0; j < N_; ++j)
+        std::copy_n(res_.data() + j * M_, M_, field_res_.data() + margin_ + (j + margin_) * Me_);
 }
 
 // A residual peak on a particle already fitted (or dropped), at its depth,
@@ -398,37 +461,109 @@ bool Search::shadowed(const std::vector<Start>& fresh, double x, double y) const
 // circular correlation: a pattern near one edge also scores at the
 // opposite one, where it has nothing to correlate with).
 Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
-    const double x = static_cast<double>(c.row) - hM_, y = static_cast<double>(c.col) - hN_;
-    const std::size_t t = c.row + c.col * M_;
+    const double x = static_cast<double>(c.row) - hM_ - static_cast<double>(margin_),
+                 y = static_cast<double>(c.col) - hN_ - static_cast<double>(margin_);
+    const std::size_t t = c.row + c.col * Me_;
     const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz,
                       ir = static_cast<std::size_t>(c.pair) / in_.nz;
     double zlo, zhi, rlo, rhi;
     bracket(in_.depths, in_.nz, iz, zlo, zhi);
     bracket(in_.radii, in_.nr, ir, rlo, rhi);
     Start st{x, y, in_.depths[iz], in_.radii[ir], c.score};
-    if (c.row > 0 && c.row + 1 < M_) st.x += vertex(best_[t - 1], best_[t], best_[t + 1]);
-    if (c.col > 0 && c.col + 1 < N_) st.y += vertex(best_[t - M_], best_[t], best_[t + M_]);
-    // Beyond the sensor a window has nothing to sum.
+    if (c.row > 0 && c.row + 1 < Me_) st.x += vertex(best_[t - 1], best_[t], best_[t + 1]);
+    if (c.col > 0 && c.col + 1 < Ne_) st.y += vertex(best_[t - Me_], best_[t], best_[t + Me_]);
+    // Beyond the searched field a window has nothing to sum.
     const std::size_t H = static_cast<std::size_t>(
-        std::min(static_cast<double>(std::max(M_, N_)),
+        std::min(static_cast<double>(std::max(Me_, Ne_)),
                  std::max(24.0, std::sqrt(16.0 * in_.lambda * st.z) / in_.pix)));
     const auto by_z = [&](double z) {
-        return window_score(res_, w_, M_, N_, c.row, c.col, H, z, st.r, in_, K_, quad_);
+        return window_score(scan_res_, scan_w_, Me_, Ne_, c.row, c.col, H, z, st.r, in_, K_, quad_);
     };
     const auto by_r = [&](double r) {
-        return window_score(res_, w_, M_, N_, c.row, c.col, H, st.z, r, in_, K_, quad_);
+        return window_score(scan_res_, scan_w_, Me_, Ne_, c.row, c.col, H, st.z, r, in_, K_, quad_);
     };
     ghost = std::sqrt(by_z(st.z)) < std::max(o_.threshold, kGhost * c.score) * sigma;
     if (particle_has_index(o_.particle)) {
         if (!ghost) sphere_scan(c, st);
         return st;
     }
+    // How far the candidate lies inside the sensor's nearest edge (negative
+    // outside it), in pixels.
+    const auto inside = [&](std::size_t at, std::size_t size) {
+        const double first = static_cast<double>(margin_), last = first + static_cast<double>(size) - 1.0;
+        return std::min(static_cast<double>(at) - first, last - static_cast<double>(at));
+    };
+    const double gap = std::min(inside(c.row, M_), inside(c.col, N_));
+    // A pattern whose central zones the edge cuts shows part of its rings,
+    // whose envelope tells the radius only loosely: the stack's radius may
+    // be any of the grid's, and the whole range is scanned.
+    const bool cut = gap < std::sqrt(4.0 * in_.lambda * st.z) / in_.pix;
+    if (cut) {
+        rlo = 0.9 * in_.radii[0];
+        rhi = 1.1 * in_.radii[in_.nr - 1];
+    }
     st.z = scan(zlo, zhi, 17, by_z);
-    st.r = scan(rlo, rhi, 9, by_r);
+    st.r = scan(rlo, rhi, cut ? 17 : 9, by_r);
     const double dz = (zhi - zlo) / 16;
     st.z = scan(st.z - dz, st.z + dz, 9, by_z);
     ghost = std::sqrt(by_z(st.z)) < std::max(o_.threshold, kGhost * c.score) * sigma;
+    if (cut && !ghost) cut_start(c, std::max(0.0, -gap), st);
     return st;
+}
+
+Search::Crop::Crop(const Search& s, const Candidate& c, std::size_t half) {
+    const std::size_t i0 = c.row > half ? c.row - half : 0, i1 = std::min(s.Me_, c.row + half + 1);
+    const std::size_t j0 = c.col > half ? c.col - half : 0, j1 = std::min(s.Ne_, c.col + half + 1);
+    const std::size_t m = i1 - i0, n = j1 - j0;
+    data.resize(m * n);
+    weight.resize(m * n);
+    for (std::size_t j = 0; j < n; ++j) {
+        std::copy_n(s.scan_res_ + i0 + (j0 + j) * s.Me_, m, data.data() + j * m);
+        std::copy_n(s.scan_w_ + i0 + (j0 + j) * s.Me_, m, weight.data() + j * m);
+    }
+    in.hol = data.data();
+    in.M = m;
+    in.N = n;
+    in.lambda = s.in_.lambda;
+    in.pix = s.in_.pix;
+    in.n = 1;
+    // The crop's grid centre is its pixel (m/2, n/2).
+    const double margin = static_cast<double>(s.margin_);
+    dx = s.hM_ + margin - static_cast<double>(i0) - std::floor(0.5 * static_cast<double>(m));
+    dy = s.hN_ + margin - static_cast<double>(j0) - std::floor(0.5 * static_cast<double>(n));
+}
+
+// The start of a particle whose central zones the sensor's edge cuts (its
+// centre `outside` pixels beyond the edge, or inside near it). The
+// criterion sees part of its rings, along which centre and depth trade off:
+// its fine scans leave the depth a few percent off, beyond the fit's reach
+// from a centre outside (whose visible fringes lie many zones out, where a
+// percent of depth is a large phase). The start is the best of the particle's
+// own fits to the residual around it, over a band as wide as its 16
+// central zones beyond the edge, from the scanned depth and 3% either side.
+void Search::cut_start(const Candidate& c, double outside, Start& st) const {
+    const double reach = outside + std::sqrt(16.0 * in_.lambda * st.z) / in_.pix;
+    const Crop crop(*this, c, static_cast<std::size_t>(std::min(reach, static_cast<double>(std::max(Me_, Ne_)))));
+    if (std::none_of(crop.weight.begin(), crop.weight.end(), [](double w) { return w > 0.0; })) return;
+    FitOptions fo = fit_options();
+    fo.weights = crop.weight.data();
+    FitInput fi = crop.in;
+    double least = std::numeric_limits<double>::infinity();
+    const Start scanned = st;
+    for (const double f : {0.97, 1.0, 1.03}) {
+        double p0[4] = {scanned.x + crop.dx, scanned.y + crop.dy, scanned.z * f, scanned.r};
+        fi.p0 = p0;
+        const FitResult r = ring_fit(fi, fo);
+        bool finite = true;
+        for (const double e : r.se) finite = finite && std::isfinite(e);
+        if (!finite || !(r.chi2 < least)) continue;
+        least = r.chi2;
+        st.x = r.p[0] - crop.dx;
+        st.y = r.p[1] - crop.dy;
+        st.z = r.p[2];
+        st.r = r.p[3];
+        st.a = r.contrast[0];
+    }
 }
 
 // A bead's start: the criterion's templates are a disc's, whose depth and
@@ -439,30 +574,13 @@ Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
 // constant optical path), then each again finely; last, the sphere's fit to
 // the crop, which the whole sensor's fit then only refines.
 void Search::sphere_scan(const Candidate& c, Start& st) const {
-    constexpr std::size_t kHalf = 64;  // pixels: the central fringes of a bead's pattern
-    const std::size_t i0 = c.row > kHalf ? c.row - kHalf : 0, i1 = std::min(M_, c.row + kHalf + 1);
-    const std::size_t j0 = c.col > kHalf ? c.col - kHalf : 0, j1 = std::min(N_, c.col + kHalf + 1);
-    const std::size_t m = i1 - i0, n = j1 - j0;
-    std::vector<double> crop(m * n), weight(m * n);
-    for (std::size_t j = 0; j < n; ++j) {
-        for (std::size_t i = 0; i < m; ++i) {
-            crop[i + j * m] = res_[i0 + i + (j0 + j) * M_];
-            weight[i + j * m] = w_[i0 + i + (j0 + j) * M_];
-        }
-    }
+    const Crop crop(*this, c, 64);  // the central fringes of a bead's pattern
+    const std::vector<double>& weight = crop.weight;
+    const std::size_t m = crop.in.M, n = crop.in.N;
     FitOptions fo = fit_options();
     fo.weights = weight.data();
-    FitInput fi;
-    fi.hol = crop.data();
-    fi.M = m;
-    fi.N = n;
-    fi.lambda = in_.lambda;
-    fi.pix = in_.pix;
-    fi.n = 1;
-    // The crop's grid centre is its pixel (m/2, n/2).
-    double p0[4] = {st.x + hM_ - static_cast<double>(i0) - std::floor(0.5 * static_cast<double>(m)),
-                    st.y + hN_ - static_cast<double>(j0) - std::floor(0.5 * static_cast<double>(n)),
-                    st.z, st.r};
+    FitInput fi = crop.in;
+    double p0[4] = {st.x + crop.dx, st.y + crop.dy, st.z, st.r};
     fi.p0 = p0;
     const auto fit_of = [&](double z, double a, double index) {
         p0[2] = z;
@@ -486,7 +604,7 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
     bead.polarization = o_.polarization;
     bead.r = 0.5 * (alo + ahi);
     const std::vector<std::pair<double, double>> minima =
-        chirp_minima(crop, weight, m, n, o_.particle, bead, zlo, zhi);
+        chirp_minima(crop.data, weight, m, n, o_.particle, bead, zlo, zhi);
     // At each, radius and index on a grid: their valley is not along either
     // axis, and it holds several minima a fringe order apart. The crop is
     // fitted from the best few cells and the best fit of all kept.
@@ -547,7 +665,8 @@ std::vector<Start> Search::scan_residual(double sigma) {
         cands.pop_back();
     std::vector<Start> fresh;
     for (const Candidate& c : cands) {
-        const double x = static_cast<double>(c.row) - hM_, y = static_cast<double>(c.col) - hN_;
+        const double x = static_cast<double>(c.row) - hM_ - static_cast<double>(margin_),
+                     y = static_cast<double>(c.col) - hN_ - static_cast<double>(margin_);
         const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
         double zlo, zhi;
         bracket(in_.depths, in_.nz, iz, zlo, zhi);
@@ -693,8 +812,8 @@ void Search::fit_found(bool hold) {
     fit_ = fit_rows(found_, held_flags, hold, !hold && all_settled);
     fitted_ = true;
     RowRules rules;
-    rules.half_rows = hM_;
-    rules.half_cols = hN_;
+    rules.half_rows = hM_ + static_cast<double>(margin_);
+    rules.half_cols = hN_ + static_cast<double>(margin_);
     rules.least_z = 0.5 * in_.depths[0];
     rules.most_z = 2.0 * in_.depths[in_.nz - 1];
     rules.least_r = 0.5 * in_.radii[0];
@@ -754,10 +873,11 @@ void Search::subtract() {
     if (found_.empty()) {
         fitted_ = false;
         for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - level_ : 0.0;
-        return;
+    } else {
+        render(in_, o_, fit_, found_.size(), model_);
+        for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - model_[k] : 0.0;
     }
-    render(in_, o_, fit_, found_.size(), model_);
-    for (std::size_t k = 0; k < npix; ++k) res_[k] = w_[k] > 0.0 ? data_[k] - model_[k] : 0.0;
+    spread_residual();
 }
 
 FindResult Search::run() {

@@ -38,7 +38,18 @@ struct FindOptions {
     double medium_index = 0.0;   // a sphere's medium: its refractive index (required)
     double index = 1.5;          // the middle of the spheres' index scan
     double polarization = 0.0;   // the illumination's polarization angle from the rows' axis
+    std::optional<double> margin;  // pixels searched beyond each edge of the sensor (a whole
+                                   // number, at most half its smaller side); not given:
+                                   // default_margin
 };
+
+// The margin searched when none is given: a quarter of the sensor's smaller
+// side, where a particle's outer fringes still cover enough of the sensor
+// to be found.
+std::size_t default_margin(std::size_t M, std::size_t N);
+
+// The margin of a search on an M-by-N hologram (Error when out of range).
+std::size_t search_margin(const FindOptions& options, std::size_t M, std::size_t N);
 
 // The ranges of the search's whole-number options.
 constexpr WholeRange kMaxCountRange{"MaxCount", 0, 200};  // all are fitted jointly
@@ -96,7 +107,7 @@ void info_fields(const FindResult& r, Field&& field) {
 
 // What a fitted row must show to be reported as a particle.
 struct RowRules {
-    double half_rows = 0, half_cols = 0;  // its centre on the sensor: |x| <= half_rows,
+    double half_rows = 0, half_cols = 0;  // its centre in the searched field: |x| <= half_rows,
                                           // |y| <= half_cols (pixels)
     double least_z = 0, most_z = 0;       // its depth within the scanned volume's reach
     double least_r = 0;                   // the radius floor
@@ -107,7 +118,7 @@ struct RowRules {
 
 // Which rows of a fit are particles (1) and which are not (0); held rows
 // stay. A row is no particle when it left the volume (the centre off the
-// sensor, the depth beyond the volume's reach), when the data do not
+// searched field, the depth beyond the volume's reach), when the data do not
 // determine it (a standard error that is not finite, or a radius below the
 // floor: a row that only absorbs the misfit of a neighbour's pattern shrinks
 // towards r = 0), when its fitted contrast is indistinguishable from none

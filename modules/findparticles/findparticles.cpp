@@ -22,7 +22,8 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
     const frame::Options opts(
         prhs + 5, nrhs - 5,
         {"Model", "Particle", "Contrast", "Weights", "K", "Threshold", "MinSeparation", "MaxCount",
-         "Sigma", "MaxPasses", "MaxIter", "Tolerance", "MediumIndex", "Index", "Polarization"});
+         "Sigma", "MaxPasses", "MaxIter", "Tolerance", "MediumIndex", "Index", "Polarization",
+         "Margin"});
     FindOptions o;
     std::vector<double> weights, starts;
     const double* no_starts = nullptr;
@@ -48,6 +49,7 @@ void findparticles(frame::Results& results, const mxArray* prhs[], int nrhs) {
         o.max_iter = kMaxIterRange.of(frame::option_number(v, "MaxIter"));
     if (const mxArray* v = opts.find("Tolerance"))
         o.tolerance = frame::option_number(v, "Tolerance");
+    if (const mxArray* v = opts.find("Margin")) o.margin = frame::option_number(v, "Margin");
 
     const FindResult r = find_particles(in, o, planner_flags(compute_context()));
     double* p = mxGetPr(results.create(0, r.n, 4, mxREAL));

@@ -74,13 +74,20 @@
 %                      default estimated from the data (the median difference
 %                      of neighbouring pixels, which fringes hardly change)
 %     'MaxPasses'      most scans of the residual (default 10)
+%     'Margin'         pixels searched beyond each edge of the sensor, a
+%                      whole number to half its smaller side (default a
+%                      quarter of it; 0 searches the sensor only): a
+%                      particle outside is found and fitted by the part of
+%                      its pattern that falls on the sensor, and its x or y
+%                      then lies beyond +-M/2 or +-N/2
 %     'K', 'MaxIter', 'Tolerance'  as in ringfit (K's default: 1 for 'disc',
 %                      0 for 'toolbox')
 %
 %   Results:
 %     p     n-by-4 table [x y z r], strongest first within each scan: x and y
 %           in pixels from the grid centre (pixel floor(M/2)+1, floor(N/2)+1;
-%           row = x + floor(M/2) + 1), z and r in metres; 0-by-4 when there
+%           row = x + floor(M/2) + 1; beyond the sensor for particles found
+%           in the margin), z and r in metres; 0-by-4 when there
 %           is no particle (not an error)
 %     se    n-by-4 standard errors of p (the joint fit's Cramer-Rao bound at
 %           the estimate, noise level from the residual)

@@ -380,7 +380,8 @@ def detectstack(hol, lambda_, pix, depths, radii, Weights=None, PositionWeights=
 def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle="disc", Contrast=1.0,
                   Weights=None, K=None, Threshold=6.5, MinSeparation=8.0, MaxCount=100,
                   Sigma=None, MaxPasses=10, MaxIter=50, Tolerance=0.1, MediumIndex=None,
-                  Index=1.5, Polarization=0.0, threads=0, planner=None, reproducible=None):
+                  Index=1.5, Polarization=0.0, Margin=None, threads=0, planner=None,
+                  reproducible=None):
     """Finds every particle of a recorded hologram (as divided by a background
     frame) and measures it: scans over depths and radii (increasing, metres),
     fits, subtracts, scans again; then fits all jointly with the level and
@@ -419,9 +420,14 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         MaxIter: most iterations of each fit, 0 to 10000 (default 50).
         Tolerance: a fit stops when no parameter would move by more than
             this many standard errors (default 0.1).
+        Margin: pixels searched beyond each edge of the sensor, a whole
+            number to half its smaller side (default None: a quarter of
+            it; 0 searches the sensor only). A particle outside is found by
+            the part of its pattern on the sensor.
 
     Returns a FitResult: .p (n-by-4 [x y z r]: x and y in pixels from the
-    grid centre, z and r in metres), .se, and .score, .converged,
+    grid centre, beyond +-M/2 and +-N/2 for particles outside the sensor, z
+    and r in metres), .se, and .score, .converged,
     .zr_correlation, .contrast, (spheres) .index, .index_se, .background,
     .offset, .sigma, .passes, .pixels_ignored, .message. No particle gives a
     0-by-4 table.
@@ -438,7 +444,8 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
         None if Weights is None else _grid(Weights), None if K is None else float(K),
         float(Threshold),
         float(MinSeparation), float(MaxCount), _given(Sigma), float(MaxPasses), float(MaxIter),
-        float(Tolerance), _optics(MediumIndex, Index, Polarization), _context(threads, planner, reproducible))
+        float(Tolerance), _optics(MediumIndex, Index, Polarization), _given(Margin),
+        _context(threads, planner, reproducible))
     return FitResult(p, se, info)
 
 

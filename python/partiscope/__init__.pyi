@@ -92,6 +92,8 @@ def findparticles(hol: ArrayLike, lambda_: float, pix: float, depths: ArrayLike,
                   Weights: Optional[ArrayLike] = ..., K: Optional[float] = ..., Threshold: float = ...,
                   MinSeparation: float = ..., MaxCount: int = ..., Sigma: Optional[float] = ...,
                   MaxPasses: int = ..., MaxIter: int = ..., Tolerance: float = ...,
+                  MediumIndex: Optional[float] = ..., Index: float = ...,
+                  Polarization: float = ..., Margin: Optional[int] = ...,
                   threads: int = ..., planner: Optional[str] = ..., reproducible: Optional[bool] = ...) -> FitResult: ...
 def read_table(path: str) -> Any: ...
 def track(table: Any, search_range: float = ..., depth_range: Optional[float] = ..., memory: int = ...,

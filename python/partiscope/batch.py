@@ -70,7 +70,8 @@ def find_in_frame(frame, settings, correction, shape, threads):
             MediumIndex=settings.medium_index, Index=settings.index or 1.5,
             Polarization=settings.polarization or 0.0,
             Threshold=settings.threshold, MinSeparation=settings.min_separation,
-            MaxCount=settings.max_count, MaxPasses=settings.max_passes, threads=threads,
+            MaxCount=settings.max_count, MaxPasses=settings.max_passes, Margin=settings.margin,
+            threads=threads,
             planner="estimate")  # plans chosen by timing would differ from worker to worker
     except (FrameError, ValueError) as e:
         return FrameResult.failed(str(e))

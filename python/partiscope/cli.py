@@ -96,6 +96,19 @@ def _number(text, name):
         raise UsageError("--%s: %r is not a number" % (name, text))
 
 
+def _check_margin(options, size):
+    """--margin: a whole number of pixels, at most half the frames' smaller
+    side (checked before any frame is searched, not frame by frame)."""
+    if options.get("margin") is None:
+        return
+    margin = _number(options["margin"], "margin")
+    most = None if size is None else min(size) // 2
+    if not (margin >= 0 and margin == int(margin)) or (most is not None and margin > most):
+        raise UsageError("--margin must be a whole number of pixels from 0 to half the frames' "
+                         "smaller side%s, got %g" % ("" if most is None else " (%d)" % most, margin))
+    options["margin"] = int(margin)
+
+
 def _find_parser():
     p = argparse.ArgumentParser(
         prog="partiscope find", description=FIND_DESCRIPTION, epilog=FIND_EPILOG,
@@ -158,6 +171,11 @@ def _find_parser():
                    help="most particles a frame, at most 200 (default 100)")
     s.add_argument("--max-passes", type=int, metavar="N",
                    help="most scans of a frame's residual (default 10)")
+    s.add_argument("--margin", type=int, metavar="PIXELS",
+                   help="pixels searched beyond each edge of the frame, at most half its smaller "
+                        "side (default a quarter of it; 0: the frame only): particles outside are "
+                        "found by the part of their fringes on the sensor, x or y beyond the "
+                        "frame's half size")
     s.add_argument("--saturation", type=float, metavar="VALUE",
                    help="pixels at or above this value are ignored (default: the largest value "
                         "of an integer image type, e.g. 4095 must be given for 12-bit data "
@@ -274,6 +292,7 @@ def find(argv):
         size = None if shape is None else tuple(
             len(range(*s.indices(n))) for s, n in zip(correction.roi, shape))
         options["frame_rows"], options["frame_cols"] = size if size is not None else (None, None)
+        _check_margin(options, size)
         settings = FindSettings.of(options)
         table = open_table(options["output"], settings, bool(options.get("overwrite")))
     except UsageError as e:

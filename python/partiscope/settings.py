@@ -32,6 +32,7 @@ class FindSettings:
     min_separation: float
     max_count: int
     max_passes: int
+    margin: Optional[int]  # None: findparticles' default
 
     @classmethod
     def of(cls, options):

@@ -259,6 +259,9 @@ def test_settings_from_a_file_and_refused_settings(recording, tmp_path):
     refused = [  # (option, value, output, message)
         ("--depths", "0.03:0.02:0.09", out, "made with other settings (depths)"),
         ("--threshold", "5", out, "made with other settings (threshold)"),
+        ("--margin", "8", out, "made with other settings (margin)"),
+        ("--margin", "97", tmp_path / "new.csv",
+         "--margin must be a whole number of pixels from 0 to half the frames' smaller side (96)"),
         ("--depths", "0.09:0.01:0.03", out, "STOP >= START"),
         ("--radii", "2e-5:0:6e-5", out, "positive STEP"),
         ("--radii", "4e-5,2e-5", out, "must be increasing"),
