@@ -317,6 +317,13 @@ private:
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
     void sphere_scan(const Candidate& c, Start& st) const;
     void cut_start(const Candidate& c, double outside, Start& st) const;
+    // Whether a centre (pixels from the grid centre) lies in the searched
+    // field: a crop's fit may leave it, chasing another pattern's fringes,
+    // and the whole sensor's fit takes no start beyond it.
+    bool in_field(double x, double y) const {
+        const double margin = static_cast<double>(margin_);
+        return std::fabs(x) <= hM_ + margin && std::fabs(y) <= hN_ + margin;
+    }
 
     // The searched field's residual and weights over a square of half-width
     // half around a candidate (clipped to the field), as a hologram of its
@@ -556,7 +563,7 @@ void Search::cut_start(const Candidate& c, double outside, Start& st) const {
         const FitResult r = ring_fit(fi, fo);
         bool finite = true;
         for (const double e : r.se) finite = finite && std::isfinite(e);
-        if (!finite || !(r.chi2 < least)) continue;
+        if (!finite || !(r.chi2 < least) || !in_field(r.p[0] - crop.dx, r.p[1] - crop.dy)) continue;
         least = r.chi2;
         st.x = r.p[0] - crop.dx;
         st.y = r.p[1] - crop.dy;
@@ -636,7 +643,8 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
             // Other beads' fringes cross the crop: its fit ends at their
             // misfit, near enough for a start, whatever its residual.
             const FitResult r = ring_fit(fi, fo);
-            if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0]) || !(r.chi2 < least))
+            if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0]) || !(r.chi2 < least) ||
+                !in_field(sx + r.p[0] - x0, sy + r.p[1] - y0))
                 continue;
             least = r.chi2;
             st.x = sx + r.p[0] - x0;

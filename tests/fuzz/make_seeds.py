@@ -37,7 +37,7 @@ WORDS = ["Model", "contrast", "BACKGROUND", "Offset", "Weights", "Free", "Sigma"
          "Tolerance", "intensity", "Linear", "free", "", "Colour", "Threshold", "minseparation",
          "MaxCount", "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses", "Coordinates", "Seed",
          "Photons", "Pixels", "point", "AREA", "Oversampling", "Particle", "sphere", "MediumIndex",
-         "Index", "Polarization"]
+         "Index", "Polarization", "Margin"]
 
 
 def text(word):
@@ -118,6 +118,8 @@ SEEDS = {
         call(3, grid(12, 10, [1.0, 0.9, 1.5, 0.5]), scalar(4e-7), scalar(6e-8),
              pair(1e-5, 3e-5), pair(5e-7, 1e-6), text("Particle"), text("sphere"),
              text("MediumIndex"), scalar(1.33), text("Threshold"), scalar(3.0)),
+        call(3, grid(12, 10, [1.0, 0.9, 1.5, 0.5]), scalar(6.328e-7), scalar(6.7e-6),
+             pair(0.02, 0.1), real(1, 2, [1e-5, 3e-5]), text("Margin"), scalar(2.0)),
     ],
     "sphereplate": [
         call(2, real(1, 5, [0.5, -1.0, 1e-5, 1e-6, 1.5]), scalar(16.0), scalar(9.0),

@@ -41,7 +41,7 @@ const char* const kWords[] = {"Model", "contrast", "BACKGROUND", "Offset", "Weig
                               "PositionWeights", "MapFOVx", "MapFOVy", "MaxPasses",
                               "Coordinates", "Seed", "Photons", "Pixels", "point", "AREA",
                               "Oversampling", "Particle", "sphere", "MediumIndex", "Index",
-                              "Polarization"};
+                              "Polarization", "Margin"};
 constexpr std::size_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 struct Bytes {
