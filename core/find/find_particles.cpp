@@ -6,6 +6,8 @@
 #include <limits>
 #include <memory>
 
+#include <fftw3.h>
+
 #include "model/particle_model.h"
 #include "numerics/dense.h"
 #include "numerics/error.h"
@@ -317,6 +319,7 @@ private:
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
     void sphere_scan(const Candidate& c, Start& st) const;
     void cut_start(const Candidate& c, double outside, Start& st) const;
+    std::vector<Start> fine_stack(const Candidate& c, double outside, const Start& scanned) const;
     // Whether a centre (pixels from the grid centre) lies in the searched
     // field: a crop's fit may leave it, chasing another pattern's fringes,
     // and the whole sensor's fit takes no start beyond it.
@@ -543,11 +546,13 @@ Search::Crop::Crop(const Search& s, const Candidate& c, std::size_t half) {
 // The start of a particle whose central zones the sensor's edge cuts (its
 // centre `outside` pixels beyond the edge, or inside near it). The
 // criterion sees part of its rings, along which centre and depth trade off:
-// its fine scans leave the depth a few percent off, beyond the fit's reach
-// from a centre outside (whose visible fringes lie many zones out, where a
-// percent of depth is a large phase). The start is the best of the particle's
-// own fits to the residual around it, over a band as wide as its 16
-// central zones beyond the edge, from the scanned depth and 3% either side.
+// the fit's basin is about a pixel and a percent of depth wide there (its
+// visible fringes lie many zones out, where a percent of depth is a large
+// phase), and the stack's coarse depths leave the candidate several pixels
+// along that valley. The start is the better of the particle's own fits to
+// the residual around it, over a band as wide as its 16 central zones
+// beyond the edge: from the fine scans' values, and from the criterion's
+// best on a fine grid of depths (fine_stack).
 void Search::cut_start(const Candidate& c, double outside, Start& st) const {
     const double reach = outside + std::sqrt(16.0 * in_.lambda * st.z) / in_.pix;
     const Crop crop(*this, c, static_cast<std::size_t>(std::min(reach, static_cast<double>(std::max(Me_, Ne_)))));
@@ -557,8 +562,10 @@ void Search::cut_start(const Candidate& c, double outside, Start& st) const {
     FitInput fi = crop.in;
     double least = std::numeric_limits<double>::infinity();
     const Start scanned = st;
-    for (const double f : {0.97, 1.0, 1.03}) {
-        double p0[4] = {scanned.x + crop.dx, scanned.y + crop.dy, scanned.z * f, scanned.r};
+    std::vector<Start> starts = fine_stack(c, outside, scanned);
+    starts.insert(starts.begin(), scanned);
+    for (const Start& from : starts) {
+        double p0[4] = {from.x + crop.dx, from.y + crop.dy, from.z, from.r};
         fi.p0 = p0;
         const FitResult r = ring_fit(fi, fo);
         bool finite = true;
@@ -571,6 +578,84 @@ void Search::cut_start(const Candidate& c, double outside, Start& st) const {
         st.r = r.p[3];
         st.a = r.contrast[0];
     }
+}
+
+// The smallest even length of at least n pixels with no prime factor
+// beyond 7, whose transforms are fast.
+std::size_t fast_length(std::size_t n) {
+    for (std::size_t m = n + (n & 1);; m += 2) {
+        std::size_t rest = m;
+        for (const std::size_t f : {2, 3, 5, 7})
+            while (rest % f == 0) rest /= f;
+        if (rest == 1) return m;
+    }
+}
+
+// A cut pattern's centre, depth and radius from the criterion on a fine
+// grid of depths (2% apart, 10% either side of the scanned one) and the
+// grid's radii, at every position within kReach pixels of the candidate:
+// along the edge the best position of a template moves with its depth,
+// while the fit's basin is a pixel and a percent wide. The field is taken
+// as the fit's crop is (its 16 central zones beyond the edge), padded with
+// zero weight to beyond twice that and the reach: the circular
+// correlation then folds nothing onto the positions scored.
+std::vector<Start> Search::fine_stack(const Candidate& c, double outside, const Start& scanned) const {
+    constexpr int kDepths = 11;
+    constexpr std::size_t kReach = 16;
+    // At most about the searched field's size: the stack's memory.
+    const double half = std::min(outside + std::sqrt(16.0 * in_.lambda * scanned.z) / in_.pix,
+                                 0.5 * static_cast<double>(std::max(Me_, Ne_)));
+    const std::size_t P = fast_length(2 * (static_cast<std::size_t>(half) + kReach) + 2), Q = P;
+    std::vector<double> data(P * Q, 0.0), weight(P * Q, 0.0);
+    const std::ptrdiff_t h = static_cast<std::ptrdiff_t>(half);
+    for (std::ptrdiff_t dj = -h; dj <= h; ++dj) {
+        const std::ptrdiff_t col = static_cast<std::ptrdiff_t>(c.col) + dj;
+        if (col < 0 || col >= static_cast<std::ptrdiff_t>(Ne_)) continue;
+        const std::size_t j = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(Q / 2) + dj);
+        for (std::ptrdiff_t di = -h; di <= h; ++di) {
+            const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(c.row) + di;
+            if (row < 0 || row >= static_cast<std::ptrdiff_t>(Me_)) continue;
+            const std::size_t i = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(P / 2) + di);
+            const std::size_t k = static_cast<std::size_t>(row) + static_cast<std::size_t>(col) * Me_;
+            data[i + j * P] = scan_res_[k];
+            weight[i + j * P] = scan_w_[k];
+        }
+    }
+    if (std::none_of(weight.begin(), weight.end(), [](double w) { return w > 0.0; })) return {};
+    std::vector<double> depths(kDepths);
+    for (int i = 0; i < kDepths; ++i) depths[i] = scanned.z * (0.9 + 0.02 * i);
+    StackInput s;
+    static_cast<ScanInput&>(s) = in_;
+    s.hol = data.data();
+    s.w = weight.data();
+    s.M = P;
+    s.N = Q;
+    s.K = K_;
+    s.depths = depths.data();
+    s.nz = kDepths;
+    s.fov = {P / 2 - kReach + 1, P / 2 + kReach + 1, Q / 2 - kReach + 1, Q / 2 + kReach + 1};
+    const std::size_t m = s.fov.rows(), n = s.fov.cols();
+    std::vector<double> best(m * n);
+    std::vector<std::int32_t> pair(m * n);
+    const std::vector<DetectionResult> winners = detection_stack(s, {best.data(), pair.data()}, FFTW_ESTIMATE);
+    // Each radius's best depth and position: along the edge the radius
+    // trades off with depth and centre too.
+    std::vector<Start> starts;
+    for (std::size_t ir = 0; ir < in_.nr; ++ir) {
+        std::size_t top = ir * kDepths;
+        for (std::size_t iz = 0; iz < kDepths; ++iz) {
+            if (winners[iz + ir * kDepths].maxim > winners[top].maxim) top = iz + ir * kDepths;
+        }
+        if (!(winners[top].maxim > 0.0)) continue;
+        const std::size_t t = winners[top].best, i = t % m, j = t / m;
+        Start st = scanned;
+        st.x = static_cast<double>(c.row) - hM_ - static_cast<double>(margin_) + static_cast<double>(i) - kReach;
+        st.y = static_cast<double>(c.col) - hN_ - static_cast<double>(margin_) + static_cast<double>(j) - kReach;
+        st.z = depths[top % kDepths];
+        st.r = in_.radii[ir];
+        starts.push_back(st);
+    }
+    return starts;
 }
 
 // A bead's start: the criterion's templates are a disc's, whose depth and
