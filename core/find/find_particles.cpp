@@ -546,13 +546,15 @@ Search::Crop::Crop(const Search& s, const Candidate& c, std::size_t half) {
 // The start of a particle whose central zones the sensor's edge cuts (its
 // centre `outside` pixels beyond the edge, or inside near it). The
 // criterion sees part of its rings, along which centre and depth trade off:
-// the fit's basin is about a pixel and a percent of depth wide there (its
-// visible fringes lie many zones out, where a percent of depth is a large
-// phase), and the stack's coarse depths leave the candidate several pixels
-// along that valley. The start is the better of the particle's own fits to
-// the residual around it, over a band as wide as its 16 central zones
-// beyond the edge: from the fine scans' values, and from the criterion's
-// best on a fine grid of depths (fine_stack).
+// the fine scans leave the depth a few percent off. The start is the best of
+// the particle's own fits to the residual around it, over a band as wide as
+// its 16 central zones beyond the edge: inside, from the scanned depth and
+// 3% either side; outside, from the scanned values and from the criterion's
+// best for each radius on a fine grid of depths (fine_stack), since there
+// the visible fringes lie many zones out, where a percent of depth is a
+// large phase, and the fit's basin is about a pixel and a percent wide,
+// while the stack's coarse depths leave the candidate several pixels along
+// the valley.
 void Search::cut_start(const Candidate& c, double outside, Start& st) const {
     const double reach = outside + std::sqrt(16.0 * in_.lambda * st.z) / in_.pix;
     const Crop crop(*this, c, static_cast<std::size_t>(std::min(reach, static_cast<double>(std::max(Me_, Ne_)))));
@@ -562,8 +564,16 @@ void Search::cut_start(const Candidate& c, double outside, Start& st) const {
     FitInput fi = crop.in;
     double least = std::numeric_limits<double>::infinity();
     const Start scanned = st;
-    std::vector<Start> starts = fine_stack(c, outside, scanned);
-    starts.insert(starts.begin(), scanned);
+    std::vector<Start> starts;
+    if (outside > 0.0) {
+        starts = fine_stack(c, outside, scanned);
+        starts.insert(starts.begin(), scanned);
+    } else {
+        for (const double f : {0.97, 1.0, 1.03}) {
+            starts.push_back(scanned);
+            starts.back().z *= f;
+        }
+    }
     for (const Start& from : starts) {
         double p0[4] = {from.x + crop.dx, from.y + crop.dy, from.z, from.r};
         fi.p0 = p0;
@@ -591,14 +601,14 @@ std::size_t fast_length(std::size_t n) {
     }
 }
 
-// A cut pattern's centre, depth and radius from the criterion on a fine
-// grid of depths (2% apart, 10% either side of the scanned one) and the
-// grid's radii, at every position within kReach pixels of the candidate:
-// along the edge the best position of a template moves with its depth,
-// while the fit's basin is a pixel and a percent wide. The field is taken
-// as the fit's crop is (its 16 central zones beyond the edge), padded with
-// zero weight to beyond twice that and the reach: the circular
-// correlation then folds nothing onto the positions scored.
+// Starts for a pattern beyond the edge from the criterion: for each radius
+// of the grid, its best depth on a fine grid (2% apart, 10% either side of
+// the scanned one) and its best position within kReach pixels of the
+// candidate (along the edge a template's best position moves with its
+// depth and radius). The field is taken as the fit's crop is (16 central
+// zones beyond the edge), padded with zero weight to beyond twice that and
+// the reach: the circular correlation then folds nothing onto the
+// positions scored.
 std::vector<Start> Search::fine_stack(const Candidate& c, double outside, const Start& scanned) const {
     constexpr int kDepths = 11;
     constexpr std::size_t kReach = 16;
