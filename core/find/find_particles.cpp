@@ -320,6 +320,9 @@ private:
     void sphere_scan(const Candidate& c, Start& st) const;
     void cut_start(const Candidate& c, double outside, Start& st) const;
     std::vector<Start> fine_stack(const Candidate& c, double outside, const Start& scanned) const;
+    // A searched field's pixel as a centre: pixels from the sensor's grid centre.
+    double centre_x(std::size_t row) const { return static_cast<double>(row) - hM_ - static_cast<double>(margin_); }
+    double centre_y(std::size_t col) const { return static_cast<double>(col) - hN_ - static_cast<double>(margin_); }
     // Whether a centre (pixels from the grid centre) lies in the searched
     // field: a crop's fit may leave it, chasing another pattern's fringes,
     // and the whole sensor's fit takes no start beyond it.
@@ -471,8 +474,7 @@ bool Search::shadowed(const std::vector<Start>& fresh, double x, double y) const
 // circular correlation: a pattern near one edge also scores at the
 // opposite one, where it has nothing to correlate with).
 Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
-    const double x = static_cast<double>(c.row) - hM_ - static_cast<double>(margin_),
-                 y = static_cast<double>(c.col) - hN_ - static_cast<double>(margin_);
+    const double x = centre_x(c.row), y = centre_y(c.col);
     const std::size_t t = c.row + c.col * Me_;
     const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz,
                       ir = static_cast<std::size_t>(c.pair) / in_.nz;
@@ -659,8 +661,8 @@ std::vector<Start> Search::fine_stack(const Candidate& c, double outside, const 
         if (!(winners[top].maxim > 0.0)) continue;
         const std::size_t t = winners[top].best, i = t % m, j = t / m;
         Start st = scanned;
-        st.x = static_cast<double>(c.row) - hM_ - static_cast<double>(margin_) + static_cast<double>(i) - kReach;
-        st.y = static_cast<double>(c.col) - hN_ - static_cast<double>(margin_) + static_cast<double>(j) - kReach;
+        st.x = centre_x(c.row) + static_cast<double>(i) - kReach;
+        st.y = centre_y(c.col) + static_cast<double>(j) - kReach;
         st.z = depths[top % kDepths];
         st.r = in_.radii[ir];
         starts.push_back(st);
@@ -768,8 +770,7 @@ std::vector<Start> Search::scan_residual(double sigma) {
         cands.pop_back();
     std::vector<Start> fresh;
     for (const Candidate& c : cands) {
-        const double x = static_cast<double>(c.row) - hM_ - static_cast<double>(margin_),
-                     y = static_cast<double>(c.col) - hN_ - static_cast<double>(margin_);
+        const double x = centre_x(c.row), y = centre_y(c.col);
         const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
         double zlo, zhi;
         bracket(in_.depths, in_.nz, iz, zlo, zhi);
