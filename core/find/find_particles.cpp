@@ -38,6 +38,10 @@ struct Start {
     double a = 1.0;        // contrast
     bool settled = false;  // fitted in an earlier pass
     double n = 0.0;        // a sphere's index
+    // Where the scan saw it: the map's peak and depth. A candidate beyond
+    // the edge may start far from its peak, and a dropped one would
+    // otherwise come back from the same peak pass after pass.
+    double seen_x = std::numeric_limits<double>::quiet_NaN(), seen_y = seen_x, seen_z = seen_x;
 };
 
 // The criterion of the stack at one pixel, summed directly over a square
@@ -248,10 +252,12 @@ std::vector<char> kept_rows(const FitResult& fit, const std::vector<char>& held,
     return keep;
 }
 
-std::size_t default_margin(std::size_t M, std::size_t N) { return std::min(M, N) / 4; }
+std::size_t default_margin(ParticleKind particle, std::size_t M, std::size_t N) {
+    return particle_has_index(particle) ? 0 : std::min(M, N) / 4;
+}
 
 std::size_t search_margin(const FindOptions& o, std::size_t M, std::size_t N) {
-    if (!o.margin) return default_margin(M, N);
+    if (!o.margin) return default_margin(o.particle, M, N);
     // Beyond half the smaller side a centre would lie more than a sensor's
     // size from the grid centre, where too little of its pattern is left.
     const double most = static_cast<double>(std::min(M, N) / 2), m = *o.margin;
@@ -317,7 +323,7 @@ private:
     bool known(double x, double y, double zc, double reach, double score) const;
     bool shadowed(const std::vector<Start>& fresh, double x, double y) const;
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
-    void sphere_scan(const Candidate& c, Start& st) const;
+    void sphere_scan(const Candidate& c, double outside, Start& st) const;
     void cut_start(const Candidate& c, double outside, Start& st) const;
     std::vector<Start> fine_stack(const Candidate& c, double outside, const Start& scanned) const;
     // A searched field's pixel as a centre: pixels from the sensor's grid centre.
@@ -441,10 +447,11 @@ void Search::spread_residual() {
 // central zones (kMisfit); a particle straight behind another one, at
 // another depth, is new.
 bool Search::known(double x, double y, double zc, double reach, double score) const {
+    const double near = std::max(o_.min_separation, 2.0);
     for (const std::vector<Start>* list : {&found_, &rejected_}) {
         for (const Start& f : *list) {
-            if (std::hypot(f.x - x, f.y - y) < std::max(o_.min_separation, 2.0) &&
-                std::fabs(f.z - zc) <= reach)
+            if ((std::hypot(f.x - x, f.y - y) < near && std::fabs(f.z - zc) <= reach) ||
+                (std::hypot(f.seen_x - x, f.seen_y - y) < near && std::fabs(f.seen_z - zc) <= reach))
                 return true;
         }
     }
@@ -482,6 +489,9 @@ Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
     bracket(in_.depths, in_.nz, iz, zlo, zhi);
     bracket(in_.radii, in_.nr, ir, rlo, rhi);
     Start st{x, y, in_.depths[iz], in_.radii[ir], c.score};
+    st.seen_x = x;
+    st.seen_y = y;
+    st.seen_z = in_.depths[iz];
     if (c.row > 0 && c.row + 1 < Me_) st.x += vertex(best_[t - 1], best_[t], best_[t + 1]);
     if (c.col > 0 && c.col + 1 < Ne_) st.y += vertex(best_[t - Me_], best_[t], best_[t + Me_]);
     // Beyond the searched field a window has nothing to sum.
@@ -495,10 +505,6 @@ Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
         return window_score(scan_res_, scan_w_, Me_, Ne_, c.row, c.col, H, st.z, r, in_, K_, quad_);
     };
     ghost = std::sqrt(by_z(st.z)) < std::max(o_.threshold, kGhost * c.score) * sigma;
-    if (particle_has_index(o_.particle)) {
-        if (!ghost) sphere_scan(c, st);
-        return st;
-    }
     // How far the candidate lies inside the sensor's nearest edge (negative
     // outside it), in pixels.
     const auto inside = [&](std::size_t at, std::size_t size) {
@@ -506,6 +512,10 @@ Start Search::fine_scan(const Candidate& c, double sigma, bool& ghost) {
         return std::min(static_cast<double>(at) - first, last - static_cast<double>(at));
     };
     const double gap = std::min(inside(c.row, M_), inside(c.col, N_));
+    if (particle_has_index(o_.particle)) {
+        if (!ghost) sphere_scan(c, std::max(0.0, -gap), st);
+        return st;
+    }
     // A pattern whose central zones the edge cuts shows part of its rings,
     // whose envelope tells the radius only loosely: the stack's radius may
     // be any of the grid's, and the whole range is scanned.
@@ -677,9 +687,14 @@ std::vector<Start> Search::fine_stack(const Candidate& c, double outside, const 
 // range, then radius and index together (they trade off along a valley of
 // constant optical path), then each again finely; last, the sphere's fit to
 // the crop, which the whole sensor's fit then only refines.
-void Search::sphere_scan(const Candidate& c, Start& st) const {
-    const Crop crop(*this, c, 64);  // the central fringes of a bead's pattern
+void Search::sphere_scan(const Candidate& c, double outside, Start& st) const {
+    // The central fringes of a bead's pattern; for a bead beyond the edge,
+    // as far again into the sensor (a crop of the margin alone holds no
+    // pixel to fit).
+    const Crop crop(*this, c, 64 + static_cast<std::size_t>(outside));
     const std::vector<double>& weight = crop.weight;
+    // Every pixel of the crop masked: nothing to scan, the scanned start stays.
+    if (std::none_of(weight.begin(), weight.end(), [](double w) { return w > 0.0; })) return;
     const std::size_t m = crop.in.M, n = crop.in.N;
     FitOptions fo = fit_options();
     fo.weights = weight.data();
@@ -712,7 +727,7 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
     // At each, radius and index on a grid: their valley is not along either
     // axis, and it holds several minima a fringe order apart. The crop is
     // fitted from the best few cells and the best fit of all kept.
-    constexpr int kA = 7, kN = 5, kTried = 3;
+    constexpr int kA = 7, kN = 5, kTried = 3, kCropIterations = 20;
     const double x0 = p0[0], y0 = p0[1], sx = st.x, sy = st.y;
     double least = std::numeric_limits<double>::infinity();
     for (const auto& minimum : minima) {
@@ -738,7 +753,13 @@ void Search::sphere_scan(const Candidate& c, Start& st) const {
             p0[3] = std::min(cells[t][1], 0.99 * z);
             fo.index = cells[t][2];
             // Other beads' fringes cross the crop: its fit ends at their
-            // misfit, near enough for a start, whatever its residual.
+            // misfit, near enough for a start, whatever its residual. A fit
+            // from a cell near its bead converges within about 15
+            // iterations; one still crawling after kCropIterations (along
+            // the radius-index valley, or after a bead beyond the edge whose
+            // crop shows a few outer fringes) has lost it, and its best
+            // point so far is all the start needs.
+            fo.max_iter = std::min(o_.max_iter, kCropIterations);
             const FitResult r = ring_fit(fi, fo);
             if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0]) || !(r.chi2 < least) ||
                 !in_field(sx + r.p[0] - x0, sy + r.p[1] - y0))
@@ -931,12 +952,19 @@ void Search::fit_found(bool hold) {
         const std::vector<char> keep = kept_rows(fit_, held_flags, scores, rules);
         std::vector<Start> kept;
         for (std::size_t k = 0; k < n; ++k) {
-            if (keep[k])
-                kept.push_back({fit_.p[k], fit_.p[k + n], fit_.p[k + 2 * n], fit_.p[k + 3 * n],
-                                found_[k].score, fit_.contrast[k], true,
-                                fit_.index.empty() ? 0.0 : fit_.index[k]});
-            else
+            if (keep[k]) {
+                Start row = found_[k];
+                row.x = fit_.p[k];
+                row.y = fit_.p[k + n];
+                row.z = fit_.p[k + 2 * n];
+                row.r = fit_.p[k + 3 * n];
+                row.a = fit_.contrast[k];
+                row.settled = true;
+                if (!fit_.index.empty()) row.n = fit_.index[k];
+                kept.push_back(row);
+            } else {
                 rejected_.push_back(found_[k]);
+            }
         }
         const bool changed = kept.size() != n;
         if (changed) {

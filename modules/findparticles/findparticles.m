@@ -76,7 +76,8 @@
 %     'MaxPasses'      most scans of the residual (default 10)
 %     'Margin'         pixels searched beyond each edge of the sensor, a
 %                      whole number to half its smaller side (default a
-%                      quarter of it; 0 searches the sensor only): a
+%                      quarter of it, 0 for 'sphere'; 0 searches the
+%                      sensor only): a
 %                      particle outside is found and fitted by the part of
 %                      its pattern that falls on the sensor, and its x or y
 %                      then lies beyond +-M/2 or +-N/2

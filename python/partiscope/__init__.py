@@ -422,8 +422,8 @@ def findparticles(hol, lambda_, pix, depths, radii, Model="intensity", Particle=
             this many standard errors (default 0.1).
         Margin: pixels searched beyond each edge of the sensor, a whole
             number to half its smaller side (default None: a quarter of
-            it; 0 searches the sensor only). A particle outside is found by
-            the part of its pattern on the sensor.
+            it, 0 for 'sphere'; 0 searches the sensor only). A particle
+            outside is found by the part of its pattern on the sensor.
 
     Returns a FitResult: .p (n-by-4 [x y z r]: x and y in pixels from the
     grid centre, beyond +-M/2 and +-N/2 for particles outside the sensor, z

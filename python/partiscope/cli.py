@@ -173,7 +173,7 @@ def _find_parser():
                    help="most scans of a frame's residual (default 10)")
     s.add_argument("--margin", type=int, metavar="PIXELS",
                    help="pixels searched beyond each edge of the frame, at most half its smaller "
-                        "side (default a quarter of it; 0: the frame only): particles outside are "
+                        "side (default a quarter of it, 0 for spheres; 0: the frame only): particles outside are "
                         "found by the part of their fringes on the sensor, x or y beyond the "
                         "frame's half size")
     s.add_argument("--saturation", type=float, metavar="VALUE",

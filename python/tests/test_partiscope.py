@@ -500,3 +500,17 @@ def test_beads_found_and_measured_with_their_index(tmp_path):
     table = ps.read_table(str(tmp_path / "beads.csv")).sort_values("x")
     assert np.allclose(table["index"], got[:, 4]) and np.allclose(table["index_se"], se[:, 4])
     assert table.attrs["particle"] == "sphere" and table.attrs["medium_index"] == 1.33
+
+
+def test_bead_beyond_the_edge_leaves_the_search_whole():
+    """A bead far beyond the edge, within a wide margin: its candidate's
+    crop must reach into the sensor (a crop of the margin alone has no pixel
+    to fit, which once failed the whole search), and the bead inside is
+    still measured."""
+    medium, lambda_, pix = 1.33, 532e-9 / 1.33, 70e-9
+    beads = np.array([[-20.4, 15.1, 15e-6, 0.8e-6, 1.55], [10.2, 182.0, 12e-6, 1.2e-6, 1.5]])
+    hol = ps.sphereplate(beads, 200, 200, lambda_, pix, medium, Sigma=0.02, Seed=3).hologram
+    found = ps.findparticles(hol, lambda_, pix, np.arange(5e-6, 31e-6, 5e-6), [0.3e-6, 1.5e-6],
+                             Particle="sphere", MediumIndex=medium, Margin=100, MaxPasses=2)
+    k = int(np.argmin(np.hypot(found.p[:, 0] - beads[0, 0], found.p[:, 1] - beads[0, 1])))
+    assert np.all(np.abs(found.p[k] - beads[0, :4]) < 4 * found.se[k]), (found.p[k] - beads[0, :4]) / found.se[k]
