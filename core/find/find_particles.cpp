@@ -181,26 +181,31 @@ double vertex(double minus, double centre, double plus) {
     return std::clamp(0.5 * (minus - plus) / curvature, -0.5, 0.5);
 }
 
+// Row k of a fit of n rows as the model's particle on the whole sensor.
+ModelParams row_params(const FindInput& in, const FindOptions& o, const FitResult& f, std::size_t n,
+                       std::size_t k) {
+    ModelParams p;
+    p.x = f.p[k] * in.pix;
+    p.y = f.p[k + n] * in.pix;
+    p.z = f.p[k + 2 * n];
+    p.r = f.p[k + 3 * n];
+    p.pix = in.pix;
+    p.lambda = in.lambda;
+    p.M = static_cast<double>(in.M);
+    p.N = static_cast<double>(in.N);
+    p.K = pixel_width(o.particle, o.K);
+    p.index = f.index.empty() ? 0.0 : f.index[k];
+    p.medium = o.medium_index;
+    p.polarization = o.polarization;
+    return p;
+}
+
 // The fitted hologram over the whole sensor, without its noise.
 void render(const FindInput& in, const FindOptions& o, const FitResult& f, std::size_t n,
             std::vector<double>& model) {
     const std::size_t M = in.M, N = in.N;
     std::vector<ModelParams> particles(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        ModelParams& p = particles[k];
-        p.x = f.p[k] * in.pix;
-        p.y = f.p[k + n] * in.pix;
-        p.z = f.p[k + 2 * n];
-        p.r = f.p[k + 3 * n];
-        p.pix = in.pix;
-        p.lambda = in.lambda;
-        p.M = static_cast<double>(M);
-        p.N = static_cast<double>(N);
-        p.K = pixel_width(o.particle, o.K);
-        p.index = f.index.empty() ? 0.0 : f.index[k];
-        p.medium = o.medium_index;
-        p.polarization = o.polarization;
-    }
+    for (std::size_t k = 0; k < n; ++k) particles[k] = row_params(in, o, f, n, k);
     const ParticleField field = particle_field(o.particle, particles, f.contrast, M, N);
     model.resize(M * N);
     for (std::size_t k = 0; k < M * N; ++k) {
@@ -325,6 +330,7 @@ private:
     Start fine_scan(const Candidate& c, double sigma, bool& ghost);
     void sphere_scan(const Candidate& c, double outside, Start& st) const;
     void cut_start(const Candidate& c, double outside, Start& st) const;
+    bool seen_on_sensor(std::size_t k) const;
     std::vector<Start> fine_stack(const Candidate& c, double outside, const Start& scanned) const;
     // A searched field's pixel as a centre: pixels from the sensor's grid centre.
     double centre_x(std::size_t row) const { return static_cast<double>(row) - hM_ - static_cast<double>(margin_); }
@@ -864,6 +870,29 @@ FitResult Search::fit_rows(const std::vector<Start>& rows, const std::vector<cha
     return ring_fit(fi, fo);
 }
 
+// Whether row k of the fit is a detection by what the sensor holds of it: a
+// row beyond the edge may be nothing but the misfit of another particle's
+// cut pattern, and is kept only if its own pattern on the sensor reaches the
+// threshold, sqrt(sum w (I - b)^2) / sigma with I its hologram alone and b
+// the level (the criterion's score of a pattern that matches itself).
+bool Search::seen_on_sensor(std::size_t k) const {
+    const std::size_t n = found_.size();
+    const double x = fit_.p[k], y = fit_.p[k + n];
+    const bool inside = x >= -hM_ && x <= static_cast<double>(M_ - 1) - hM_ && y >= -hN_ &&
+                        y <= static_cast<double>(N_ - 1) - hN_;
+    if (inside || !(fit_.sigma > 0.0)) return true;
+    const ParticleField field =
+        particle_field(o_.particle, {row_params(in_, o_, fit_, n, k)}, {fit_.contrast[k]}, M_, N_);
+    double sum = 0.0;
+    for (std::size_t i = 0; i < M_ * N_; ++i) {
+        const double d = o_.model == FitModel::intensity
+                             ? field.intensity(i, fit_.background, 0.0) - fit_.background
+                             : -2.0 * fit_.background * field.re[0][i];
+        sum += w_[i] * d * d;
+    }
+    return std::sqrt(sum) >= o_.threshold * fit_.sigma;
+}
+
 // What every fit of the search shares.
 FitOptions Search::fit_options() const {
     FitOptions fo;
@@ -949,7 +978,10 @@ void Search::fit_found(bool hold) {
         const std::size_t n = found_.size();
         std::vector<double> scores(n);
         for (std::size_t k = 0; k < n; ++k) scores[k] = found_[k].score;
-        const std::vector<char> keep = kept_rows(fit_, held_flags, scores, rules);
+        std::vector<char> keep = kept_rows(fit_, held_flags, scores, rules);
+        for (std::size_t k = 0; k < n; ++k) {
+            if (keep[k] && !held_flags[k] && !seen_on_sensor(k)) keep[k] = 0;
+        }
         std::vector<Start> kept;
         for (std::size_t k = 0; k < n; ++k) {
             if (keep[k]) {
