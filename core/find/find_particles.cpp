@@ -736,6 +736,12 @@ void Search::sphere_scan(const Candidate& c, double outside, Start& st) const {
     constexpr int kA = 7, kN = 5, kTried = 3, kCropIterations = 20;
     const double x0 = p0[0], y0 = p0[1], sx = st.x, sy = st.y;
     double least = std::numeric_limits<double>::infinity();
+    // A crop fit from a cell near its bead converges within about 15
+    // iterations; one still crawling after kCropIterations (along the
+    // radius-index valley, or after a bead beyond the edge whose crop shows
+    // a few outer fringes) has lost it, and its best point so far is all
+    // the start needs.
+    fo.max_iter = std::min(o_.max_iter, kCropIterations);
     for (const auto& minimum : minima) {
         const double z = minimum.second;
         std::vector<std::array<double, 3>> cells;  // -chi^2, a, index
@@ -759,13 +765,7 @@ void Search::sphere_scan(const Candidate& c, double outside, Start& st) const {
             p0[3] = std::min(cells[t][1], 0.99 * z);
             fo.index = cells[t][2];
             // Other beads' fringes cross the crop: its fit ends at their
-            // misfit, near enough for a start, whatever its residual. A fit
-            // from a cell near its bead converges within about 15
-            // iterations; one still crawling after kCropIterations (along
-            // the radius-index valley, or after a bead beyond the edge whose
-            // crop shows a few outer fringes) has lost it, and its best
-            // point so far is all the start needs.
-            fo.max_iter = std::min(o_.max_iter, kCropIterations);
+            // misfit, near enough for a start, whatever its residual.
             const FitResult r = ring_fit(fi, fo);
             if (!std::isfinite(r.se[2]) || !std::isfinite(r.index_se[0]) || !(r.chi2 < least) ||
                 !in_field(sx + r.p[0] - x0, sy + r.p[1] - y0))
