@@ -68,9 +68,13 @@ TEST(DiscPattern, IsTheExactHologramOfADisc) {
 
 // A disc near a corner: its pattern reaches the far corner, farther than
 // the sensor's size, and discplate's padding must hold it all (a padding of
-// twice the sensor left errors of 1e-2 there).
+// twice the sensor left errors of 1e-2 there). On a small sensor far from
+// the disc its Fresnel zone, sqrt(lambda z), is half the sensor wide: the
+// band must reach zones past the far corner (without them, 1e-2 everywhere).
 TEST(DiscPattern, NearACornerIsTheExactHologramOverTheWholeSensor) {
     EXPECT_LT(worst_against_discplate({80.0, -85.0, 0.03, 50e-6}, 192, 1.0), 3e-4);
+    EXPECT_LT(worst_against_discplate({31.0, 38.5, 0.2, 78e-6}, 160, 1.0), 3e-4);
+    EXPECT_LT(worst_against_discplate({-70.0, 60.0, 0.15, 40e-6}, 160, 1.0), 3e-4);
 }
 
 TEST(DiscPattern, DerivativesAreThoseOfThePattern) {

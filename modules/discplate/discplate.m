@@ -48,9 +48,11 @@
 %                    by their sinc response); 2 stops at the sensor's
 %                    Nyquist frequency, 1/(2*pix), and misses the finer
 %                    fringes far from a disc. Memory: at least
-%                    64*sX*sY*Oversampling^2 bytes; more (up to 1.6 times)
-%                    for discs near an edge, whose whole pattern over the
-%                    sensor the padded grid must hold.
+%                    64*sX*sY*Oversampling^2 bytes; more for discs near an
+%                    edge, whose whole pattern over the sensor the padded
+%                    grid must hold, and for a Fresnel zone sqrt(lambda*z)
+%                    that is wide against the sensor: the grid reaches five
+%                    zones past the pixel farthest from each disc.
 %
 %   Drawn discs: x uniform over [-sX/2, sX/2) pixels, y over [-sY/2, sY/2),
 %   z and r uniform within their ranges.
@@ -75,6 +77,9 @@
 %     a disc far outside the sensor, "Error: a disc lies too far outside the sensor, or is too
 %     or far larger than its pixels  large for its pixels: its pattern would need a padded
 %                                    grid over three times the sensor's size"
+%     a disc whose Fresnel zones     "Error: a disc is too far from the sensor for its pixels:
+%     need a grid of 2^31 points     the Fresnel zones of its pattern would need a padded grid
+%                                    of over 2^31 points"
 %
 %   Example: three discs of 40 um at 5 cm, refocused
 %     h = discplate(3, 632.8e-9, 6.7e-6, 256, 256, 1, 0, [0.05 0.05], [40e-6 40e-6], 'Seed', 1);
