@@ -37,14 +37,13 @@ DISC = dict(setups=[(632.8e-9, 6.7e-6), (532e-9, 3.45e-6), (632.8e-9, 3.45e-6), 
 
 def plate(model, n, lambda_, pix, size, snr, table, seed):
     """The hologram (level about 1) and its noise-free version."""
-    def one(noise):
-        if model == "toolbox":
-            h = ps.synthplate(n, lambda_, pix, size, size, 1, noise, random_coordinates=0,
-                              coordinates=table, meanh=1, seed=seed).hologram
-            return h
-        return ps.discplate(n, lambda_, pix, size, size, 1, noise, Coordinates=table,
-                            Seed=seed).hologram
-    noisy, clean = one(snr), one(0)
+    if model == "toolbox":
+        made = ps.synthplate(n, lambda_, pix, size, size, 1, snr, random_coordinates=0,
+                             coordinates=table, meanh=1, seed=seed)
+    else:
+        made = ps.discplate(n, lambda_, pix, size, size, 1, snr, Coordinates=table, Seed=seed)
+    noisy = made.hologram
+    clean = noisy - made.noise
     if model == "toolbox":  # synthplate's plates are not normalised
         scale = clean.mean()
         noisy, clean = noisy / scale, clean / scale
