@@ -800,24 +800,27 @@ std::vector<Start> Search::scan_residual(double sigma) {
     // the sensor (on 160-pixel plates such slivers scored two thirds of the
     // particles that made them). A pass that takes a candidate on the
     // sensor leaves those beyond the edge to a later one, scored against
-    // the residual of what it fits.
+    // the residual of what it fits; one whose candidates on the sensor are
+    // all known or ghosts goes on to those beyond.
     const auto beyond = [&](const Candidate& c) {
         return c.row < margin_ || c.row >= margin_ + M_ || c.col < margin_ || c.col >= margin_ + N_;
     };
-    if (!std::all_of(cands.begin(), cands.end(), beyond))
-        cands.erase(std::remove_if(cands.begin(), cands.end(), beyond), cands.end());
     std::vector<Start> fresh;
-    for (const Candidate& c : cands) {
-        const double x = centre_x(c.row), y = centre_y(c.col);
-        const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
-        double zlo, zhi;
-        bracket(in_.depths, in_.nz, iz, zlo, zhi);
-        const double zc = in_.depths[iz];
-        if (known(x, y, zc, 1.5 * std::max(zc - zlo, zhi - zc), c.score) || shadowed(fresh, x, y))
-            continue;
-        bool ghost = false;
-        const Start st = fine_scan(c, sigma, ghost);
-        (ghost ? rejected_ : fresh).push_back(st);
+    for (const bool outer : {false, true}) {
+        if (outer && !fresh.empty()) break;
+        for (const Candidate& c : cands) {
+            if (beyond(c) != outer) continue;
+            const double x = centre_x(c.row), y = centre_y(c.col);
+            const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
+            double zlo, zhi;
+            bracket(in_.depths, in_.nz, iz, zlo, zhi);
+            const double zc = in_.depths[iz];
+            if (known(x, y, zc, 1.5 * std::max(zc - zlo, zhi - zc), c.score) || shadowed(fresh, x, y))
+                continue;
+            bool ghost = false;
+            const Start st = fine_scan(c, sigma, ghost);
+            (ghost ? rejected_ : fresh).push_back(st);
+        }
     }
     return fresh;
 }
