@@ -798,29 +798,31 @@ std::vector<Start> Search::scan_residual(double sigma) {
     // A template centred beyond the edge sees a sliver of its pattern, a
     // few broad fringes, and a sliver correlates with any strong pattern on
     // the sensor (on 160-pixel plates such slivers scored two thirds of the
-    // particles that made them). A pass that takes a candidate on the
-    // sensor leaves those beyond the edge to a later one, scored against
-    // the residual of what it fits; one whose candidates on the sensor are
-    // all known or ghosts goes on to those beyond.
+    // particles that made them, and fitted with them drew the fit away).
+    // Once a pass has taken a stronger candidate on the sensor, those
+    // beyond the edge wait for the next scan, of the residual of what it
+    // fits. A pattern beyond the edge that scores above everything on the
+    // sensor is taken first, and its own slivers on the sensor are
+    // shadowed by it.
     const auto beyond = [&](const Candidate& c) {
         return c.row < margin_ || c.row >= margin_ + M_ || c.col < margin_ || c.col >= margin_ + N_;
     };
     std::vector<Start> fresh;
-    for (const bool outer : {false, true}) {
-        if (outer && !fresh.empty()) break;
-        for (const Candidate& c : cands) {
-            if (beyond(c) != outer) continue;
-            const double x = centre_x(c.row), y = centre_y(c.col);
-            const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
-            double zlo, zhi;
-            bracket(in_.depths, in_.nz, iz, zlo, zhi);
-            const double zc = in_.depths[iz];
-            if (known(x, y, zc, 1.5 * std::max(zc - zlo, zhi - zc), c.score) || shadowed(fresh, x, y))
-                continue;
-            bool ghost = false;
-            const Start st = fine_scan(c, sigma, ghost);
-            (ghost ? rejected_ : fresh).push_back(st);
-        }
+    bool inner_taken = false;
+    for (const Candidate& c : cands) {
+        const bool outer = beyond(c);
+        if (outer && inner_taken) continue;
+        const double x = centre_x(c.row), y = centre_y(c.col);
+        const std::size_t iz = static_cast<std::size_t>(c.pair) % in_.nz;
+        double zlo, zhi;
+        bracket(in_.depths, in_.nz, iz, zlo, zhi);
+        const double zc = in_.depths[iz];
+        if (known(x, y, zc, 1.5 * std::max(zc - zlo, zhi - zc), c.score) || shadowed(fresh, x, y))
+            continue;
+        bool ghost = false;
+        const Start st = fine_scan(c, sigma, ghost);
+        (ghost ? rejected_ : fresh).push_back(st);
+        inner_taken = inner_taken || (!outer && !ghost);
     }
     return fresh;
 }
