@@ -50,14 +50,15 @@ function optics_modules_test
   % Pixels integrated over their area: the mean of 3x3 point samples of a
   % three times finer sensor of the same size (the midpoint rule, close for
   % fringes well below the Nyquist frequency). The finer sensor's point
-  % samples at the coarse pixels' centres are the coarse ones: the grids
-  % place the disc alike for odd and even sizes.
+  % samples at the coarse pixels' centres are the coarse ones, to the
+  % simulation's accuracy (the two padded grids differ): the grids place the
+  % disc alike for odd and even sizes.
   disc = [10.3 -7.6 0.06 50e-6];
   area = discplate(1, lambda, pix, 95, 64, 1, 0, [], [], 'Coordinates', disc);
   point = discplate(1, lambda, pix, 95, 64, 1, 0, [], [], 'Coordinates', disc, 'Pixels', 'point');
   fine = discplate(1, lambda, pix / 3, 285, 192, 1, 0, [], [], 'Pixels', 'point', ...
                    'Coordinates', [3 * disc(1:2) disc(3:4)]);
-  assert(max(max(abs(point - fine(2:3:end, 1:3:end)))) < 1e-12);
+  assert(max(max(abs(point - fine(2:3:end, 1:3:end)))) < 2e-5);
   blocks = conv2(fine, ones(3) / 9, 'same')(2:3:end, 1:3:end);
   assert(max(max(abs(area(20:75, 16:48) - blocks(20:75, 16:48)))) < 2e-4);
   assert(max(max(abs(area - point))) > 5e-4);
