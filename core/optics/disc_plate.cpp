@@ -122,7 +122,10 @@ double padded_extent(std::size_t count, const double* pos, const DiscPlateInput&
     }
     const double least = 2.0 * static_cast<double>(count);
     geometric = std::max(least, 2.0 * flat);
-    return std::max(least, 2.0 * half);
+    // Zones far wider than the sensor would ask for grids out of all
+    // proportion to the plate (and its time): at most four times the
+    // geometric extent, where the error falls back towards the old 1e-3.
+    return std::min(4.0 * geometric, std::max(least, 2.0 * half));
 }
 
 // The grid the field is computed on: the sensor padded (see padded_extent)
