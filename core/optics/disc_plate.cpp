@@ -118,14 +118,14 @@ double padded_extent(std::size_t count, const double* pos, const DiscPlateInput&
         const double farthest = std::max(std::fabs(pos[k] - first), std::fabs(last - pos[k])) + edge;
         const double zone = std::sqrt(in.lambda * in.particles[k + 2 * in.n]) / in.pix;
         flat = std::max(flat, farthest / (1.0 - kTaperWidth));
-        half = std::max({half, farthest / (1.0 - kTaperWidth), farthest + kFresnelZones * zone});
+        half = std::max(half, farthest + kFresnelZones * zone);
     }
     const double least = 2.0 * static_cast<double>(count);
     geometric = std::max(least, 2.0 * flat);
     // Zones far wider than the sensor would ask for grids out of all
     // proportion to the plate (and its time): at most four times the
-    // geometric extent, where the error falls back towards the old 1e-3.
-    return std::min(4.0 * geometric, std::max(least, 2.0 * half));
+    // geometric extent, which then holds fewer than five zones.
+    return std::min(4.0 * geometric, std::max(geometric, 2.0 * half));
 }
 
 // The grid the field is computed on: the sensor padded (see padded_extent)

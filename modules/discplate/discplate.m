@@ -52,7 +52,8 @@
 %                    edge, whose whole pattern over the sensor the padded
 %                    grid must hold, and for a Fresnel zone sqrt(lambda*z)
 %                    that is wide against the sensor: the grid reaches five
-%                    zones past the pixel farthest from each disc.
+%                    zones past the pixel farthest from each disc (up to
+%                    four times the grid the geometry alone needs).
 %
 %   Drawn discs: x uniform over [-sX/2, sX/2) pixels, y over [-sY/2, sY/2),
 %   z and r uniform within their ranges.
