@@ -35,9 +35,9 @@ private:
 }  // namespace
 
 std::unique_ptr<WindowPattern> window_pattern(ParticleKind kind, const ModelParams& p,
-                                              const NodeWindow& w) {
+                                              const NodeWindow& w, bool derivatives) {
     if (kind == ParticleKind::disc) return disc_window_pattern(p, w);
-    if (kind == ParticleKind::sphere) return sphere_window_pattern(p, w);
+    if (kind == ParticleKind::sphere) return sphere_window_pattern(p, w, derivatives);
     return std::make_unique<ToolboxWindow>(p, w);
 }
 
@@ -171,7 +171,7 @@ ParticleField particle_field(ParticleKind kind, const std::vector<ModelParams>& 
     }
     PatternScratch scratch;
     for (std::size_t k = 0; k < particles.size(); ++k) {
-        const std::unique_ptr<WindowPattern> pattern = window_pattern(kind, particles[k], all);
+        const std::unique_ptr<WindowPattern> pattern = window_pattern(kind, particles[k], all, false);
         const double a = amplitude.empty() ? 1.0 : amplitude[k];
         for (std::size_t j = 0; j < N; ++j) {
             pattern->column(j, out, scratch);

@@ -91,9 +91,11 @@ public:
 };
 
 // The pattern of the particle of p (x, y, z, r, pix, lambda, M, N and the
-// pixel width K) over window w.
+// pixel width K) over window w. derivatives: whether its columns will be
+// asked for derivatives (a pattern made without may skip what only they
+// need, and must then be asked for values alone).
 std::unique_ptr<WindowPattern> window_pattern(ParticleKind kind, const ModelParams& p,
-                                              const NodeWindow& w);
+                                              const NodeWindow& w, bool derivatives = true);
 
 // The farthest distance (metres) from the particle of p to a node of the
 // window: the reach its pattern must have there.

@@ -1,6 +1,7 @@
 #include "model/sphere_pattern.h"
 
 #include <array>
+#include <cassert>
 #include <cmath>
 
 #include "numerics/constants.h"
@@ -28,7 +29,8 @@ struct Series {
     std::array<cplx, 5> t{}, p{}, r{};
 };
 
-Series series(const SphereOptics& s, double R, double mu, bool derivatives) {
+// slots: how many of the five to sum (1: the value; 3: with R and mu; 5: all).
+Series series(const SphereOptics& s, double R, double mu, int slots) {
     Series out;
     const double kr = s.k * R;
     const cplx e = std::polar(1.0, kr);
@@ -55,15 +57,17 @@ Series series(const SphereOptics& s, double R, double mu, bool derivatives) {
         };
         const cplx ia = kI * s.c.a[k], b = s.c.b[k];
         add(0, ia, b, tau, pi, X, H, W);
-        if (derivatives) {
+        if (slots > 1) {
             const double dtau = n * pi + n * mu * dpi - (n + 1.0) * dpi_prev;
             const cplx dH = s.k * (X - W);
             const cplx dX = s.k * (-(1.0 - nn1 / (kr * kr)) * H - X / kr);
             const cplx dW = s.k * (X - 2.0 * W) / kr;
             add(1, ia, b, tau, pi, dX, dH, dW);
             add(2, ia, b, dtau, dpi, X, H, W);
-            add(3, kI * s.c.a_x[k], s.c.b_x[k], tau, pi, X, H, W);
-            add(4, kI * s.c.a_m[k], s.c.b_m[k], tau, pi, X, H, W);
+            if (slots > 3) {
+                add(3, kI * s.c.a_x[k], s.c.b_x[k], tau, pi, X, H, W);
+                add(4, kI * s.c.a_m[k], s.c.b_m[k], tau, pi, X, H, W);
+            }
             const double dpi_next = ((2.0 * n + 1.0) * (pi + mu * dpi) - (n + 1.0) * dpi_prev) / n;
             dpi_prev = dpi;
             dpi = dpi_next;
@@ -110,7 +114,7 @@ SphereField sphere_field_at(const SphereOptics& s, double dx, double dy, double 
     const double rho = std::hypot(xr, yr), R = std::hypot(rho, z);
     const double mu = z / R, st = rho / R;
     const double cphi = rho > 0.0 ? xr / rho : 1.0, sphi = rho > 0.0 ? yr / rho : 0.0;
-    const Series f = series(s, R, mu, false);
+    const Series f = series(s, R, mu, 1);
     const cplx Er = cphi * st * f.r[0], Et = cphi * f.t[0], Ep = sphi * f.p[0];
     const cplx phase = std::polar(1.0, -s.k * z);
     SphereField out;
@@ -145,8 +149,16 @@ Dual operator*(const Dual& a, const Dual& b) {
 
 // Nodes a radian of the fastest oscillation: the field's phase kR turns
 // at up to k sin(theta) along rho and the series' angular factors at up to
-// (terms)/z; the cubic interpolation's error is then about 1e-6 of the field.
+// (terms)/z. The values, with their rho slopes, are interpolated as cubic
+// Hermite polynomials: at 5 nodes a radian the error is about 1e-6 of the
+// field. Their rho derivative is the interpolant's own, so that the
+// Jacobian is the derivative of the pattern the fit evaluates.
 constexpr double kNodesPerRadian = 5.0;
+// The derivatives along z, the radius and the index only steer the fit and
+// give its standard errors: a relative error e of theirs moves the optimum
+// by about e standard errors. Four-point interpolation at 3 nodes a radian
+// is good to 3e-4 at the fastest fringes, and reads fewer nodes per pixel.
+constexpr double kSlopeNodesPerRadian = 3.0;
 // A table of more nodes (a sphere seen through pixels far coarser than its
 // fringes, or a sensor far larger than its pattern) would take gigabytes:
 // 2^22 nodes hold a sensor of 2000 wavelengths' radius at any angle.
@@ -157,68 +169,101 @@ constexpr double kMostNodes = 4194304.0;
 // nodes mirror about the axis and no node sits on it.
 class SphereTable {
 public:
-    SphereTable(const SphereOptics& s, double z, double medium, double rho_max) {
+    SphereTable(const SphereOptics& s, double z, double medium, double rho_max, bool derivatives) {
         const double s_max = rho_max / std::hypot(rho_max, z);
         const double rate = s.k * s_max + static_cast<double>(s.c.a.size()) / z;
         h_ = 1.0 / (kNodesPerRadian * rate);
+        hs_ = 1.0 / (kSlopeNodesPerRadian * rate);
         if (!(rho_max / h_ <= kMostNodes))
             throw Error("Error: a sphere's pattern over this sensor oscillates too fast to tabulate: "
                         "check lambda and pix (the pixel pitch in the sample plane), or fit a "
                         "smaller region");
-        nodes_ = static_cast<std::size_t>(rho_max / h_ + 0.5) + 4;
-        table_.resize(nodes_);
+        // Two nodes past the farthest pixel for the Hermite pair, three for
+        // the four-point stencil.
+        values_.resize(static_cast<std::size_t>(rho_max / h_ + 0.5) + 3);
+        if (derivatives) slopes_.resize(static_cast<std::size_t>(rho_max / hs_ + 0.5) + 4);
+        const std::size_t nv = values_.size(), total = nv + slopes_.size();
         const cplx e = std::polar(1.0, -s.k * z);
         parallel_for(
-            nodes_,
+            total,
             [&](std::size_t first, std::size_t last) {
-                for (std::size_t j = first; j < last; ++j)
-                    table_[j] = node((static_cast<double>(j) + 0.5) * h_, z, s, medium, e);
+                for (std::size_t j = first; j < last; ++j) {
+                    if (j < nv) {
+                        const Node n = node((static_cast<double>(j) + 0.5) * h_, z, s, medium, e, 3);
+                        for (int d = 0; d < 2; ++d) {
+                            for (int q = 0; q < 3; ++q) {
+                                values_[j].f[6 * d + 2 * q] = n[q].v[d].real();
+                                values_[j].f[6 * d + 2 * q + 1] = n[q].v[d].imag();
+                            }
+                        }
+                    } else {
+                        const std::size_t i = j - nv;
+                        const Node n = node((static_cast<double>(i) + 0.5) * hs_, z, s, medium, e, 5);
+                        for (int d = 0; d < 3; ++d) {
+                            for (int q = 0; q < 3; ++q) {
+                                slopes_[i].f[6 * d + 2 * q] = n[q].v[2 + d].real();
+                                slopes_[i].f[6 * d + 2 * q + 1] = n[q].v[2 + d].imag();
+                            }
+                        }
+                    }
+                }
             },
             512);  // a node costs microseconds: small tables are not worth a thread
     }
 
-    // The three functions at rho: f[q][0] by Hermite interpolation of the
-    // values and their rho slopes, f[q][1..4] (derivatives along rho, z,
-    // radius, index) by four-point Lagrange interpolation.
-    void at(double rho, bool derivatives, std::array<std::array<cplx, 5>, 3>& f) const {
+    // The three functions at rho, each as (re, im) in f[2q], f[2q + 1]:
+    // f[0..5] the values and f[6..11] their rho derivatives, from the
+    // Hermite cubic; f[12..29] the derivatives along z, the radius and the
+    // index by four-point Lagrange interpolation. Plain arithmetic on
+    // doubles: these loops run for every pixel of every window.
+    void at(double rho, bool derivatives, double* f) const {
         const double t = rho / h_ - 0.5;
         const double jf = std::floor(t);
         const double u = t - jf;
+        // rho >= 0, so only the left node can lie across the axis, where the
+        // rho slope of an even function changes sign.
         const long j = static_cast<long>(jf);
-        const Node* n[4];
-        double sign[4];
-        for (int i = 0; i < 4; ++i) {
-            const long idx = j - 1 + i;
-            n[i] = &table_[static_cast<std::size_t>(idx < 0 ? -1 - idx : idx)];
-            sign[i] = idx < 0 ? -1.0 : 1.0;  // a rho slope changes sign across the axis
-        }
+        const double* a = values_[static_cast<std::size_t>(j < 0 ? 0 : j)].f.data();
+        const double* b = values_[static_cast<std::size_t>(j + 1)].f.data();
+        const double sa = j < 0 ? -1.0 : 1.0;
         const double u2 = u * u, u3 = u2 * u;
-        const double h00 = 2 * u3 - 3 * u2 + 1, h10 = (u3 - 2 * u2 + u) * h_, h01 = -2 * u3 + 3 * u2,
+        const double h00 = 2 * u3 - 3 * u2 + 1, h10 = (u3 - 2 * u2 + u) * h_ * sa, h01 = -2 * u3 + 3 * u2,
                      h11 = (u3 - u2) * h_;
-        for (int q = 0; q < 3; ++q) {
-            f[q][0] = h00 * n[1]->f[q][0] + h10 * sign[1] * n[1]->f[q][1] + h01 * n[2]->f[q][0] +
-                      h11 * sign[2] * n[2]->f[q][1];
-        }
+        for (int m = 0; m < 6; ++m) f[m] = h00 * a[m] + h10 * a[m + 6] + h01 * b[m] + h11 * b[m + 6];
         if (!derivatives) return;
-        const double L[4] = {-u * (u - 1) * (u - 2) / 6, (u + 1) * (u - 1) * (u - 2) / 2,
-                             -(u + 1) * u * (u - 2) / 2, (u + 1) * u * (u - 1) / 6};
-        for (int q = 0; q < 3; ++q) {
-            for (int d = 1; d < 5; ++d) {
-                cplx v = 0.0;
-                for (int i = 0; i < 4; ++i) v += (d == 1 ? L[i] * sign[i] : L[i]) * n[i]->f[q][d];
-                f[q][d] = v;
-            }
+        const double g00 = (6 * u2 - 6 * u) / h_, g10 = (3 * u2 - 4 * u + 1) * sa, g11 = 3 * u2 - 2 * u;
+        for (int m = 0; m < 6; ++m) f[m + 6] = g00 * (a[m] - b[m]) + g10 * a[m + 6] + g11 * b[m + 6];
+        const double ts = rho / hs_ - 0.5;
+        const double js = std::floor(ts);
+        const double v = ts - js;
+        const long k = static_cast<long>(js);
+        const double* n[4];
+        for (int i = 0; i < 4; ++i) {
+            const long idx = k - 1 + i;
+            n[i] = slopes_[static_cast<std::size_t>(idx < 0 ? -1 - idx : idx)].f.data();
         }
+        const double L0 = -v * (v - 1) * (v - 2) / 6, L1 = (v + 1) * (v - 1) * (v - 2) / 2,
+                     L2 = -(v + 1) * v * (v - 2) / 2, L3 = (v + 1) * v * (v - 1) / 6;
+        for (int m = 0; m < 18; ++m) f[m + 12] = L0 * n[0][m] + L1 * n[1][m] + L2 * n[2][m] + L3 * n[3][m];
     }
 
 private:
-    struct Node {
-        std::array<std::array<cplx, 5>, 3> f;
+    // Per node, (re, im) of the three functions: their values then their
+    // rho slopes (values_); their derivatives along z, the radius, the
+    // index (slopes_).
+    struct ValueNode {
+        std::array<double, 12> f;
     };
+    struct SlopeNode {
+        std::array<double, 18> f;
+    };
+    using Node = std::array<Dual, 3>;
 
-    static Node node(double rho, double z, const SphereOptics& s, double medium, cplx e) {
+    // The three functions at rho with their derivatives; slots 3 leaves
+    // those along the radius and the index out.
+    static Node node(double rho, double z, const SphereOptics& s, double medium, cplx e, int slots) {
         const double R = std::hypot(rho, z), mu = z / R, st = rho / R;
-        const Series f = series(s, R, mu, true);
+        const Series f = series(s, R, mu, slots);
         // From (R, mu) to (rho, z): dR/drho = sin, dR/dz = mu,
         // dmu/drho = -mu sin/R, dmu/dz = sin^2/R; x = k a, m = n_p/n_m.
         const auto lift = [&](const std::array<cplx, 5>& g) {
@@ -249,24 +294,21 @@ private:
         // E_par = P cos^2 - Q sin^2 = (P - Q)/2 + cos(2 phi)(P + Q)/2 with
         // P = sin theta E_r' + cos theta St, Q = Sp; E_z = cos phi (cos theta E_r' - sin theta St).
         const Dual P = Sin2 * Sr + Mu * St;
-        Node node;
-        const Dual fs[3] = {(P - Sp) * Half * Phase, (P + Sp) * Half * InvRho2 * Phase,
-                            (Mu * Sr - St) * InvR * Phase};
-        for (int q = 0; q < 3; ++q) node.f[q] = fs[q].v;
-        return node;
+        return {(P - Sp) * Half * Phase, (P + Sp) * Half * InvRho2 * Phase,
+                (Mu * Sr - St) * InvR * Phase};
     }
 
-    double h_ = 0;
-    std::size_t nodes_ = 0;
-    std::vector<Node> table_;
+    double h_ = 0, hs_ = 0;
+    std::vector<ValueNode> values_;
+    std::vector<SlopeNode> slopes_;
 };
 
 class SphereWindow final : public WindowPattern {
 public:
-    SphereWindow(const ModelParams& p, const NodeWindow& w)
-        : p_(p), w_(w), optics_(sphere_optics(p, true)),
-          table_(optics_, p.z, p.medium, farthest_node(p, w)), cos_(std::cos(p.polarization)),
-          sin_(std::sin(p.polarization)) {}
+    SphereWindow(const ModelParams& p, const NodeWindow& w, bool derivatives)
+        : p_(p), w_(w), optics_(sphere_optics(p, derivatives)),
+          table_(optics_, p.z, p.medium, farthest_node(p, w), derivatives), derivatives_(derivatives),
+          cos_(std::cos(p.polarization)), sin_(std::sin(p.polarization)) {}
 
     std::size_t components() const override { return 3; }
 
@@ -274,41 +316,54 @@ public:
         const double h = std::floor(p_.M * 0.5), g = std::floor(p_.N * 0.5);
         const double dy = (static_cast<double>(w_.col0 + col) - g) * p_.pix - p_.y;
         const bool derivatives = out[0].d_re[0] != nullptr;
-        std::array<std::array<cplx, 5>, 3> f;
+        assert(derivatives_ || !derivatives);
+        double f[30];
         for (std::size_t i = 0; i < w_.rows; ++i) {
             const double dx = (static_cast<double>(w_.row0 + i) - h) * p_.pix - p_.x;
             const double xr = dx * cos_ + dy * sin_, yr = -dx * sin_ + dy * cos_;
             const double rho = std::sqrt(xr * xr + yr * yr);
             table_.at(rho, derivatives, f);
             const double c2 = xr * xr - yr * yr, s2 = 2 * xr * yr;
-            // The fit's terms: 1 - s is the field along the polarization.
-            const cplx v[3] = {-(f[0][0] + c2 * f[1][0]), s2 * f[1][0], xr * f[2][0]};
+            // The fit's terms from radial functions F = (A, B, Z) as (re,
+            // im) pairs, each times its angular factor (1 - s is the field
+            // along the polarization); so too their derivatives along z,
+            // the radius and the index.
+            const auto terms = [&](const double* F, double* v) {
+                v[0] = -(F[0] + c2 * F[2]);
+                v[1] = -(F[1] + c2 * F[3]);
+                v[2] = s2 * F[2];
+                v[3] = s2 * F[3];
+                v[4] = xr * F[4];
+                v[5] = xr * F[5];
+            };
+            double v[5 * 6 + 6];  // the terms, then along x, y, z, radius, index
+            terms(f, v);
             for (int c = 0; c < 3; ++c) {
-                out[c].re[i] = v[c].real();
-                out[c].im[i] = v[c].imag();
+                out[c].re[i] = v[2 * c];
+                out[c].im[i] = v[2 * c + 1];
             }
             if (!derivatives) continue;
-            // Along the particle's x and y the offsets fall: d/dx = -d/d(dx).
+            // Along the particle's x and y the offsets fall: d/dx = -d/d(dx);
+            // rho's own derivative is (dx, dy)/rho.
             const double ux = rho > 0.0 ? dx / rho : 0.0, uy = rho > 0.0 ? dy / rho : 0.0;
-            const cplx gA = f[0][1], gB = f[1][1], gZ = f[2][1];
-            const cplx d_dx[3] = {
-                -((gA + c2 * gB) * ux + f[1][0] * (2 * xr * cos_ + 2 * yr * sin_)),
-                s2 * gB * ux + 2.0 * f[1][0] * (cos_ * yr - sin_ * xr),
-                xr * gZ * ux + cos_ * f[2][0]};
-            const cplx d_dy[3] = {
-                -((gA + c2 * gB) * uy + f[1][0] * (2 * xr * sin_ - 2 * yr * cos_)),
-                s2 * gB * uy + 2.0 * f[1][0] * (sin_ * yr + cos_ * xr),
-                xr * gZ * uy + sin_ * f[2][0]};
+            const double* G = f + 6;  // d/drho of A, B, Z
+            const double ax = 2 * (xr * cos_ + yr * sin_), ay = 2 * (xr * sin_ - yr * cos_);
+            const double bx = 2 * (cos_ * yr - sin_ * xr), by = 2 * (sin_ * yr + cos_ * xr);
+            for (int part = 0; part < 2; ++part) {
+                const double along = G[part] + c2 * G[2 + part], B = f[2 + part], Z = f[4 + part];
+                v[6 + part] = along * ux + B * ax;
+                v[8 + part] = -(s2 * G[2 + part] * ux + B * bx);
+                v[10 + part] = -(xr * G[4 + part] * ux + cos_ * Z);
+                v[12 + part] = along * uy + B * ay;
+                v[14 + part] = -(s2 * G[2 + part] * uy + B * by);
+                v[16 + part] = -(xr * G[4 + part] * uy + sin_ * Z);
+            }
+            for (int q = 2; q < 5; ++q) terms(f + 6 * q, v + 6 + 6 * q);
             for (int c = 0; c < 3; ++c) {
-                const cplx d[5] = {
-                    -d_dx[c], -d_dy[c],
-                    c == 0 ? -(f[0][2] + c2 * f[1][2]) : c == 1 ? s2 * f[1][2] : xr * f[2][2],
-                    c == 0 ? -(f[0][3] + c2 * f[1][3]) : c == 1 ? s2 * f[1][3] : xr * f[2][3],
-                    c == 0 ? -(f[0][4] + c2 * f[1][4]) : c == 1 ? s2 * f[1][4] : xr * f[2][4]};
                 for (int q = 0; q < 5; ++q) {
                     if (!out[c].d_re[q]) continue;
-                    out[c].d_re[q][i] = d[q].real();
-                    out[c].d_im[q][i] = d[q].imag();
+                    out[c].d_re[q][i] = v[6 + 6 * q + 2 * c];
+                    out[c].d_im[q][i] = v[7 + 6 * q + 2 * c];
                 }
             }
         }
@@ -319,13 +374,15 @@ private:
     NodeWindow w_;
     SphereOptics optics_;
     SphereTable table_;
+    bool derivatives_;
     double cos_, sin_;
 };
 
 }  // namespace
 
-std::unique_ptr<WindowPattern> sphere_window_pattern(const ModelParams& p, const NodeWindow& w) {
-    return std::make_unique<SphereWindow>(p, w);
+std::unique_ptr<WindowPattern> sphere_window_pattern(const ModelParams& p, const NodeWindow& w,
+                                                     bool derivatives) {
+    return std::make_unique<SphereWindow>(p, w, derivatives);
 }
 
 }  // namespace partiscope

@@ -58,7 +58,9 @@ SphereField sphere_field_at(const SphereOptics& s, double dx, double dy, double 
 // The sphere of p over window w, point samples at the nodes: the fit's three
 // terms, s = -alpha-free E_par (so that 1 - s is the field along e) and the
 // cross components E_perp, E_z, with their derivatives along x, y, z, the
-// radius and the index.
-std::unique_ptr<WindowPattern> sphere_window_pattern(const ModelParams& p, const NodeWindow& w);
+// radius and the index (derivatives false: values alone, from a table of
+// the values alone).
+std::unique_ptr<WindowPattern> sphere_window_pattern(const ModelParams& p, const NodeWindow& w,
+                                                     bool derivatives = true);
 
 }  // namespace partiscope

@@ -236,9 +236,18 @@ struct ColumnWork {
             Gim[c - 1].resize(in.M);
         }
         for (std::size_t k = 0; k < windows.size(); ++k) {
-            model[k].resize(windows[k].rows * (jacobian ? kStride : 2) * components);
-            if (jacobian) slope[k].resize(windows[k].rows * kParticleParams);
+            const std::size_t S = row_stride(windows[k].rows);
+            model[k].resize(S * (jacobian ? kStride : 2) * components);
+            if (jacobian) slope[k].resize(S * kParticleParams);
         }
+    }
+    // The distance between a window's arrays of one column: its rows padded
+    // to an odd number of cache lines. A window of 1024 rows would put
+    // its 36 arrays (a sphere's) 8 KiB apart, all in one set of the level-1
+    // cache, and every store of a pixel's derivatives would evict another.
+    static std::size_t row_stride(std::size_t rows) {
+        const std::size_t lines = (rows + 7) / 8;
+        return 8 * (lines | 1);
     }
     // Rows of one component's block: values (re, im), then five derivatives.
     static constexpr std::size_t kStride = 12;
@@ -268,21 +277,21 @@ void Problem::particle_columns(std::size_t j, bool jacobian,
         const NodeWindow& w = windows_[k];
         if (w.rows == 0 || j < w.col0 || j >= w.col0 + w.cols) continue;
         c.in_column.push_back(k);
-        const std::size_t R = w.rows;
-        const std::size_t block = (jacobian ? ColumnWork::kStride : 2) * R;
+        const std::size_t S = ColumnWork::row_stride(w.rows);
+        const std::size_t block = (jacobian ? ColumnWork::kStride : 2) * S;
         JacobianColumn out[3];
         const std::array<int, kParticleParams>& idx = layout_.particle[k];
         const bool moves = idx[0] >= 0 || idx[1] >= 0 || idx[2] >= 0 || idx[3] >= 0 || idx[5] >= 0;
         for (std::size_t comp = 0; comp < c.components; ++comp) {
             double* B = c.model[k].data() + comp * block;
             out[comp].re = B;
-            out[comp].im = B + R;
+            out[comp].im = B + S;
             if (!jacobian || !moves) continue;
             // Derivatives along x, y, z, r, and the index where it is fitted.
             for (int q = 0; q < 5; ++q) {
                 if (q == 4 && idx[5] < 0) continue;
-                out[comp].d_re[q] = B + (2 + 2 * q) * R;
-                out[comp].d_im[q] = B + (3 + 2 * q) * R;
+                out[comp].d_re[q] = B + (2 + 2 * q) * S;
+                out[comp].d_im[q] = B + (3 + 2 * q) * S;
             }
         }
         patterns[k]->column(j - w.col0, out, c.scratch);
@@ -318,7 +327,8 @@ void Problem::column_field(std::size_t j, const Params& p, ColumnWork& c) const 
         const double a = p.a[k];
         const std::size_t block = c.model[k].size() / c.components;
         const double* sre = c.model[k].data();
-        const double* sim = sre + w.rows;
+        const std::size_t S = ColumnWork::row_stride(w.rows);
+        const double* sim = sre + S;
         double* Fr = c.Fre.data() + w.row0;
         double* Fi = c.Fim.data() + w.row0;
         if (intensity) {
@@ -332,7 +342,7 @@ void Problem::column_field(std::size_t j, const Params& p, ColumnWork& c) const 
         // The linear form keeps the first order only.
         for (std::size_t q = 1; intensity && q < c.components; ++q) {
             const double* tre = sre + q * block;
-            const double* tim = tre + w.rows;
+            const double* tim = tre + S;
             double* Gr = c.Gre[q - 1].data() + w.row0;
             double* Gi = c.Gim[q - 1].data() + w.row0;
             for (std::size_t i = 0; i < w.rows; ++i) {
@@ -357,7 +367,7 @@ void Problem::add_normal_terms(std::size_t j, const Params& p, ColumnWork& c, Su
     if (layout_.c >= 0) c.entries.push_back({layout_.c, 0, M, c.ones.data(), n});
     for (std::size_t k : c.in_column) {
         const NodeWindow& w = windows_[k];
-        const std::size_t R = w.rows;
+        const std::size_t R = w.rows, S = ColumnWork::row_stride(R);
         const std::size_t block = c.model[k].size() / c.components;
         const double* Fr = c.Fre.data() + w.row0;
         const double* Fi = c.Fim.data() + w.row0;
@@ -368,13 +378,13 @@ void Problem::add_normal_terms(std::size_t j, const Params& p, ColumnWork& c, Su
             // is the pattern's fifth.
             const std::size_t slot = q < 4 ? static_cast<std::size_t>(2 + 2 * q) : q == 4 ? 0 : 10;
             const double scale = -2.0 * p.b * (q != 4 ? p.a[k] : 1.0) * (q < 2 ? in_.pix : 1.0);
-            double* v = c.slope[k].data() + static_cast<std::size_t>(q) * R;
+            double* v = c.slope[k].data() + static_cast<std::size_t>(q) * S;
             const double* B = c.model[k].data();
-            data_slope(R, scale, intensity ? Fr : nullptr, Fi, B + slot * R, B + (slot + 1) * R, v);
+            data_slope(R, scale, intensity ? Fr : nullptr, Fi, B + slot * S, B + (slot + 1) * S, v);
             for (std::size_t comp = 1; intensity && comp < c.components; ++comp) {
                 const double* T = B + comp * block;
                 data_slope(R, -scale, c.Gre[comp - 1].data() + w.row0, c.Gim[comp - 1].data() + w.row0,
-                           T + slot * R, T + (slot + 1) * R, v, true);
+                           T + slot * S, T + (slot + 1) * S, v, true);
             }
             c.entries.push_back({idx[q], w.row0, w.row0 + R, v - w.row0, k});
         }
@@ -446,7 +456,7 @@ Sums Problem::pass(const Params& p, Pass what) const {
     std::vector<std::unique_ptr<WindowPattern>> patterns(n);
     for (std::size_t k = 0; k < n; ++k) {
         if (windows_[k].rows == 0 || windows_[k].cols == 0) continue;
-        patterns[k] = window_pattern(o_.particle, model_params(p, k), windows_[k]);
+        patterns[k] = window_pattern(o_.particle, model_params(p, k), windows_[k], what == Pass::jacobian);
     }
     constexpr std::size_t kBlockColumns = 32;
     const std::size_t blocks = (N + kBlockColumns - 1) / kBlockColumns;
