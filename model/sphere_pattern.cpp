@@ -153,12 +153,11 @@ Dual operator*(const Dual& a, const Dual& b) {
 // Hermite polynomials: at 5 nodes a radian the error is about 1e-6 of the
 // field. Their rho derivative is the interpolant's own, so that the
 // Jacobian is the derivative of the pattern the fit evaluates.
+// The derivatives along z, the radius and the index are tabulated at the
+// same nodes and interpolated from four (about 4e-5). At 3 nodes a radian
+// (3e-4) a bead frame's search took another path in the radius-index
+// valley and ran five times as long: the steps are sensitive there.
 constexpr double kNodesPerRadian = 5.0;
-// The derivatives along z, the radius and the index only steer the fit and
-// give its standard errors: a relative error e of theirs moves the optimum
-// by about e standard errors. Four-point interpolation at 3 nodes a radian
-// is good to 3e-4 at the fastest fringes, and reads fewer nodes per pixel.
-constexpr double kSlopeNodesPerRadian = 3.0;
 // A table of more nodes (a sphere seen through pixels far coarser than its
 // fringes, or a sensor far larger than its pattern) would take gigabytes:
 // 2^22 nodes hold a sensor of 2000 wavelengths' radius at any angle.
@@ -173,7 +172,6 @@ public:
         const double s_max = rho_max / std::hypot(rho_max, z);
         const double rate = s.k * s_max + static_cast<double>(s.c.a.size()) / z;
         h_ = 1.0 / (kNodesPerRadian * rate);
-        hs_ = 1.0 / (kSlopeNodesPerRadian * rate);
         if (!(rho_max / h_ <= kMostNodes))
             throw Error("Error: a sphere's pattern over this sensor oscillates too fast to tabulate: "
                         "check lambda and pix (the pixel pitch in the sample plane), or fit a "
@@ -181,7 +179,7 @@ public:
         // Two nodes past the farthest pixel for the Hermite pair, three for
         // the four-point stencil.
         values_.resize(static_cast<std::size_t>(rho_max / h_ + 0.5) + 3);
-        if (derivatives) slopes_.resize(static_cast<std::size_t>(rho_max / hs_ + 0.5) + 4);
+        if (derivatives) slopes_.resize(static_cast<std::size_t>(rho_max / h_ + 0.5) + 4);
         const std::size_t nv = values_.size(), total = nv + slopes_.size();
         const cplx e = std::polar(1.0, -s.k * z);
         parallel_for(
@@ -198,7 +196,7 @@ public:
                         }
                     } else {
                         const std::size_t i = j - nv;
-                        const Node n = node((static_cast<double>(i) + 0.5) * hs_, z, s, medium, e, 5);
+                        const Node n = node((static_cast<double>(i) + 0.5) * h_, z, s, medium, e, 5);
                         for (int d = 0; d < 3; ++d) {
                             for (int q = 0; q < 3; ++q) {
                                 slopes_[i].f[6 * d + 2 * q] = n[q].v[2 + d].real();
@@ -233,17 +231,14 @@ public:
         if (!derivatives) return;
         const double g00 = (6 * u2 - 6 * u) / h_, g10 = (3 * u2 - 4 * u + 1) * sa, g11 = 3 * u2 - 2 * u;
         for (int m = 0; m < 6; ++m) f[m + 6] = g00 * (a[m] - b[m]) + g10 * a[m + 6] + g11 * b[m + 6];
-        const double ts = rho / hs_ - 0.5;
-        const double js = std::floor(ts);
-        const double v = ts - js;
-        const long k = static_cast<long>(js);
+        // The other derivatives from nodes j - 1 .. j + 2 (all even in rho).
         const double* n[4];
         for (int i = 0; i < 4; ++i) {
-            const long idx = k - 1 + i;
+            const long idx = j - 1 + i;
             n[i] = slopes_[static_cast<std::size_t>(idx < 0 ? -1 - idx : idx)].f.data();
         }
-        const double L0 = -v * (v - 1) * (v - 2) / 6, L1 = (v + 1) * (v - 1) * (v - 2) / 2,
-                     L2 = -(v + 1) * v * (v - 2) / 2, L3 = (v + 1) * v * (v - 1) / 6;
+        const double L0 = -u * (u - 1) * (u - 2) / 6, L1 = (u + 1) * (u - 1) * (u - 2) / 2,
+                     L2 = -(u + 1) * u * (u - 2) / 2, L3 = (u + 1) * u * (u - 1) / 6;
         for (int m = 0; m < 18; ++m) f[m + 12] = L0 * n[0][m] + L1 * n[1][m] + L2 * n[2][m] + L3 * n[3][m];
     }
 
@@ -298,7 +293,7 @@ private:
                 (Mu * Sr - St) * InvR * Phase};
     }
 
-    double h_ = 0, hs_ = 0;
+    double h_ = 0;
     std::vector<ValueNode> values_;
     std::vector<SlopeNode> slopes_;
 };
