@@ -178,8 +178,9 @@ public:
                         "smaller region");
         // Two nodes past the farthest pixel for the Hermite pair, three for
         // the four-point stencil.
-        values_.resize(static_cast<std::size_t>(rho_max / h_ + 0.5) + 3);
-        if (derivatives) slopes_.resize(static_cast<std::size_t>(rho_max / h_ + 0.5) + 4);
+        const std::size_t reach = static_cast<std::size_t>(rho_max / h_ + 0.5);
+        values_.resize(reach + 3);
+        if (derivatives) slopes_.resize(reach + 4);
         const std::size_t nv = values_.size(), total = nv + slopes_.size();
         const cplx e = std::polar(1.0, -s.k * z);
         parallel_for(
