@@ -574,6 +574,9 @@ Search::Crop::Crop(const Search& s, const Candidate& c, std::size_t half) {
 // while the stack's coarse depths leave the candidate several pixels along
 // the valley.
 void Search::cut_start(const Candidate& c, double outside, Start& st) const {
+    // A depth grid spanning hundreds of decades can send the scans below
+    // zero; such a start has no Fresnel zone to crop and stays as scanned.
+    if (!(st.z > 0.0)) return;
     const double reach = outside + std::sqrt(16.0 * in_.lambda * st.z) / in_.pix;
     const Crop crop(*this, c, static_cast<std::size_t>(std::min(reach, static_cast<double>(std::max(Me_, Ne_)))));
     if (std::none_of(crop.weight.begin(), crop.weight.end(), [](double w) { return w > 0.0; })) return;
